@@ -1,0 +1,130 @@
+// Times the station's link on the Qt platform against kvr-writer-sim on a pseudo-terminal:
+// the turnaround of a 140-byte block frame and its 6-byte acknowledge, and the processor time
+// the station uses while it waits for a writer that never answers.
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "app/station.h"
+#include "link/writer_frame.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "platform/virtual/virtual_platform.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+class WriterProcess {
+ public:
+  explicit WriterProcess(const QStringList& options) {
+    process_.start(KVR_WRITER_SIM, options);
+    if (!process_.waitForStarted(10000)) return;
+    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    }
+    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
+  }
+  ~WriterProcess() {
+    process_.terminate();
+    if (!process_.waitForFinished(5000)) process_.kill();
+  }
+  const std::string& DevicePath() const { return path_; }
+
+ private:
+  QProcess process_;
+  std::string path_;
+};
+
+class SilentBeeper : public kvr::Beeper {
+ public:
+  void Beep() override {}
+};
+
+struct QtPlatform {
+  explicit QtPlatform(const std::string& target) { ports.SetTarget(1, target); }
+  kvr::PortMap ports;
+  kvr::QtSerialPort port{ports};
+  kvr::QtEventPump pump;
+  kvr::QtTimerFactory timers;
+  kvr::ScriptedDialogs dialogs;
+  kvr::MemorySettingsStore settings;
+  SilentBeeper beeper;
+  kvr::Platform platform{port, pump, timers, dialogs, settings, beeper};
+};
+
+bool Turnaround(int exchanges) {
+  WriterProcess writer({"--latency-us", "0"});
+  if (writer.DevicePath().empty()) return false;
+  QtPlatform qt(writer.DevicePath());
+  kvr::Station station(qt.platform);
+  kvr::WriterLink& link = station.link;
+  if (!link.OpenPort(1, 115200)) return false;
+  link.ConfigurePort();
+
+  std::uint8_t data[128];
+  for (int i = 0; i < 128; ++i) data[i] = static_cast<std::uint8_t>(i * 7);
+  auto exchange = [&](int n) {
+    const auto address = static_cast<std::uint32_t>((n * 128) & 0xFFFF);
+    const std::uint8_t code = n == 0 ? kvr::command::kWriteFirst : kvr::command::kWriteNext;
+    link.SendBlockFrame(kvr::BuildBlockFrame(code, address, 128, data, 128), 700);
+    return link.WaitForReply() == kvr::WriterLink::Outcome::Complete &&
+           link.RxBuffer[3] == kvr::frame::kAccepted;
+  };
+  for (int n = 0; n < 50; ++n)
+    if (!exchange(n)) return false;
+
+  int failed = 0;
+  const auto start = Clock::now();
+  for (int n = 0; n < exchanges; ++n) failed += exchange(n) ? 0 : 1;
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  link.ClosePort();
+
+  const double meanUs = seconds * 1e6 / exchanges;
+  const double wireUs = 146.0 * 10.0 / 115200.0 * 1e6;
+  std::printf("block exchanges:          %d (140-byte frame, 6-byte acknowledge), %d failed\n",
+              exchanges, failed);
+  std::printf("mean turnaround:          %.1f us\n", meanUs);
+  std::printf("wire time at 115200 8N1:  %.1f us\n", wireUs);
+  std::printf("turnaround / wire time:   %.4f (target at most 0.01: %s)\n", meanUs / wireUs,
+              meanUs / wireUs <= 0.01 ? "met" : "MISSED");
+  return failed == 0;
+}
+
+bool SilentWriter() {
+  WriterProcess writer({"--silent"});
+  if (writer.DevicePath().empty()) return false;
+  QtPlatform qt(writer.DevicePath());
+  kvr::Station station(qt.platform);
+  const double cpu0 = ProcessCpuSeconds();
+  const auto wall0 = Clock::now();
+  station.OnProgramClick();
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double wall = std::chrono::duration<double>(Clock::now() - wall0).count();
+  std::printf("silent writer run:        %.2f s wall, %.3f s processor\n", wall, cpu);
+  std::printf("processor share:          %.2f %% (target at most 2 %%: %s)\n", 100 * cpu / wall,
+              cpu / wall <= 0.02 ? "met" : "MISSED");
+  return !station.LastRun.connected;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  int exchanges = 2000;
+  if (argc > 1) exchanges = std::max(1, std::atoi(argv[1]));
+  const bool ok = Turnaround(exchanges) & SilentWriter();
+  if (!ok) std::fprintf(stderr, "link_bench: a run did not behave as expected\n");
+  return ok ? 0 : 1;
+}

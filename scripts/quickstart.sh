@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# Installs what the station needs (Debian packages), builds it, and then either runs a production
+# job against the built-in simulated writer (demo) or runs the test suite (test).
+set -euo pipefail
+
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+jobs="${KVR_JOBS:-2}"
+
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
+          libgtest-dev fonts-dejavu-core)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() {  # build DIR [cmake options...]
+  local dir="$1"
+  shift
+  cmake -S "$here" -B "$dir" -G Ninja "$@"
+  cmake --build "$dir" -j "$jobs"
+}
+
+case "${1:-}" in
+  demo)
+    install_missing
+    build "$here/build" -DCMAKE_BUILD_TYPE=Release -DKVR_BUILD_TESTS=OFF
+    "$here/build/src/kvr-cli" --simulate --settings "$here/build/demo-settings.ini" \
+      --function "Auto Program"
+    ;;
+  test)
+    install_missing
+    build "$here/build-check" -DCMAKE_BUILD_TYPE=Debug -DKVR_SANITIZE=ON
+    export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}"
+    export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+    export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp}"
+    export QT_QPA_PLATFORM=offscreen
+    ctest --test-dir "$here/build-check" --output-on-failure -j "$jobs"
+    ;;
+  *)
+    echo "usage: scripts/quickstart.sh demo|test" >&2
+    exit 2
+    ;;
+esac

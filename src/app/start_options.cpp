@@ -1,0 +1,77 @@
+#include "app/start_options.h"
+
+#include "app/station.h"
+
+namespace kvr {
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program) {
+  StartOptions options;
+  const bool cli = program == Program::CommandLine;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= args.size()) {
+        options.errors.push_back("option " + arg + " needs a value");
+        return;
+      }
+      into = args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--simulate") {
+      options.simulate = true;
+    } else if (arg == "--port-map") {
+      std::string assignment;
+      value(assignment);
+      PortMap check;
+      if (!assignment.empty() && !check.ApplyOption(assignment))
+        options.errors.push_back("--port-map wants COMn=PATH with n from 1 to 8, not \"" +
+                                 assignment + "\"");
+      else if (!assignment.empty())
+        options.portMap.push_back(assignment);
+    } else if (arg == "--settings") {
+      value(options.settingsFile);
+    } else if (cli && arg == "--port") {
+      value(options.port);
+    } else if (cli && arg == "--function") {
+      value(options.function);
+    } else if (cli && arg == "--yes") {
+      options.answer = true;
+    } else if (cli && arg == "--no") {
+      options.answer = false;
+    } else if (cli && arg == "--log-out") {
+      value(options.logOut);
+    } else {
+      options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
+    }
+  }
+  return options;
+}
+
+std::string StartOptionsHelp(Program program) {
+  const std::string shared =
+      "  --simulate             point COM1 at the built-in simulated writer\n"
+      "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
+      "  --settings FILE        use FILE as the settings store\n"
+      "  --help                 this text\n";
+  if (program == Program::Window) return "Usage: kvr-station [options]\n" + shared;
+  return "Usage: kvr-cli [options]\n"
+         "Presses Program once and prints the message log as it grows.\n"
+         "  --port COMn|PATH       the writer's port (default: the stored choice, else COM1)\n"
+         "  --function NAME        the function-list entry to run (default \"Auto Program\")\n"
+         "  --yes | --no           the answer to question boxes (default: none; a question\n"
+         "                         then fails the run)\n"
+         "  --log-out FILE         write the message log as it stands at the end to FILE\n" +
+         shared +
+         "Exit status: 0 when the run connected and its operation succeeded; 1 when it did\n"
+         "not; 2 for bad options.\n";
+}
+
+void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOptions& options,
+                      const std::string& simulatorPath) {
+  ports.LoadOverrides(settings, Station::kApplication);
+  for (const std::string& assignment : options.portMap) ports.ApplyOption(assignment);
+  if (!simulatorPath.empty()) ports.SetTarget(1, simulatorPath);
+}
+
+}  // namespace kvr

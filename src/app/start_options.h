@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/port_map.h"
+#include "platform/settings_store.h"
+
+namespace kvr {
+
+// Start options of both programs; the command line has a few more of its own.
+struct StartOptions {
+  // Shared.
+  bool simulate = false;             // COM1 points at the built-in simulated writer
+  std::vector<std::string> portMap;  // "COMn=PATH", applied after the stored overrides
+  std::string settingsFile;          // another settings file instead of the per-user one
+  bool help = false;
+
+  // Command line only.
+  std::string port;  // "COMn" or a device path
+  std::string function = "Auto Program";
+  std::optional<bool> answer;  // --yes / --no for question boxes
+  std::string logOut;
+
+  std::vector<std::string> errors;  // one clear message per bad option
+};
+
+enum class Program { Window, CommandLine };
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program);
+
+// The usage text of the program.
+std::string StartOptionsHelp(Program program);
+
+// Default table, then the stored overrides, then the start options; `simulatorPath` (when not
+// empty) is where COM1 points for --simulate.
+void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOptions& options,
+                      const std::string& simulatorPath);
+
+}  // namespace kvr

@@ -1,0 +1,177 @@
+#include "app/station.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "link/writer_frame.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr Wording kConnecting{"We are connecting...", "正在与编程器连接 ..."};
+constexpr Wording kOpenFailed{"Open COM port is failed!",
+                              "打开串口失败!\r\n串口已被其它程序打开或不存在。"};
+constexpr Wording kPowerOn{"Power on or connect the line please.", "请接好电缆, 打开电源。"};
+constexpr const char* kStopped = "操作被中止!";
+
+constexpr std::int16_t kHandshakeTimeoutMs = 20;
+constexpr int kPortCount = 8;
+
+constexpr std::array<const char*, Station::kFunctions> kFunctionNames = {
+    "Auto Program",   "Erase MCU",      "Read MCU ID", "Check MCU Empty", "Program File",
+    "Verify Program", "Program Option", "Read Option", "Read EEPROM"};
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+int ParseBaud(const std::string& text) {
+  int baud = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), baud);
+  return error == std::errc() && end == text.data() + text.size() ? baud : 0;
+}
+
+}  // namespace
+
+Station::Station(Platform& platform)
+    : link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
+           SelectedDevice.DeviceClassCode),
+      platform_(platform),
+      timer10_(platform.timers.CreateTimer()),
+      timerBeep_(platform.timers.CreateTimer()) {
+  timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
+  timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
+  timerBeep_->SetInterval(kBeepSpacingMs);
+
+  for (int n = 1; n <= kPortCount; ++n) combCommPort.entries.push_back("COM" + std::to_string(n));
+  combCommPort.index = 0;
+  Combo1.entries = {"115200"};
+  Combo1.index = 0;
+
+  for (int i = 0; i < kFunctions; ++i)
+    txtFuction[static_cast<std::size_t>(i)].text = kFunctionNames[static_cast<std::size_t>(i)];
+  txtFuction[0].highlighted = true;
+
+  lockedControls_ = {&comDownload.enabled};
+  link.RestoreDefaultTimeouts();
+}
+
+void Station::LockSettings() {
+  for (bool* enabled : lockedControls_) *enabled = false;
+}
+
+void Station::UnlockSettings() {
+  for (bool* enabled : lockedControls_) *enabled = true;
+}
+
+void Station::OnProgramClick() {
+  // Stop gives the buttons back at once, while the stopped run may still be finishing its
+  // last wait; a second run must not start inside it.
+  if (RunInProgress()) return;
+  LockSettings();
+  SingleRun = true;
+  IspDemoMode = false;
+  OperationDriver();
+  UnlockSettings();
+}
+
+void Station::OnFunctionClick(int index) {
+  if (index < 0 || index >= kFunctions) return;
+  for (int i = 0; i < kFunctions; ++i)
+    txtFuction[static_cast<std::size_t>(i)].highlighted = i == index;
+}
+
+void Station::OnFunctionDoubleClick(int index) {
+  OnFunctionClick(index);
+  if (!comDownload.enabled || RunInProgress()) return;
+  SingleRun = true;
+  OperationDriver();
+}
+
+std::string Station::SelectedFunction() const {
+  for (const TextEntry& entry : txtFuction)
+    if (entry.highlighted) return Trim(entry.text);
+  return {};
+}
+
+void Station::OperationDriver() {
+  ++runDepth_;
+  LastRun = {};
+  const bool english = UseEnglish;
+  textMsg.Replace(std::string(kConnecting.Pick(english)) + kLineBreak);
+  link.StopRequested = false;
+  comStop_Download.enabled = true;
+  comDownload.enabled = false;
+
+  if (!link.OpenPort(combCommPort.index + 1, ParseBaud(Combo1.Text()))) {
+    BeepThrice();
+    textMsg.Append(std::string(kLineBreak) + kLineBreak + kOpenFailed.Pick(english));
+    textMsg.MoveCaretToEnd();
+  } else {
+    link.ConfigurePort();
+    link.RxCount = 0;
+    link.ReplyComplete = false;
+    if (link.ConnectWriter(kHandshakeTimeoutMs, kHandshakeWriter) < 0) {
+      BeepThrice();
+      textMsg.Append(std::string(kLineBreak) + kPowerOn.Pick(english));
+    } else {
+      LastRun.connected = true;
+      LastRun.function = SelectedFunction();
+      labKbyte.caption.clear();
+      ProgressBar1.value = ProgressBar1.minimum;
+      LastRun.result = RunOperation(LastRun.function);
+    }
+  }
+
+  link.ClosePort();
+  link.RestoreDefaultTimeouts();
+  comDownload.enabled = true;
+  comStop_Download.enabled = false;
+  --runDepth_;
+}
+
+bool Station::OperationBuilt(const std::string& name) {
+  // The operations come with their own modules; until an entry has one, a run of it connects
+  // and closes down.
+  (void)name;
+  return false;
+}
+
+std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
+  if (!OperationBuilt(name)) return std::nullopt;
+  return std::nullopt;
+}
+
+void Station::StopRun() {
+  textMsg.Append(std::string(kLineBreak) + kStopped);
+  textMsg.MoveCaretToLastLineStart();
+  UnlockSettings();
+  comDownload.enabled = true;
+  comStop_Download.enabled = false;
+  link.StopRequested = true;
+  // Sent without waiting: the run in progress ends at its next wait.
+  link.SendCommand(command::kStop, link.ReplyTimeoutMs, 0);
+  platform_.port.ClearInput();
+  platform_.port.ClearOutput();
+  link.ClosePort();
+  RepeatStop = true;
+}
+
+void Station::WaitMs(int milliseconds) {
+  timer10_->SetInterval(milliseconds);
+  timer10_->SetEnabled(true);
+  while (timer10_->Enabled()) platform_.pump.WaitForEvents();
+}
+
+void Station::BeepThrice() {
+  for (int i = 0; i < 3; ++i) {
+    platform_.beeper.Beep();
+    timerBeep_->SetEnabled(true);
+    while (timerBeep_->Enabled()) platform_.pump.WaitForEvents();
+  }
+}
+
+}  // namespace kvr

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <ostream>
+#include <string>
+
+#include "platform/beeper.h"
+#include "platform/dialogs.h"
+
+namespace kvr {
+
+// Message boxes on a console: information boxes are printed as they appear, questions are
+// printed with the answer given on the command line (or the preselected No).
+class ConsoleDialogs : public Dialogs {
+ public:
+  ConsoleDialogs(std::ostream& out, std::optional<bool> answer) : out_(out), answer_(answer) {}
+
+  void Information(const std::string& text, const std::string& title) override;
+  bool Question(const std::string& text, const std::string& title) override;
+  // File dialogs answer with the paths the command line queued for them.
+  std::string OpenFile(const FileDialogRequest& request) override;
+  std::string SaveFile(const FileDialogRequest& request) override;
+
+  void QueueOpenPath(std::string path) { openPaths_.push_back(std::move(path)); }
+  void QueueSavePath(std::string path) { savePaths_.push_back(std::move(path)); }
+
+ private:
+  void PrintBox(const char* kind, const std::string& text, const std::string& title);
+
+  std::ostream& out_;
+  std::optional<bool> answer_;
+  std::deque<std::string> openPaths_;
+  std::deque<std::string> savePaths_;
+};
+
+// The console has no speaker of its own: a bell on the terminal when there is one.
+class ConsoleBeeper : public Beeper {
+ public:
+  explicit ConsoleBeeper(bool audible) : audible_(audible) {}
+  void Beep() override;
+
+ private:
+  bool audible_;
+};
+
+}  // namespace kvr

@@ -1,0 +1,92 @@
+#include <QApplication>
+#include <QMessageBox>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/start_options.h"
+#include "app/station.h"
+#include "gui/main_window.h"
+#include "platform/port_map.h"
+#include "platform/qt/qt_beeper.h"
+#include "platform/qt/qt_dialogs.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_timer.h"
+#include "simulator/pty_server.h"
+
+namespace {
+
+std::vector<std::string> Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kvr;
+
+  // The help needs no display; anything else is parsed once Qt has taken its own options.
+  if (const StartOptions early = ParseStartOptions(Arguments(argc, argv), Program::Window);
+      early.help && early.errors.empty()) {
+    std::cout << StartOptionsHelp(Program::Window);
+    return 0;
+  }
+
+  QApplication app(argc, argv);
+  const StartOptions options = ParseStartOptions(Arguments(argc, argv), Program::Window);
+  if (!options.errors.empty()) {
+    for (const std::string& error : options.errors) std::cerr << "kvr-station: " << error << "\n";
+    return 2;
+  }
+  if (options.help) {
+    std::cout << StartOptionsHelp(Program::Window);
+    return 0;
+  }
+
+  std::unique_ptr<QtSettingsStore> settings =
+      options.settingsFile.empty()
+          ? std::make_unique<QtSettingsStore>()
+          : std::make_unique<QtSettingsStore>(QString::fromLocal8Bit(options.settingsFile));
+
+  std::optional<sim::PtyServer> simulator;
+  std::string simulatorPath;
+  if (options.simulate) {
+    simulator.emplace();
+    std::string error;
+    if (!simulator->Open(&error)) {
+      QMessageBox::critical(nullptr, QStringLiteral("KVR programming station"),
+                            QStringLiteral("The simulated writer could not be started:\n") +
+                                QString::fromStdString(error));
+      return 1;
+    }
+    simulator->Start();
+    simulatorPath = simulator->DevicePath();
+  }
+
+  PortMap ports;
+  ApplyPortOptions(ports, *settings, options, simulatorPath);
+
+  QtSerialPort serial(ports);
+  QtEventPump pump;
+  QtTimerFactory timers;
+  QtDialogs dialogs;
+  QtBeeper beeper;
+  Platform platform{serial, pump, timers, dialogs, *settings, beeper};
+  Station station(platform);
+  MainWindow window(station, ports);
+  dialogs.SetParent(&window);
+  pump.SetIdleHook([&window] { window.Sync(); });
+
+  window.show();
+  const int status = app.exec();
+
+  pump.SetIdleHook({});
+  if (simulator) simulator->Stop();
+  return status;
+}

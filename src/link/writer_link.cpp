@@ -1,0 +1,252 @@
+#include "link/writer_link.h"
+
+#include <algorithm>
+
+#include "link/check_values.h"
+#include "link/writer_frame.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr Wording kWriterVersion{"Writer Version : ", "烧录器版本号: "};
+
+char HexDigit(unsigned value) {
+  return "0123456789ABCDEF"[value & 0xF];
+}
+
+}  // namespace
+
+WriterLink::WriterLink(SerialPort& port, EventPump& pump, TimerFactory& timers, MessageLog& log,
+                       const bool& useEnglish, const std::int16_t& deviceClassCode)
+    : port_(port),
+      pump_(pump),
+      log_(log),
+      useEnglish_(useEnglish),
+      deviceClassCode_(deviceClassCode),
+      timer1_(timers.CreateTimer()),
+      timer2_(timers.CreateTimer()) {
+  timer1_->SetTickHandler([this] { OnReplyTimer(); });
+  timer2_->SetTickHandler([this] { OnGapTimer(); });
+  timer1_->SetInterval(ReplyTimeoutMs);
+  timer2_->SetInterval(InterByteTimeoutMs);
+  port_.SetDataReceivedHandler([this] { ReceiveHandler(); });
+}
+
+void WriterLink::RestoreDefaultTimeouts() {
+  ReplyTimeoutMs = kDefaultReplyTimeoutMs;
+  InterByteTimeoutMs = kDefaultInterByteTimeoutMs;
+}
+
+void WriterLink::ClearReplyFlags() {
+  ReplyTimedOut = false;
+  ReplyCorrupt = false;
+  ReplyComplete = false;
+}
+
+void WriterLink::RestartTimers() {
+  timer1_->SetEnabled(true);
+  timer2_->SetEnabled(true);
+  timer1_->SetEnabled(false);
+  timer2_->SetEnabled(false);
+}
+
+void WriterLink::SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter) {
+  RxCount = 0;
+  ClearReplyFlags();
+  timer1_->SetInterval(replyTimeoutMs);
+  timer1_->SetEnabled(true);
+  timer2_->SetInterval(InterByteTimeoutMs);
+  timer2_->SetEnabled(false);
+  port_.Write(
+      BuildShortFrame(code, static_cast<std::uint8_t>(deviceClassCode_), parameter, UseCrc16));
+}
+
+void WriterLink::SendBlockFrame(const Bytes& frame, int replyTimeoutMs) {
+  port_.Write(frame);
+  // Cleared after the write: no event can run in between, so no reply is lost.
+  RxCount = 0;
+  RestartTimers();
+  ClearReplyFlags();
+  timer1_->SetInterval(replyTimeoutMs);
+  timer1_->SetEnabled(true);
+  timer2_->SetInterval(InterByteTimeoutMs);
+  timer2_->SetEnabled(false);
+}
+
+WriterLink::Outcome WriterLink::WaitForReply() {
+  for (;;) {
+    if (ReplyTimedOut) return Outcome::TimedOut;
+    if (ReplyCorrupt) return Outcome::Corrupt;
+    if (ReplyComplete) return Outcome::Complete;
+    if (StopRequested) return Outcome::Stopped;
+    pump_.WaitForEvents();
+  }
+}
+
+std::int16_t WriterLink::TakeReply() {
+  ReplyBuffer = RxBuffer;
+  return RxCount;
+}
+
+bool WriterLink::StandardExchange(std::uint8_t code, std::uint8_t parameter, int attempts) {
+  for (int attempt = 0; attempt < attempts; ++attempt) {
+    SendCommand(code, ReplyTimeoutMs, parameter);
+    const Outcome outcome = WaitForReply();
+    if (outcome == Outcome::Complete) return true;
+    // Stop has closed the port: further attempts could not succeed.
+    if (outcome == Outcome::Stopped) return false;
+  }
+  return false;
+}
+
+void WriterLink::OnReplyTimer() {
+  timer1_->SetEnabled(false);
+  ReplyTimedOut = true;
+}
+
+void WriterLink::OnGapTimer() {
+  timer2_->SetEnabled(false);
+  ReplyCorrupt = true;
+}
+
+bool WriterLink::Store(const std::uint8_t* bytes, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (RxCount >= kRxBufferSize) return false;
+    RxBuffer[static_cast<std::size_t>(RxCount)] = bytes[i];
+    ++RxCount;
+  }
+  return true;
+}
+
+void WriterLink::DiscardFrame() {
+  timer1_->SetEnabled(true);
+  timer2_->SetEnabled(false);
+  RxBuffer[0] = 0;
+  RxCount = 0;
+}
+
+void WriterLink::CheckCompleteFrame() {
+  const auto length = static_cast<std::size_t>(ExpectedLength);
+  if (RxBuffer[length - 1] != frame::kEnd) {
+    DiscardFrame();
+    return;
+  }
+  bool good = false;
+  if (UseCrc16) {
+    // A frame too short to hold a CRC cannot be good.
+    good = length >= 4 && ComputeCrc16(RxBuffer.data(), 0, length - 3) ==
+                              Crc16{RxBuffer[length - 3], RxBuffer[length - 2]};
+  } else {
+    good = length >= 3 && Sum8(RxBuffer.data(), length - 2) == RxBuffer[length - 2];
+  }
+  if (good)
+    ReplyComplete = true;
+  else
+    ReplyCorrupt = true;
+}
+
+void WriterLink::ReceiveHandler() {
+  for (;;) {
+    const Bytes chunk = port_.ReadAll();
+    RestartTimers();
+    bool stored = true;
+    if (RxCount > 0) {
+      stored = Store(chunk.data(), chunk.size());
+    } else {
+      RxBuffer[0] = 0;
+      const auto start = std::find(chunk.begin(), chunk.end(), frame::kFromWriter);
+      if (start != chunk.end())
+        stored = Store(&*start, static_cast<std::size_t>(chunk.end() - start));
+    }
+    if (!stored) {
+      DiscardFrame();
+      return;
+    }
+    if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
+    if (RxCount >= 3 && ExpectedLength > 0 && RxCount >= ExpectedLength) {
+      CheckCompleteFrame();
+      return;
+    }
+    if (port_.BytesWaiting() == 0) {
+      timer2_->SetInterval(InterByteTimeoutMs);
+      timer2_->SetEnabled(true);
+      return;
+    }
+  }
+}
+
+bool WriterLink::OpenPort(int portNumber, int baud) {
+  if (port_.IsOpen()) port_.Close();
+  if (port_.IsOpen()) return false;
+  return port_.SelectPort(portNumber) && port_.SetParameters(baud) && port_.Open() &&
+         port_.ClearInput() && port_.ClearOutput();
+}
+
+void WriterLink::ConfigurePort() {
+  // Binary input, every byte raises the data-received event: that is how the port works here.
+  port_.ClearInput();
+  port_.ClearOutput();
+}
+
+std::int16_t WriterLink::ConnectWriter(std::int16_t replyTimeoutMs,
+                                       std::uint8_t handshakeParameter) {
+  for (int pass = 0; pass < kHandshakePasses; ++pass) {
+    bool answered = false;
+    for (int attempt = 0; attempt < kHandshakeAttempts && !answered; ++attempt) {
+      FlushInput();
+      SendCommand(command::kHandshake, replyTimeoutMs, handshakeParameter);
+      const Outcome outcome = WaitForReply();
+      answered = outcome == Outcome::Complete;
+      // After Stop the port is closed and no attempt can succeed; the result is the same as
+      // running the remaining attempts, without reopening the port for each of them.
+      if (outcome == Outcome::Stopped) return -1;
+    }
+    if (!answered) return -1;
+  }
+  ReadWriterVersion();
+  return 0;
+}
+
+void WriterLink::ReadWriterVersion() {
+  WriterVersion.assign(1, '0');  // no version read yet in this connection
+  bool answered = false;
+  for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
+    FlushInput();
+    SendCommand(command::kVersion, kVersionTimeoutMs, 0);
+    const Outcome outcome = WaitForReply();
+    // Only a reply that echoes the version command carries a version byte.
+    answered = outcome == Outcome::Complete && RxBuffer[3] == command::kVersion;
+    if (answered || outcome == Outcome::Stopped) break;
+  }
+  if (!answered) return;
+  TakeReply();
+  WriterVersion = {HexDigit(ReplyBuffer[4] >> 4), HexDigit(ReplyBuffer[4])};
+  std::string line = kWriterVersion.Pick(useEnglish_);
+  line += WriterVersion[0];
+  line += '.';
+  line += WriterVersion[1];
+  line += kLineBreak;
+  line += kLineBreak;
+  log_.Append(line);
+  log_.MoveCaretToEnd();
+}
+
+void WriterLink::FlushInput() {
+  port_.ClearInput();
+  if (port_.IsOpen()) {
+    port_.ReadAll();
+  } else if (port_.Open()) {
+    port_.ReadAll();
+    port_.Close();
+  }
+  ReplyComplete = false;
+}
+
+bool WriterLink::ClosePort() {
+  for (int i = 0; i < 3; ++i)
+    if (port_.IsOpen()) port_.Close();
+  return port_.IsOpen();
+}
+
+}  // namespace kvr

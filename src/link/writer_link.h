@@ -1,0 +1,103 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "link/message_log.h"
+#include "platform/event_pump.h"
+#include "platform/serial_port.h"
+#include "platform/timer.h"
+
+namespace kvr {
+
+// The station's side of the serial line: frames out, replies in, the reply and gap timers, and
+// the connection with the writer. Everything runs on the caller's thread; the receive handler and
+// the timer ticks run inside the event pump while a wait loop waits, and talk to it through the
+// flags only.
+class WriterLink {
+ public:
+  static constexpr int kRxBufferSize = 531;
+  static constexpr int kDefaultReplyTimeoutMs = 700;
+  static constexpr int kDefaultInterByteTimeoutMs = 20;
+  static constexpr int kHandshakePasses = 4;
+  static constexpr int kHandshakeAttempts = 201;
+  static constexpr int kVersionAttempts = 4;
+  static constexpr int kVersionTimeoutMs = 300;
+
+  using FrameBuffer = std::array<std::uint8_t, kRxBufferSize>;
+
+  // How a wait for a reply ended, judged in this order.
+  enum class Outcome { TimedOut, Corrupt, Complete, Stopped };
+
+  WriterLink(SerialPort& port, EventPump& pump, TimerFactory& timers, MessageLog& log,
+             const bool& useEnglish, const std::int16_t& deviceClassCode);
+  WriterLink(const WriterLink&) = delete;
+  WriterLink& operator=(const WriterLink&) = delete;
+
+  // Receive state.
+  FrameBuffer RxBuffer{};
+  std::int16_t RxCount = 0;
+  std::int32_t ExpectedLength = 0;
+  bool ReplyTimedOut = false;
+  bool ReplyCorrupt = false;
+  bool ReplyComplete = false;
+  // Copy of the last reply taken.
+  FrameBuffer ReplyBuffer{};
+
+  std::int16_t ReplyTimeoutMs = kDefaultReplyTimeoutMs;
+  std::int16_t InterByteTimeoutMs = kDefaultInterByteTimeoutMs;
+  bool UseCrc16 = false;
+  bool StopRequested = false;
+  // Two upper-case hex digits of the writer's firmware version; "0" until read in a connection.
+  std::string WriterVersion = "0";
+
+  Timer& Timer1() { return *timer1_; }
+  Timer& Timer2() { return *timer2_; }
+  SerialPort& Port() { return port_; }
+
+  void RestoreDefaultTimeouts();
+
+  // Short command frame with the selected model's class code; arms the reply timer.
+  void SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);
+  // Writes a block frame, then clears the flags and arms the timers.
+  void SendBlockFrame(const Bytes& frame, int replyTimeoutMs);
+  // Waits, processing events, until a flag or StopRequested decides.
+  Outcome WaitForReply();
+  // Copies the receive buffer into ReplyBuffer; returns RxCount.
+  std::int16_t TakeReply();
+  // Up to `attempts` sends of a short command with ReplyTimeoutMs; true when a reply arrived.
+  bool StandardExchange(std::uint8_t code, std::uint8_t parameter, int attempts);
+
+  void ReceiveHandler();
+
+  bool OpenPort(int portNumber, int baud);
+  void ConfigurePort();
+  // 0 connected, -1 the writer did not answer (or the run was stopped).
+  std::int16_t ConnectWriter(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter);
+  void FlushInput();
+  // Returns whether the port is still open afterwards.
+  bool ClosePort();
+
+ private:
+  void ReadWriterVersion();
+  void ClearReplyFlags();
+  void RestartTimers();
+  void OnReplyTimer();
+  void OnGapTimer();
+  // Returns false when the frame would run past the end of the buffer.
+  bool Store(const std::uint8_t* bytes, std::size_t count);
+  void CheckCompleteFrame();
+  void DiscardFrame();
+
+  SerialPort& port_;
+  EventPump& pump_;
+  MessageLog& log_;
+  const bool& useEnglish_;
+  const std::int16_t& deviceClassCode_;
+  std::unique_ptr<Timer> timer1_;
+  std::unique_ptr<Timer> timer2_;
+};
+
+}  // namespace kvr

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "platform/beeper.h"
+#include "platform/dialogs.h"
+#include "platform/event_pump.h"
+#include "platform/serial_port.h"
+#include "platform/settings_store.h"
+#include "platform/timer.h"
+
+namespace kvr {
+
+// Everything the station needs from the outside world. The front end owns the objects.
+struct Platform {
+  SerialPort& port;
+  EventPump& pump;
+  TimerFactory& timers;
+  Dialogs& dialogs;
+  SettingsStore& settings;
+  Beeper& beeper;
+};
+
+}  // namespace kvr

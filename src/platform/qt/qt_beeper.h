@@ -1,0 +1,12 @@
+#pragma once
+
+#include "platform/beeper.h"
+
+namespace kvr {
+
+class QtBeeper : public Beeper {
+ public:
+  void Beep() override;
+};
+
+}  // namespace kvr

@@ -1,0 +1,152 @@
+#include "platform/virtual/virtual_platform.h"
+
+namespace kvr {
+
+void VirtualEventPump::WaitForEvents() {
+  if (idleHook_) idleHook_();
+  if (clock_.EventsRun() >= budget_)
+    throw VirtualDeadlock("the station handled more events than the scenario allows");
+  if (!clock_.RunNext())
+    throw VirtualDeadlock("the station waits for an event that can never come");
+}
+
+void VirtualEventPump::ProcessPendingEvents() {
+  if (idleHook_) idleHook_();
+  clock_.RunDue();
+}
+
+VirtualTimer::~VirtualTimer() {
+  clock_.Cancel(pending_);
+}
+
+void VirtualTimer::Arm() {
+  clock_.Cancel(pending_);
+  pending_ = 0;
+  if (enabled_ && interval_ > 0)
+    pending_ = clock_.ScheduleAfter(static_cast<VirtualClock::Micros>(interval_) * 1000,
+                                    [this] { Tick(); });
+}
+
+void VirtualTimer::SetInterval(int milliseconds) {
+  interval_ = milliseconds;
+  Arm();
+}
+
+void VirtualTimer::SetEnabled(bool enabled) {
+  enabled_ = enabled;
+  Arm();
+}
+
+void VirtualTimer::Tick() {
+  pending_ = 0;
+  Arm();  // a timer keeps ticking until its handler disables it
+  if (handler_) handler_();
+}
+
+bool VirtualSerialPort::SelectPort(int number) {
+  if (open_ || number < 1 || number > 8) return false;
+  selected_ = number;
+  return true;
+}
+
+bool VirtualSerialPort::SetParameters(int baud) {
+  if (baud <= 0) return false;
+  baud_ = baud;
+  return true;
+}
+
+bool VirtualSerialPort::Open() {
+  if (open_ || selected_ == 0 || unavailable_.count(selected_) != 0) return false;
+  open_ = true;
+  ++openCount_;
+  inbox_.clear();
+  return true;
+}
+
+void VirtualSerialPort::Close() {
+  open_ = false;
+  inbox_.clear();
+}
+
+bool VirtualSerialPort::ClearInput() {
+  if (!open_) return false;
+  inbox_.clear();
+  return true;
+}
+
+bool VirtualSerialPort::ClearOutput() {
+  return open_;
+}
+
+Bytes VirtualSerialPort::ReadAll() {
+  Bytes bytes;
+  bytes.swap(inbox_);
+  return bytes;
+}
+
+bool VirtualSerialPort::Write(const Bytes& bytes) {
+  if (!open_) return false;
+  written_.push_back(bytes);
+  if (onWrite) onWrite(bytes);
+  return true;
+}
+
+void VirtualSerialPort::DeliverAfter(VirtualClock::Micros delay, Bytes bytes) {
+  clock_.ScheduleAfter(delay, [this, bytes = std::move(bytes)] {
+    if (!open_) return;
+    inbox_.insert(inbox_.end(), bytes.begin(), bytes.end());
+    if (handler_) handler_();
+  });
+}
+
+void VirtualSerialPort::SetUnavailable(int number, bool unavailable) {
+  if (unavailable)
+    unavailable_.insert(number);
+  else
+    unavailable_.erase(number);
+}
+
+ScriptedDialogs::Answer ScriptedDialogs::Next(Kind kind, const std::string& text,
+                                              const std::string& title) {
+  shown_.push_back({kind, text, title});
+  if (script_.empty() || script_.front().kind != kind)
+    throw UnexpectedDialog("unexpected dialog: \"" + text + "\"");
+  Answer answer = script_.front();
+  script_.pop_front();
+  return answer;
+}
+
+void ScriptedDialogs::Information(const std::string& text, const std::string& title) {
+  Next(Kind::Information, text, title);
+}
+
+bool ScriptedDialogs::Question(const std::string& text, const std::string& title) {
+  return Next(Kind::Question, text, title).yes;
+}
+
+std::string ScriptedDialogs::OpenFile(const FileDialogRequest& request) {
+  return Next(Kind::OpenFile, request.title, {}).path;
+}
+
+std::string ScriptedDialogs::SaveFile(const FileDialogRequest& request) {
+  return Next(Kind::SaveFile, request.title, {}).path;
+}
+
+std::string MemorySettingsStore::Read(const std::string& application, const std::string& section,
+                                      const std::string& key, const std::string& defaultValue) {
+  const auto it = values_.find({application, section, key});
+  return it == values_.end() ? defaultValue : it->second;
+}
+
+void MemorySettingsStore::Write(const std::string& application, const std::string& section,
+                                const std::string& key, const std::string& value) {
+  values_[{application, section, key}] = value;
+  ++writes_;
+}
+
+bool MemorySettingsStore::Has(const std::string& application, const std::string& section,
+                              const std::string& key) const {
+  return values_.count({application, section, key}) != 0;
+}
+
+}  // namespace kvr

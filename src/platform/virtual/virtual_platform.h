@@ -1,0 +1,194 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/virtual/virtual_clock.h"
+
+namespace kvr {
+
+// A wait that could never end: the test scenario left the station waiting for nothing.
+class VirtualDeadlock : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+class VirtualEventPump : public EventPump {
+ public:
+  explicit VirtualEventPump(VirtualClock& clock) : clock_(clock) {}
+  void WaitForEvents() override;
+  void ProcessPendingEvents() override;
+  // Called before every wait, as a window would draw the station's state.
+  void SetIdleHook(std::function<void()> hook) { idleHook_ = std::move(hook); }
+  // A scenario that handles more events than this is taken to be stuck in a loop.
+  void SetEventBudget(std::uint64_t events) { budget_ = events; }
+
+ private:
+  VirtualClock& clock_;
+  std::function<void()> idleHook_;
+  std::uint64_t budget_ = 20'000'000;
+};
+
+class VirtualTimer : public Timer {
+ public:
+  explicit VirtualTimer(VirtualClock& clock) : clock_(clock) {}
+  ~VirtualTimer() override;
+  void SetInterval(int milliseconds) override;
+  int Interval() const override { return interval_; }
+  void SetEnabled(bool enabled) override;
+  bool Enabled() const override { return enabled_; }
+  void SetTickHandler(std::function<void()> handler) override { handler_ = std::move(handler); }
+
+ private:
+  void Arm();
+  void Tick();
+
+  VirtualClock& clock_;
+  std::function<void()> handler_;
+  int interval_ = 0;
+  bool enabled_ = false;
+  VirtualClock::EventId pending_ = 0;
+};
+
+class VirtualTimerFactory : public TimerFactory {
+ public:
+  explicit VirtualTimerFactory(VirtualClock& clock) : clock_(clock) {}
+  std::unique_ptr<Timer> CreateTimer() override { return std::make_unique<VirtualTimer>(clock_); }
+
+ private:
+  VirtualClock& clock_;
+};
+
+// A serial port whose far end is the test: what the station writes goes to `onWrite` (usually a
+// simulated writer), and bytes are delivered back at chosen virtual times.
+class VirtualSerialPort : public SerialPort {
+ public:
+  explicit VirtualSerialPort(VirtualClock& clock) : clock_(clock) {}
+
+  bool SelectPort(int number) override;
+  bool SetParameters(int baud) override;
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() const override { return open_; }
+  bool ClearInput() override;
+  bool ClearOutput() override;
+  std::size_t BytesWaiting() const override { return inbox_.size(); }
+  Bytes ReadAll() override;
+  bool Write(const Bytes& bytes) override;
+  void SetDataReceivedHandler(std::function<void()> handler) override {
+    handler_ = std::move(handler);
+  }
+
+  // Test side.
+  std::function<void(const Bytes&)> onWrite;
+  // Bytes arrive from the far end after `delay`; bytes arriving at a closed port are lost.
+  void DeliverAfter(VirtualClock::Micros delay, Bytes bytes);
+  // Ports that cannot be opened (missing or held by another program).
+  void SetUnavailable(int number, bool unavailable = true);
+  // Every write that reached the line, in order.
+  const std::vector<Bytes>& Written() const { return written_; }
+  void ClearWritten() { written_.clear(); }
+  int SelectedPort() const { return selected_; }
+  int Baud() const { return baud_; }
+  int OpenCount() const { return openCount_; }
+
+ private:
+  VirtualClock& clock_;
+  std::function<void()> handler_;
+  Bytes inbox_;
+  std::vector<Bytes> written_;
+  std::set<int> unavailable_;
+  int selected_ = 0;
+  int baud_ = 0;
+  int openCount_ = 0;
+  bool open_ = false;
+};
+
+// A message box or file dialog nobody scripted: the test fails.
+class UnexpectedDialog : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+class ScriptedDialogs : public Dialogs {
+ public:
+  enum class Kind { Information, Question, OpenFile, SaveFile };
+  struct Shown {
+    Kind kind;
+    std::string text;
+    std::string title;
+  };
+
+  void ExpectInformation() { script_.push_back({Kind::Information, false, {}}); }
+  void ExpectQuestion(bool answerYes) { script_.push_back({Kind::Question, answerYes, {}}); }
+  void ExpectOpenFile(std::string path) { script_.push_back({Kind::OpenFile, false, path}); }
+  void ExpectSaveFile(std::string path) { script_.push_back({Kind::SaveFile, false, path}); }
+
+  void Information(const std::string& text, const std::string& title) override;
+  bool Question(const std::string& text, const std::string& title) override;
+  std::string OpenFile(const FileDialogRequest& request) override;
+  std::string SaveFile(const FileDialogRequest& request) override;
+
+  const std::vector<Shown>& ShownDialogs() const { return shown_; }
+  std::size_t Unanswered() const { return script_.size(); }
+
+ private:
+  struct Answer {
+    Kind kind;
+    bool yes;
+    std::string path;
+  };
+  Answer Next(Kind kind, const std::string& text, const std::string& title);
+
+  std::deque<Answer> script_;
+  std::vector<Shown> shown_;
+};
+
+class MemorySettingsStore : public SettingsStore {
+ public:
+  std::string Read(const std::string& application, const std::string& section,
+                   const std::string& key, const std::string& defaultValue) override;
+  void Write(const std::string& application, const std::string& section, const std::string& key,
+             const std::string& value) override;
+  bool Has(const std::string& application, const std::string& section,
+           const std::string& key) const;
+  int Writes() const { return writes_; }
+
+ private:
+  std::map<std::tuple<std::string, std::string, std::string>, std::string> values_;
+  int writes_ = 0;
+};
+
+class BeepCounter : public Beeper {
+ public:
+  explicit BeepCounter(VirtualClock& clock) : clock_(clock) {}
+  void Beep() override { times_.push_back(clock_.Now()); }
+  int Count() const { return static_cast<int>(times_.size()); }
+  const std::vector<VirtualClock::Micros>& Times() const { return times_; }
+
+ private:
+  VirtualClock& clock_;
+  std::vector<VirtualClock::Micros> times_;
+};
+
+// The whole virtual platform in one object.
+struct VirtualPlatform {
+  VirtualClock clock;
+  VirtualEventPump pump{clock};
+  VirtualTimerFactory timers{clock};
+  VirtualSerialPort port{clock};
+  ScriptedDialogs dialogs;
+  MemorySettingsStore settings;
+  BeepCounter beeper{clock};
+  Platform platform{port, pump, timers, dialogs, settings, beeper};
+};
+
+}  // namespace kvr

@@ -1,0 +1,69 @@
+#include <gtest/gtest.h>
+
+#include "app/start_options.h"
+#include "platform/virtual/virtual_platform.h"
+
+namespace kvr {
+namespace {
+
+TEST(StartOptions, CommandLineOptions) {
+  const StartOptions options = ParseStartOptions(
+      {"--port", "COM3", "--function", "Read MCU ID", "--yes", "--log-out", "run.log", "--simulate",
+       "--port-map", "COM2=/dev/ttyUSB7", "--settings", "/tmp/s.ini"},
+      Program::CommandLine);
+  EXPECT_TRUE(options.errors.empty());
+  EXPECT_EQ(options.port, "COM3");
+  EXPECT_EQ(options.function, "Read MCU ID");
+  EXPECT_EQ(options.answer, true);
+  EXPECT_EQ(options.logOut, "run.log");
+  EXPECT_TRUE(options.simulate);
+  EXPECT_EQ(options.portMap, std::vector<std::string>{"COM2=/dev/ttyUSB7"});
+  EXPECT_EQ(options.settingsFile, "/tmp/s.ini");
+}
+
+TEST(StartOptions, BadOptionsAreNamed) {
+  const StartOptions cli = ParseStartOptions(
+      {"--function", "--port-map", "COM9=/dev/x", "--bogus", "--port"}, Program::CommandLine);
+  // "--function" takes "--port-map" as its value, as a shell user would expect of a value.
+  ASSERT_EQ(cli.errors.size(), 3U);
+  EXPECT_EQ(cli.errors[0], "unknown option \"COM9=/dev/x\" (see --help)");
+  EXPECT_EQ(cli.errors[1], "unknown option \"--bogus\" (see --help)");
+  EXPECT_EQ(cli.errors[2], "option --port needs a value");
+
+  const StartOptions window = ParseStartOptions({"--port", "COM1"}, Program::Window);
+  EXPECT_EQ(window.errors.front(), "unknown option \"--port\" (see --help)");
+  const StartOptions map = ParseStartOptions({"--port-map", "COM0=/dev/x"}, Program::Window);
+  ASSERT_EQ(map.errors.size(), 1U);
+}
+
+TEST(PortMap, DefaultsStoredOverridesAndOptionsInThatOrder) {
+  MemorySettingsStore settings;
+  settings.Write("KVR Programmer for VXAxx", "Ports", "COM2", "/dev/ttyS9");
+  settings.Write("KVR Programmer for VXAxx", "Ports", "COM3", "/dev/ttyUSB5");
+  StartOptions options;
+  options.portMap = {"COM3=/dev/pts/4"};
+  PortMap ports;
+  ApplyPortOptions(ports, settings, options, "/dev/pts/9");
+  EXPECT_EQ(ports.Target(1), "/dev/pts/9");
+  EXPECT_EQ(ports.Target(2), "/dev/ttyS9");
+  EXPECT_EQ(ports.Target(3), "/dev/pts/4");
+  EXPECT_EQ(ports.Target(4), PortMap::DefaultTarget(4));
+  EXPECT_EQ(ports.Target(0), "");
+  EXPECT_EQ(ports.Target(9), "");
+}
+
+TEST(PortMap, PortNames) {
+  EXPECT_EQ(PortMap::ParsePortName("COM1"), 1);
+  EXPECT_EQ(PortMap::ParsePortName("com8"), 8);
+  EXPECT_EQ(PortMap::ParsePortName("COM9"), 0);
+  EXPECT_EQ(PortMap::ParsePortName("COM10"), 0);
+  EXPECT_EQ(PortMap::ParsePortName("/dev/ttyUSB0"), 0);
+  PortMap ports;
+  EXPECT_FALSE(ports.ApplyOption("COM1="));
+  EXPECT_FALSE(ports.ApplyOption("COM1"));
+  EXPECT_TRUE(ports.ApplyOption("COM1=/dev/a=b"));
+  EXPECT_EQ(ports.Target(1), "/dev/a=b");
+}
+
+}  // namespace
+}  // namespace kvr

@@ -1,0 +1,164 @@
+// The station's link on the Qt platform, over a pseudo-terminal, against kvr-writer-sim.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/station.h"
+#include "platform/qt/qt_event_pump.h"
+#include "platform/qt/qt_serial_port.h"
+#include "platform/qt/qt_timer.h"
+#include "platform/virtual/virtual_platform.h"
+
+namespace kvr {
+namespace {
+
+constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
+
+class CountingBeeper : public Beeper {
+ public:
+  void Beep() override { ++count; }
+  int count = 0;
+};
+
+std::string ReadFile(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// kvr-writer-sim in a process of its own, its received frames logged to a file.
+class WriterProcess {
+ public:
+  explicit WriterProcess(const QStringList& options) {
+    framesFile_ = dir_.filePath("frames.txt");
+    process_.start(KVR_WRITER_SIM, QStringList(options) << "--frames" << framesFile_);
+    if (!process_.waitForStarted(10000)) return;
+    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    }
+    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
+  }
+  ~WriterProcess() { Stop(); }
+
+  const std::string& DevicePath() const { return path_; }
+  // Ends the simulator and returns the frames it received, one line each.
+  std::string StopAndReadFrames() {
+    Stop();
+    return ReadFile(framesFile_);
+  }
+
+ private:
+  void Stop() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.terminate();
+    if (!process_.waitForFinished(10000)) process_.kill();
+  }
+
+  QTemporaryDir dir_;
+  QString framesFile_;
+  QProcess process_;
+  std::string path_;
+};
+
+// A station on the Qt platform whose COM1 points at `target`.
+struct QtStation {
+  explicit QtStation(const std::string& target) { ports.SetTarget(1, target); }
+  PortMap ports;
+  QtSerialPort port{ports};
+  QtEventPump pump;
+  QtTimerFactory timers;
+  ScriptedDialogs dialogs;
+  MemorySettingsStore settings;
+  CountingBeeper beeper;
+  Platform platform{port, pump, timers, dialogs, settings, beeper};
+  Station station{platform};
+};
+
+TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
+  WriterProcess writer({});
+  ASSERT_FALSE(writer.DevicePath().empty());
+  QtStation qt(writer.DevicePath());
+  qt.station.OnProgramClick();
+  EXPECT_EQ(qt.station.textMsg.Text(), kConnected);
+  EXPECT_TRUE(qt.station.LastRun.connected);
+  EXPECT_FALSE(qt.port.IsOpen());
+  EXPECT_EQ(qt.beeper.count, 0);
+  EXPECT_EQ(writer.StopAndReadFrames(),
+            "46 B9 6A 00 08 80 00 F0 E2 16\n"
+            "46 B9 6A 00 08 80 00 F0 E2 16\n"
+            "46 B9 6A 00 08 80 00 F0 E2 16\n"
+            "46 B9 6A 00 08 80 00 F0 E2 16\n"
+            "46 B9 6A 00 08 0C 00 00 7E 16\n");
+}
+
+TEST(EndToEnd, SecondRunOnTheSamePortWorksToo) {
+  WriterProcess writer({"--version-byte", "0A"});
+  QtStation qt(writer.DevicePath());
+  qt.station.OnProgramClick();
+  qt.station.OnProgramClick();
+  EXPECT_EQ(qt.station.textMsg.Text(), "We are connecting...\r\nWriter Version : 0.A\r\n\r\n");
+}
+
+TEST(EndToEnd, MissingDevicePathFailsToOpen) {
+  QtStation qt("/dev/kvr-no-such-port");
+  qt.station.OnProgramClick();
+  EXPECT_EQ(qt.station.textMsg.Text(), "We are connecting...\r\n\r\n\r\nOpen COM port is failed!");
+  EXPECT_EQ(qt.beeper.count, 3);
+  EXPECT_TRUE(qt.station.comDownload.enabled);
+  EXPECT_FALSE(qt.station.comStop_Download.enabled);
+}
+
+TEST(EndToEnd, StopReachesTheWriterBeforeThePortCloses) {
+  WriterProcess writer({"--silent"});
+  QtStation qt(writer.DevicePath());
+  QTimer::singleShot(100, [&] { qt.station.OnStopClick(); });
+  qt.station.OnProgramClick();
+  EXPECT_EQ(qt.station.textMsg.Text(),
+            "We are connecting...\r\n\r\n操作被中止!\r\nPower on or connect the line please.");
+  EXPECT_FALSE(qt.port.IsOpen());
+  const std::string frames = writer.StopAndReadFrames();
+  EXPECT_NE(frames.find("46 B9 6A 00 08 82 00 00 F4 16\n"), std::string::npos) << frames;
+  EXPECT_EQ(frames.substr(frames.size() - 30), "46 B9 6A 00 08 82 00 00 F4 16\n");
+}
+
+TEST(EndToEnd, CommandLineRunAgainstTheBuiltInSimulator) {
+  QTemporaryDir dir;
+  const QString logFile = dir.filePath("run.log");
+  QProcess cli;
+  cli.start(KVR_CLI,
+            {"--simulate", "--settings", dir.filePath("settings.ini"), "--log-out", logFile});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  EXPECT_EQ(ReadFile(logFile), kConnected);
+  EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+            "We are connecting...\nWriter Version : 1.3\n\n");
+}
+
+TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
+  QTemporaryDir dir;
+  QProcess cli;
+  cli.start(KVR_CLI, {"--port", "/dev/kvr-no-such-port", "--settings", dir.filePath("settings.ini"),
+                      "--function", "Read MCU ID"});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+            "We are connecting...\n\n\nOpen COM port is failed!\n");
+  EXPECT_EQ(cli.readAllStandardError().toStdString(),
+            "kvr-cli: the run did not reach the writer\n");
+}
+
+}  // namespace
+}  // namespace kvr
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "link/check_values.h"
+#include "link/writer_frame.h"
+
+namespace kvr {
+namespace {
+
+TEST(CheckValues, Crc16OfTheNineDigitsIs4B37SentLowByteFirst) {
+  const std::string digits = "123456789";
+  const Crc16 crc =
+      ComputeCrc16(reinterpret_cast<const std::uint8_t*>(digits.data()), 0, digits.size());
+  EXPECT_EQ(crc.lo, 0x37);
+  EXPECT_EQ(crc.hi, 0x4B);
+}
+
+TEST(CheckValues, CrcTablesBeginAsTheReflectedPolynomialA001Table) {
+  EXPECT_EQ(GetCRCLo(0), 0x00);
+  EXPECT_EQ(GetCRCLo(1), 0xC1);
+  EXPECT_EQ(GetCRCLo(2), 0x81);
+  EXPECT_EQ(GetCRCLo(3), 0x40);
+  EXPECT_EQ(GetCRCHi(0), 0x00);
+  EXPECT_EQ(GetCRCHi(1), 0xC0);
+  EXPECT_EQ(GetCRCHi(2), 0xC1);
+  EXPECT_EQ(GetCRCHi(3), 0x01);
+  EXPECT_EQ(GetCRCLo(255), 0x40);
+  EXPECT_EQ(GetCRCHi(255), 0x40);
+}
+
+TEST(CheckValues, CrcHonoursStartAndLength) {
+  const std::uint8_t bytes[] = {0xEE, 0x6A, 0x00, 0x09, 0x0A, 0x02, 0x00, 0xEE};
+  EXPECT_EQ(ComputeCrc16(bytes, 1, 6), (Crc16{0x2B, 0xEF}));
+  EXPECT_EQ(ComputeCrc16(bytes, 0, 0), (Crc16{0xFF, 0xFF}));
+}
+
+TEST(CheckValues, SumWrapsModulo256) {
+  const std::uint8_t bytes[] = {0x68, 0x00, 0x06, 0x80};
+  EXPECT_EQ(Sum8(bytes, 4), 0xEE);
+  const std::uint8_t wrap[] = {0xFF, 0xFF, 0x03};
+  EXPECT_EQ(Sum8(wrap, 3), 0x01);
+}
+
+TEST(WriterFrames, ShortFramesInSumAndCrcMode) {
+  EXPECT_EQ(BuildShortFrame(0x0A, 2, 0, false),
+            (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x0A, 0x02, 0x00, 0x7E, 0x16}));
+  EXPECT_EQ(BuildShortFrame(0x0A, 2, 0, true),
+            (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x09, 0x0A, 0x02, 0x00, 0x2B, 0xEF, 0x16}));
+  EXPECT_EQ(BuildShortFrame(0x80, 2, 0xF0, false),
+            (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x80, 0x02, 0xF0, 0xE4, 0x16}));
+  // The class code travels as its low byte.
+  EXPECT_EQ(BuildShortFrame(0x82, 13, 0, false),
+            (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x82, 0x0D, 0x00, 0x01, 0x16}));
+}
+
+TEST(WriterFrames, BlockFrameCarriesAddressCountDataAndSum) {
+  const std::uint8_t data[] = {0x01, 0x02, 0x03};
+  const Bytes frame = BuildBlockFrame(0x04, 0x1234, 3, data, 3);
+  const Bytes expected{0x6A, 0x00, 0x0F, 0x04, 0x00, 0x00, 0x12, 0x34,
+                       0x00, 0x03, 0x01, 0x02, 0x03, 0xCC, 0x16};
+  EXPECT_EQ(frame, expected);
+
+  std::uint8_t block[128];
+  for (int i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(i);
+  const Bytes big = BuildBlockFrame(0x03, 0xFF80, 128, block, 128);
+  ASSERT_EQ(big.size(), 140U);
+  EXPECT_EQ(big[1] * 256 + big[2], 140);
+  EXPECT_EQ(big[138], Sum8(big.data(), 138));
+  EXPECT_EQ(big[139], 0x16);
+
+  // A read frame: address and count, no data.
+  EXPECT_EQ(BuildBlockFrame(0x00, 0x00012345, 0x0200, nullptr, 0),
+            (Bytes{0x6A, 0x00, 0x0C, 0x00, 0x00, 0x01, 0x23, 0x45, 0x02, 0x00, 0xE1, 0x16}));
+}
+
+}  // namespace
+}  // namespace kvr

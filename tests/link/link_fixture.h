@@ -1,0 +1,36 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "link/message_log.h"
+#include "link/writer_link.h"
+#include "platform/virtual/simulated_line.h"
+#include "platform/virtual/virtual_platform.h"
+
+namespace kvr {
+
+// A link on the virtual platform with its port open, for tests that drive the link directly.
+class LinkTest : public ::testing::Test {
+ protected:
+  LinkTest() : link(vp.port, vp.pump, vp.timers, log, english, classCode) {
+    vp.port.SelectPort(1);
+    vp.port.Open();
+  }
+
+  // Bytes from the writer, `ms` after now.
+  void Deliver(double ms, Bytes bytes) {
+    vp.port.DeliverAfter(static_cast<VirtualClock::Micros>(ms * 1000), std::move(bytes));
+  }
+  void WireSimulator() { ConnectSimulatedWriter(vp.port, vp.clock, writer); }
+
+  VirtualPlatform vp;
+  MessageLog log;
+  bool english = true;
+  std::int16_t classCode = 2;
+  WriterLink link;
+  sim::WriterSimulator writer;
+};
+
+inline const Bytes kAck{0x68, 0x00, 0x06, 0x80, 0xEE, 0x16};
+
+}  // namespace kvr
