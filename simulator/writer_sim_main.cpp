@@ -32,6 +32,8 @@ constexpr const char* kUsage =
     "Emulates a writer box on a pseudo-terminal; prints the device path as the first line.\n"
     "\n"
     "  --version-byte HEX     version byte the writer reports (default 13, shown as 1.3)\n"
+    "  --chip-identity HEX    identity code of the target chip (default F101)\n"
+    "  --no-chip              no chip answers the identity read\n"
     "  --latency-us N         reply latency in microseconds (default 200)\n"
     "  --wire-time            add the time bytes take on a 115200 8N1 line\n"
     "  --handshake-every N    answer only every N-th handshake (default 1)\n"
@@ -88,14 +90,18 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       o.config.wireTime = true;
       continue;
     }
+    if (arg == "--no-chip") {
+      o.config.chipIdentity.reset();
+      continue;
+    }
     if (arg == "--silent") {
       o.config.fault = Fault::Silent;
       continue;
     }
-    const bool takesValue = arg == "--version-byte" || arg == "--latency-us" ||
-                            arg == "--handshake-every" || arg == "--fault" ||
-                            arg == "--fault-command" || arg == "--fault-count" ||
-                            arg == "--split-gap-ms" || arg == "--frames" || arg == "--link";
+    const bool takesValue =
+        arg == "--version-byte" || arg == "--chip-identity" || arg == "--latency-us" ||
+        arg == "--handshake-every" || arg == "--fault" || arg == "--fault-command" ||
+        arg == "--fault-count" || arg == "--split-gap-ms" || arg == "--frames" || arg == "--link";
     if (!takesValue) return bad("unknown option");
     if (i + 1 >= args.size()) return bad("needs a value");
     const std::string_view value = args[++i];
@@ -104,6 +110,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       const auto v = ParseNumber<unsigned>(value, 16, 0, 0xFF);
       if (!v) return bad("expects a hex byte, e.g. 13 or 0A");
       o.config.versionByte = static_cast<std::uint8_t>(*v);
+    } else if (arg == "--chip-identity") {
+      const auto v = ParseNumber<unsigned>(value, 16, 0, 0xFFFF);
+      if (!v) return bad("expects four hex digits, e.g. F101");
+      o.config.chipIdentity = static_cast<std::uint16_t>(*v);
     } else if (arg == "--latency-us") {
       const auto v = ParseNumber<std::int64_t>(value, 10, 0, kInt64Max / 2);
       if (!v) return bad("expects a number of microseconds >= 0");

@@ -15,6 +15,7 @@ constexpr std::uint8_t kBadEnd = 0x17;
 
 constexpr std::uint8_t kWriteNext = 0x03;
 constexpr std::uint8_t kWriteFirst = 0x04;
+constexpr std::uint8_t kIdentity = 0x0A;
 constexpr std::uint8_t kVersion = 0x0C;
 constexpr std::uint8_t kHandshake = 0x80;
 constexpr std::uint8_t kStop = 0x82;
@@ -218,6 +219,13 @@ std::optional<WriterSimulator::Reply> WriterSimulator::Handle(const Command& c) 
       const auto every = static_cast<std::uint64_t>(std::max(config_.handshakeEvery, 1));
       if (handshakes_ % every != 0) return std::nullopt;
       return accepted;
+    }
+    case kIdentity: {
+      if (c.block || !config_.chipIdentity) return std::nullopt;
+      const std::uint16_t identity = *config_.chipIdentity;
+      return Reply{
+          kIdentity,
+          {static_cast<std::uint8_t>(identity & 0xFF), static_cast<std::uint8_t>(identity >> 8)}};
     }
     case kVersion:
       if (c.block) return std::nullopt;

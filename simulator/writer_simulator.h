@@ -32,6 +32,9 @@ struct WriterConfig {
   Bytes garbage = {0x00, 0x55, 0x16, 0xAA};  // Garbage: sent right before the reply
   std::int64_t frameGapUs = 100000;       // an incomplete frame older than this silence is dropped
   std::size_t maxRecordedFrames = 65536;  // bounds ReceivedFrames() against endless streams
+  // The target chip's identity code (reply bytes 4 and 5, low byte first); none: no chip
+  // answers the identity read.
+  std::optional<std::uint16_t> chipIdentity = 0xF101;
 };
 
 // Check values are computed here on their own, so a fault in the station's code cannot hide

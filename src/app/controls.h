@@ -16,6 +16,7 @@ struct CommandButton {
 struct Label {
   std::string caption;
   bool visible = true;
+  bool enabled = true;
 };
 
 // A text entry of a control array whose selection is shown by the highlight colour.
@@ -29,6 +30,7 @@ struct ListControl {
   std::vector<std::string> entries;
   int index = -1;  // -1: nothing selected
   bool enabled = true;
+  bool visible = true;
 
   const std::string& Text() const {
     static const std::string empty;

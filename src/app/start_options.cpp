@@ -1,6 +1,9 @@
 #include "app/start_options.h"
 
+#include <charconv>
+
 #include "app/station.h"
+#include "simulator/pty_server.h"
 
 namespace kvr {
 
@@ -20,6 +23,16 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
       options.help = true;
     } else if (arg == "--simulate") {
       options.simulate = true;
+    } else if (arg == "--sim-chip") {
+      std::string code;
+      value(code);
+      unsigned identity = 0;
+      const auto [end, error] =
+          std::from_chars(code.data(), code.data() + code.size(), identity, 16);
+      if (code.size() != 4 || error != std::errc() || end != code.data() + code.size())
+        options.errors.push_back("--sim-chip wants four hexadecimal digits, not \"" + code + "\"");
+      else
+        options.simulatedChip = static_cast<std::uint16_t>(identity);
     } else if (arg == "--port-map") {
       std::string assignment;
       value(assignment);
@@ -41,6 +54,12 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
       options.answer = false;
     } else if (cli && arg == "--log-out") {
       value(options.logOut);
+    } else if (cli && arg == "--model") {
+      value(options.treeModel);
+    } else if (cli && arg == "--list-model") {
+      value(options.listModel);
+    } else if (cli && arg == "--show-extra-families") {
+      options.showExtraFamilies = true;
     } else {
       options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
     }
@@ -51,6 +70,7 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
 std::string StartOptionsHelp(Program program) {
   const std::string shared =
       "  --simulate             point COM1 at the built-in simulated writer\n"
+      "  --sim-chip HEX         identity code of the simulated writer's chip (default F101)\n"
       "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
       "  --settings FILE        use FILE as the settings store\n"
       "  --help                 this text\n";
@@ -61,10 +81,23 @@ std::string StartOptionsHelp(Program program) {
          "  --function NAME        the function-list entry to run (default \"Auto Program\")\n"
          "  --yes | --no           the answer to question boxes (default: none; a question\n"
          "                         then fails the run)\n"
-         "  --log-out FILE         write the message log as it stands at the end to FILE\n" +
+         "  --log-out FILE         write the message log as it stands at the end to FILE\n"
+         "  --model NAME           choose NAME in the device tree (e.g. VXA01H, VXB03L)\n"
+         "  --list-model NAME      choose NAME from the model list (e.g. VXA06H, VXE02L)\n"
+         "  --show-extra-families  add the VXC and VXD families to the device tree\n" +
          shared +
          "Exit status: 0 when the run connected and its operation succeeded; 1 when it did\n"
          "not; 2 for bad options.\n";
+}
+
+std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options,
+                                                     std::string* error) {
+  sim::WriterConfig config;
+  if (options.simulatedChip) config.chipIdentity = *options.simulatedChip;
+  auto server = std::make_unique<sim::PtyServer>(config);
+  if (!server->Open(error)) return nullptr;
+  server->Start();
+  return server;
 }
 
 void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOptions& options,

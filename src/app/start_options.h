@@ -1,20 +1,28 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include <memory>
 
 #include "platform/port_map.h"
 #include "platform/settings_store.h"
 
 namespace kvr {
 
+namespace sim {
+class PtyServer;
+}
+
 // Start options of both programs; the command line has a few more of its own.
 struct StartOptions {
   // Shared.
-  bool simulate = false;             // COM1 points at the built-in simulated writer
-  std::vector<std::string> portMap;  // "COMn=PATH", applied after the stored overrides
-  std::string settingsFile;          // another settings file instead of the per-user one
+  bool simulate = false;                       // COM1 points at the built-in simulated writer
+  std::optional<std::uint16_t> simulatedChip;  // identity code of the simulated chip
+  std::vector<std::string> portMap;            // "COMn=PATH", applied after the stored overrides
+  std::string settingsFile;                    // another settings file instead of the per-user one
   bool help = false;
 
   // Command line only.
@@ -22,6 +30,9 @@ struct StartOptions {
   std::string function = "Auto Program";
   std::optional<bool> answer;  // --yes / --no for question boxes
   std::string logOut;
+  std::string treeModel;  // --model: a model of the device tree
+  std::string listModel;  // --list-model: a model of the model list
+  bool showExtraFamilies = false;
 
   std::vector<std::string> errors;  // one clear message per bad option
 };
@@ -32,6 +43,11 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
 
 // The usage text of the program.
 std::string StartOptionsHelp(Program program);
+
+// The built-in simulated writer of --simulate, serving on a pseudo-terminal; nullptr (and the
+// reason in `error`) when it cannot start.
+std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options,
+                                                     std::string* error);
 
 // Default table, then the stored overrides, then the start options; `simulatorPath` (when not
 // empty) is where COM1 points for --simulate.

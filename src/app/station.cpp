@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "link/writer_frame.h"
+#include "operations/identity.h"
 
 namespace kvr {
 
@@ -16,6 +17,7 @@ constexpr Wording kPowerOn{"Power on or connect the line please.", "请接好电
 constexpr const char* kStopped = "操作被中止!";
 
 constexpr std::int16_t kHandshakeTimeoutMs = 20;
+constexpr int kDeferredSaveMs = 100;
 constexpr int kPortCount = 8;
 
 constexpr std::array<const char*, Station::kFunctions> kFunctionNames = {
@@ -40,8 +42,12 @@ Station::Station(Platform& platform)
     : link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
            SelectedDevice.DeviceClassCode),
       platform_(platform),
+      operations_{link, textMsg, UseEnglish, SelectedDevice},
+      timer3_(platform.timers.CreateTimer()),
       timer10_(platform.timers.CreateTimer()),
       timerBeep_(platform.timers.CreateTimer()) {
+  timer3_->SetInterval(kDeferredSaveMs);
+  timer3_->SetTickHandler([this] { timer3_->SetEnabled(false); });
   timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
   timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
   timerBeep_->SetInterval(kBeepSpacingMs);
@@ -55,8 +61,18 @@ Station::Station(Platform& platform)
     txtFuction[static_cast<std::size_t>(i)].text = kFunctionNames[static_cast<std::size_t>(i)];
   txtFuction[0].highlighted = true;
 
-  lockedControls_ = {&comDownload.enabled};
+  combMcuModel.entries = ModelListNames();
+  TabStrip2.tabs = {{"Down_ISP_demo", "Down_ISP_demo"},
+                    {"auto_increase", "Auto_Increase"},
+                    {"TJSL", "TJSL"},
+                    {"save_file", "Save_file"},
+                    {"more_option", "more_option"}};
+
+  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled, &Combo2.enabled, &Text4.enabled};
+  for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
   link.RestoreDefaultTimeouts();
+  BuildDeviceTree();
+  RestoreModel(kFallbackModel);
 }
 
 void Station::LockSettings() {
@@ -65,6 +81,7 @@ void Station::LockSettings() {
 
 void Station::UnlockSettings() {
   for (bool* enabled : lockedControls_) *enabled = true;
+  optISP_DEMO_erase_data.enabled = labISP_DEMO_erase_data.enabled = !SelectedDevice.ApUpToIsp;
 }
 
 void Station::OnProgramClick() {
@@ -136,12 +153,14 @@ void Station::OperationDriver() {
 bool Station::OperationBuilt(const std::string& name) {
   // The operations come with their own modules; until an entry has one, a run of it connects
   // and closes down.
-  (void)name;
-  return false;
+  return name == "Read MCU ID";
 }
 
 std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
-  if (!OperationBuilt(name)) return std::nullopt;
+  if (name == "Read MCU ID") {
+    ReadIdentity(operations_, false);
+    return ReadIdentity(operations_, true);
+  }
   return std::nullopt;
 }
 

@@ -16,6 +16,8 @@ struct SelectedDeviceFields {
   std::int32_t IspEnd = 0;
   bool ApUpToIsp = false;
   std::int16_t BlockSize = 128;
+  // Adds the VXC and VXD families to the device tree.
+  bool ShowExtraFamilies = false;
 };
 
 }  // namespace kvr

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -35,6 +36,39 @@ int FindFunction(const kvr::Station& station, const std::string& name) {
   return -1;
 }
 
+// Chooses a model as the operator would: in the device tree, or from the model list.
+bool ChooseTreeModel(kvr::Station& station, const std::string& name) {
+  for (const kvr::TreeNode& node : station.treeDevice.nodes) {
+    if (node.key != name || node.parentKey.empty()) continue;
+    station.OnDeviceTextClick();
+    station.OnTreeNodeClick(name);
+    return true;
+  }
+  return false;
+}
+
+bool ChooseListModel(kvr::Station& station, const std::string& name) {
+  const auto& entries = station.combMcuModel.entries;
+  const auto it = std::find(entries.begin(), entries.end(), name);
+  if (it == entries.end()) return false;
+  station.combMcuModel.index = static_cast<int>(it - entries.begin());
+  station.OnModelListClick();
+  return true;
+}
+
+std::string TreeModels(const kvr::Station& station) {
+  std::string names;
+  for (const kvr::TreeNode& node : station.treeDevice.nodes)
+    if (!node.parentKey.empty()) names += " " + node.key;
+  return names;
+}
+
+std::string Verdict(std::int16_t result) {
+  if (result == 0) return "the chip is the selected model";
+  if (result == -2) return "the chip is not the selected model, or it is encrypted";
+  return "no identity was read";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -57,10 +91,9 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<kvr::sim::PtyServer> simulator;
   if (options.simulate) {
-    simulator = std::make_unique<kvr::sim::PtyServer>();
     std::string error;
-    if (!simulator->Open(&error)) return Fail("cannot start the simulated writer: " + error, 1);
-    simulator->Start();
+    simulator = kvr::StartSimulatedWriter(options, &error);
+    if (!simulator) return Fail("cannot start the simulated writer: " + error, 1);
   }
 
   kvr::PortMap ports;
@@ -86,6 +119,16 @@ int main(int argc, char** argv) {
   kvr::Platform platform{port, pump, timers, dialogs, *settings, beeper};
   kvr::Station station(platform);
   station.combCommPort.index = portIndex;
+  if (options.showExtraFamilies) station.SetShowExtraFamilies(true);
+  if (!options.treeModel.empty() && !ChooseTreeModel(station, options.treeModel))
+    return Fail("no model \"" + options.treeModel +
+                    "\" in the device tree; it holds:" + TreeModels(station),
+                2);
+  if (!options.listModel.empty() && !ChooseListModel(station, options.listModel)) {
+    std::string names;
+    for (const std::string& name : station.combMcuModel.entries) names += " " + name;
+    return Fail("no model \"" + options.listModel + "\" in the model list; it holds:" + names, 2);
+  }
 
   const int function = FindFunction(station, options.function);
   if (function < 0) {
@@ -111,6 +154,14 @@ int main(int argc, char** argv) {
 
   const auto& run = station.LastRun;
   if (!run.connected) return Fail("the run did not reach the writer", 1);
+  if (run.function == "Read MCU ID" && run.result) {
+    const kvr::SelectedDeviceFields& device = station.SelectedDevice;
+    const bool fromList = !options.listModel.empty();
+    std::cout << "Model: " << (fromList ? options.listModel : station.txtDevice.text)
+              << (fromList ? " from the model list" : " from the device tree") << " (class "
+              << device.DeviceClassCode << ", identity " << device.IdentityCode << ")\n"
+              << "Verdict: " << Verdict(*run.result) << '\n';
+  }
   if (!run.result) {
     std::cerr << "kvr-cli: note: \"" << run.function
               << "\" has no operation in this build yet; the run connected and closed down\n";

@@ -54,18 +54,17 @@ int main(int argc, char** argv) {
           ? std::make_unique<QtSettingsStore>()
           : std::make_unique<QtSettingsStore>(QString::fromLocal8Bit(options.settingsFile));
 
-  std::optional<sim::PtyServer> simulator;
+  std::unique_ptr<sim::PtyServer> simulator;
   std::string simulatorPath;
   if (options.simulate) {
-    simulator.emplace();
     std::string error;
-    if (!simulator->Open(&error)) {
+    simulator = StartSimulatedWriter(options, &error);
+    if (!simulator) {
       QMessageBox::critical(nullptr, QStringLiteral("KVR programming station"),
                             QStringLiteral("The simulated writer could not be started:\n") +
                                 QString::fromStdString(error));
       return 1;
     }
-    simulator->Start();
     simulatorPath = simulator->DevicePath();
   }
 

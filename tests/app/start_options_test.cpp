@@ -9,7 +9,8 @@ namespace {
 TEST(StartOptions, CommandLineOptions) {
   const StartOptions options = ParseStartOptions(
       {"--port", "COM3", "--function", "Read MCU ID", "--yes", "--log-out", "run.log", "--simulate",
-       "--port-map", "COM2=/dev/ttyUSB7", "--settings", "/tmp/s.ini"},
+       "--port-map", "COM2=/dev/ttyUSB7", "--settings", "/tmp/s.ini", "--model", "VXB03H",
+       "--list-model", "VXE01L", "--show-extra-families", "--sim-chip", "10f4"},
       Program::CommandLine);
   EXPECT_TRUE(options.errors.empty());
   EXPECT_EQ(options.port, "COM3");
@@ -19,6 +20,14 @@ TEST(StartOptions, CommandLineOptions) {
   EXPECT_TRUE(options.simulate);
   EXPECT_EQ(options.portMap, std::vector<std::string>{"COM2=/dev/ttyUSB7"});
   EXPECT_EQ(options.settingsFile, "/tmp/s.ini");
+  EXPECT_EQ(options.treeModel, "VXB03H");
+  EXPECT_EQ(options.listModel, "VXE01L");
+  EXPECT_TRUE(options.showExtraFamilies);
+  EXPECT_EQ(options.simulatedChip, 0x10F4);
+  for (const char* bad : {"F1", "F1011", "G101", ""}) {
+    const StartOptions chip = ParseStartOptions({"--sim-chip", bad}, Program::Window);
+    EXPECT_EQ(chip.errors.size(), 1U) << bad;
+  }
 }
 
 TEST(StartOptions, BadOptionsAreNamed) {

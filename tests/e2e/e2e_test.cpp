@@ -91,11 +91,11 @@ TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
   EXPECT_FALSE(qt.port.IsOpen());
   EXPECT_EQ(qt.beeper.count, 0);
   EXPECT_EQ(writer.StopAndReadFrames(),
-            "46 B9 6A 00 08 80 00 F0 E2 16\n"
-            "46 B9 6A 00 08 80 00 F0 E2 16\n"
-            "46 B9 6A 00 08 80 00 F0 E2 16\n"
-            "46 B9 6A 00 08 80 00 F0 E2 16\n"
-            "46 B9 6A 00 08 0C 00 00 7E 16\n");
+            "46 B9 6A 00 08 80 0B F0 ED 16\n"
+            "46 B9 6A 00 08 80 0B F0 ED 16\n"
+            "46 B9 6A 00 08 80 0B F0 ED 16\n"
+            "46 B9 6A 00 08 80 0B F0 ED 16\n"
+            "46 B9 6A 00 08 0C 0B 00 89 16\n");
 }
 
 TEST(EndToEnd, SecondRunOnTheSamePortWorksToo) {
@@ -124,8 +124,8 @@ TEST(EndToEnd, StopReachesTheWriterBeforeThePortCloses) {
             "We are connecting...\r\n\r\n操作被中止!\r\nPower on or connect the line please.");
   EXPECT_FALSE(qt.port.IsOpen());
   const std::string frames = writer.StopAndReadFrames();
-  EXPECT_NE(frames.find("46 B9 6A 00 08 82 00 00 F4 16\n"), std::string::npos) << frames;
-  EXPECT_EQ(frames.substr(frames.size() - 30), "46 B9 6A 00 08 82 00 00 F4 16\n");
+  EXPECT_NE(frames.find("46 B9 6A 00 08 82 0B 00 FF 16\n"), std::string::npos) << frames;
+  EXPECT_EQ(frames.substr(frames.size() - 30), "46 B9 6A 00 08 82 0B 00 FF 16\n");
 }
 
 TEST(EndToEnd, CommandLineRunAgainstTheBuiltInSimulator) {
@@ -139,6 +139,50 @@ TEST(EndToEnd, CommandLineRunAgainstTheBuiltInSimulator) {
   EXPECT_EQ(ReadFile(logFile), kConnected);
   EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
             "We are connecting...\nWriter Version : 1.3\n\n");
+}
+
+struct CliRun {
+  int exitCode;
+  std::string out;
+  std::string err;
+};
+
+CliRun RunCli(QStringList args) {
+  QTemporaryDir dir;
+  QProcess cli;
+  cli.start(KVR_CLI, args << "--settings" << dir.filePath("settings.ini"));
+  if (!cli.waitForFinished(30000)) return {-1, {}, {}};
+  return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
+          cli.readAllStandardError().toStdString()};
+}
+
+TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
+  const CliRun match = RunCli(
+      {"--simulate", "--sim-chip", "F110", "--list-model", "VXA06H", "--function", "Read MCU ID"});
+  EXPECT_EQ(match.exitCode, 0) << match.err;
+  EXPECT_EQ(match.out,
+            "We are connecting...\nWriter Version : 1.3\n\nMCU: VXA06H/L\n"
+            "Model: VXA06H from the model list (class 2, identity F110)\n"
+            "Verdict: the chip is the selected model\n");
+
+  // The same name in the tree is another row with another code.
+  const CliRun list = RunCli(
+      {"--simulate", "--sim-chip", "F001", "--list-model", "VXA01H", "--function", "Read MCU ID"});
+  EXPECT_EQ(list.exitCode, 0) << list.out;
+  const CliRun tree = RunCli(
+      {"--simulate", "--sim-chip", "F001", "--model", "VXA01H", "--function", "Read MCU ID"});
+  EXPECT_EQ(tree.exitCode, 1);
+  EXPECT_NE(tree.out.find("MCU: VXA01H/L\nMCU is encrypt or unauthentic.\n"), std::string::npos)
+      << tree.out;
+
+  const CliRun extra = RunCli({"--simulate", "--sim-chip", "F101", "--show-extra-families",
+                               "--model", "VXD01L", "--function", "Read MCU ID"});
+  EXPECT_EQ(extra.exitCode, 0) << extra.out;
+  EXPECT_NE(extra.out.find("MCU: VXD01H/VXD01L\n"), std::string::npos);
+
+  const CliRun hidden = RunCli({"--model", "VXD01L", "--function", "Read MCU ID"});
+  EXPECT_EQ(hidden.exitCode, 2);
+  EXPECT_EQ(hidden.out, "");
 }
 
 TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {

@@ -63,10 +63,12 @@ TEST(Replies, EachCommandIsAnsweredExactlyInItsOwnMode) {
       {Hex("46 B9 6A 00 08 82 02 00 F6 16"), kAck},  // stop
       {Hex("46 B9 6A 00 09 80 02 F0 0A 41 16"), Hex("68 00 07 80 1F D4 16")},
       {Hex("46 B9 6A 00 09 0C 02 00 CB EE 16"), Hex("68 00 08 0C 13 80 C6 16")},
-      {Hex("46 B9 6A 00 08 0A 02 00 7E 16"), {}},     // unknown command
+      {Hex("46 B9 6A 00 08 0A 02 00 7E 16"), Hex("68 00 08 0A 01 F1 6C 16")},  // identity
+      {Hex("46 B9 6A 00 09 0A 02 00 2B EF 16"), Hex("68 00 09 0A 01 F1 EB 79 16")},
+      {Hex("46 B9 6A 00 08 0B 02 00 7F 16"), {}},     // unknown command
       {Hex("46 B9 6A 00 08 80 02 00 F4 16"), {}},     // handshake without 0xF0
       {Hex("46 B9 6A 00 08 04 02 00 78 16"), {}},     // write as a short frame
-      {Hex("46 B9 6A 00 09 0A 02 00 2B EF 16"), {}},  // unknown, CRC mode
+      {Hex("46 B9 6A 00 09 0B 02 00 7A 2F 16"), {}},  // unknown, CRC mode
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToHexLine(c.frame));
@@ -77,6 +79,14 @@ TEST(Replies, EachCommandIsAnsweredExactlyInItsOwnMode) {
     EXPECT_EQ(Joined(sent), c.reply);
     EXPECT_EQ(sim.ReceivedFrames(), std::vector<Bytes>{c.frame});
   }
+}
+
+TEST(Replies, IdentityIsTheChipsAndAMissingChipIsSilent) {
+  WriterSimulator sim({.chipIdentity = 0x10F4});
+  EXPECT_EQ(Joined(sim.Receive(Hex("46 B9 6A 00 08 0A 0B 00 87 16"), 0)),
+            Hex("68 00 08 0A F4 10 7E 16"));
+  sim.Config().chipIdentity.reset();
+  EXPECT_TRUE(sim.Receive(Hex("46 B9 6A 00 08 0A 0B 00 87 16"), 0).empty());
 }
 
 TEST(FlashWrites, ChunksAreStoredAndWritesOutsideTheArrayRefused) {
