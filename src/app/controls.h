@@ -98,3 +98,30 @@ struct TabStrip {
 };
 
 }  // namespace kvr
+
+namespace kvr {
+
+// A multi-line text box whose selection matters (the buffer view and its editing overlay).
+struct SelectableText {
+  std::string text;
+  std::size_t selStart = 0;
+  std::size_t selLength = 0;
+  bool enabled = true;
+};
+
+struct ScrollBar {
+  int minimum = 0;
+  int maximum = 64;
+  int value = 0;
+  int largeChange = 1;
+  bool enabled = true;
+};
+
+// A group of option buttons of which one is selected.
+struct OptionGroup {
+  std::vector<std::string> captions;
+  int selected = 0;
+  bool enabled = true;
+};
+
+}  // namespace kvr

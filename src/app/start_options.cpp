@@ -60,6 +60,54 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
       value(options.listModel);
     } else if (cli && arg == "--show-extra-families") {
       options.showExtraFamilies = true;
+    } else if (cli && arg == "--buffer-start") {
+      value(options.bufferStart);
+    } else if (cli && arg == "--clear-buffer") {
+      options.clearBuffer = true;
+    } else if (cli && arg == "--fill") {
+      std::string fill;
+      value(fill);
+      if (fill == "FF" || fill == "ff")
+        options.fill = 0;
+      else if (fill == "00")
+        options.fill = 1;
+      else
+        options.errors.push_back("--fill wants FF or 00, not \"" + fill + "\"");
+    } else if (cli && arg == "--load") {
+      value(options.load);
+    } else if (cli && arg == "--export") {
+      if (i + 3 >= args.size()) {
+        options.errors.push_back("option --export needs START LENGTH FILE");
+        i = args.size();
+      } else {
+        options.exportRange = StartOptions::ExportRange{args[i + 1], args[i + 2], args[i + 3]};
+        i += 3;
+      }
+    } else if (cli && arg == "--view") {
+      options.view = true;
+    } else if (cli && arg == "--no-program") {
+      options.program = false;
+    } else if (cli && arg == "--serial-address") {
+      value(options.serialAddress.emplace());
+    } else if (cli && arg == "--serial-bytes") {
+      value(options.serialBytes.emplace());
+    } else if (cli && arg == "--serial-next") {
+      value(options.serialNext.emplace());
+    } else if (cli && arg == "--serial-step") {
+      value(options.serialStep.emplace());
+    } else if (cli && arg == "--serial-mode") {
+      std::string mode;
+      value(mode);
+      if (mode == "hex")
+        options.serialMode = 0;
+      else if (mode == "dec")
+        options.serialMode = 1;
+      else if (mode == "ascii")
+        options.serialMode = 2;
+      else
+        options.errors.push_back("--serial-mode wants hex, dec or ascii, not \"" + mode + "\"");
+    } else if (cli && arg == "--serial-enable") {
+      options.serialEnable = true;
     } else {
       options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
     }
@@ -84,7 +132,20 @@ std::string StartOptionsHelp(Program program) {
          "  --log-out FILE         write the message log as it stands at the end to FILE\n"
          "  --model NAME           choose NAME in the device tree (e.g. VXA01H, VXB03L)\n"
          "  --list-model NAME      choose NAME from the model list (e.g. VXA06H, VXE02L)\n"
-         "  --show-extra-families  add the VXC and VXD families to the device tree\n" +
+         "  --show-extra-families  add the VXC and VXD families to the device tree\n"
+         "  --buffer-start HEX     where address 0 of a file lands in the buffer\n"
+         "  --clear-buffer         clear the buffer before every load\n"
+         "  --fill FF|00           the byte that stands for unused buffer bytes\n"
+         "  --load FILE            open FILE (Intel HEX or binary) as the Open file command does\n"
+         "  --serial-address HEX   serial number: its highest address\n"
+         "  --serial-bytes N       serial number: its length in bytes\n"
+         "  --serial-next N        serial number: the next number, decimal\n"
+         "  --serial-step N        serial number: the step after each good device\n"
+         "  --serial-mode hex|dec|ascii  serial number: its encoding\n"
+         "  --serial-enable        tick Enable Auto_Increase (validate and stamp)\n"
+         "  --export START LENGTH FILE  store buffer bytes START.. (hex, LENGTH hex) in FILE\n"
+         "  --view                 print the buffer view\n"
+         "  --no-program           do the file work only; do not press Program\n" +
          shared +
          "Exit status: 0 when the run connected and its operation succeeded; 1 when it did\n"
          "not; 2 for bad options.\n";

@@ -33,6 +33,22 @@ struct StartOptions {
   std::string treeModel;  // --model: a model of the device tree
   std::string listModel;  // --list-model: a model of the model list
   bool showExtraFamilies = false;
+  // Image buffer and files, applied in this order: buffer start, clear, fill byte, serial
+  // fields, load, serial stamp, export, view.
+  std::string bufferStart;   // --buffer-start HEX
+  bool clearBuffer = false;  // --clear-buffer
+  std::optional<int> fill;   // --fill FF|00: index of the fill-byte choice
+  std::string load;          // --load FILE
+  struct ExportRange {
+    std::string start, length, file;
+  };
+  std::optional<ExportRange> exportRange;  // --export START LENGTH FILE
+  bool view = false;                       // --view
+  // Serial numbers: the four fields, the encoding (0 hex, 1 dec, 2 ascii) and the check box.
+  std::optional<std::string> serialAddress, serialBytes, serialNext, serialStep;
+  std::optional<int> serialMode;
+  bool serialEnable = false;
+  bool program = true;  // --no-program: file work only, no run
 
   std::vector<std::string> errors;  // one clear message per bad option
 };

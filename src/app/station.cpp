@@ -47,7 +47,7 @@ Station::Station(Platform& platform)
       timer10_(platform.timers.CreateTimer()),
       timerBeep_(platform.timers.CreateTimer()) {
   timer3_->SetInterval(kDeferredSaveMs);
-  timer3_->SetTickHandler([this] { timer3_->SetEnabled(false); });
+  timer3_->SetTickHandler([this] { DeferredSave(); });
   timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
   timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
   timerBeep_->SetInterval(kBeepSpacingMs);
@@ -68,11 +68,16 @@ Station::Station(Platform& platform)
                     {"save_file", "Save_file"},
                     {"more_option", "more_option"}};
 
-  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled, &Combo2.enabled, &Text4.enabled};
+  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled, &Combo2.enabled,
+                     &Text4.enabled,       &Check6.enabled,    &optFillbyte.enabled,
+                     &comLoadFile.enabled};
   for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
   link.RestoreDefaultTimeouts();
   BuildDeviceTree();
   RestoreModel(kFallbackModel);
+  ResetBuffer(0x00);
+  RegionUpdate();
+  FitCheckDue = true;
 }
 
 void Station::LockSettings() {
@@ -177,6 +182,24 @@ void Station::StopRun() {
   platform_.port.ClearOutput();
   link.ClosePort();
   RepeatStop = true;
+}
+
+void Station::DeferredSave() {
+  timer3_->SetEnabled(false);
+  RegionUpdate();
+  if (FitCheckDue) FitCheck();
+  FitCheckDue = true;
+}
+
+void Station::OnIspSizeChange() {
+  if (!Combo2.enabled) return;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnFillByteClick(int index) {
+  if (index < 0 || index > 1) return;
+  optFillbyte.selected = index;
+  timer3_->SetEnabled(true);
 }
 
 void Station::WaitMs(int milliseconds) {

@@ -11,6 +11,7 @@
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
 #include "catalogue/selected_device.h"
+#include "image/image_buffer.h"
 #include "link/message_log.h"
 #include "link/writer_link.h"
 #include "operations/operation_context.h"
@@ -59,6 +60,48 @@ class Station : public OptionPanelControls {
   OptionPair optISP_DEMO_erase_data;
   Label labISP_DEMO_erase_data;
 
+  // Image buffer and its bookkeeping.
+  ImageBufferArray ImageBuffer;
+  std::string LoadedFileName;
+  bool FileLoaded = false;
+  std::int32_t LoadStart = 0;
+  std::int32_t DataEnd = 0;
+  std::int32_t ProgramStart = 0;
+  std::int32_t ProgramEnd = 0x3FF;
+  bool DemoImageReady = false;
+  std::int64_t FileChecksum = 0;
+
+  // File frame, region display, export tab.
+  OptionPair optFillbyte{{"FF", "00"}, 0};
+  std::array<TextBox, 4> txtISP_reange;
+  TextBox txtFileCheckSum;
+  Label Frame7{"File:"};
+  CommandButton comLoadFile{"Open file"};
+  CheckBox Check6{"Clear the file buffer when open the file"};
+  CheckBox cekReloadFile{"Reopen file every time"};
+  TextBox txt_Start_Address{"0"};
+  TextBox txt_length;
+  CommandButton comStoreFile{"Store File/存文件"};
+  // Mouse pointer: an hourglass while a file loads.
+  bool BusyPointer = false;
+  // Where the file dialogs start when no path is stored; the front end sets it.
+  std::string ApplicationDirectory = ".";
+
+  // Buffer view and its editing overlay.
+  SelectableText txtBuffer;
+  SelectableText txtBuffer2;
+  ScrollBar VScroll1;
+  bool EditPermission = false;
+  std::size_t HighlightStart = 0;
+  std::size_t HighlightLength = 0;
+
+  // Serial numbers: fields 0 address (hex), 1 bytes, 2 next number (decimal), 3 step.
+  std::array<TextBox, 4> texAuto_Increase;
+  OptionGroup optAuto_Increase{{"HEX", "DEC", "ASCII码"}, 0};
+  bool SerialActive = false;
+  std::int32_t SerialAddress = 0;
+  std::int16_t SerialBytes = 0;
+
   // Run flags.
   bool SingleRun = false;
   bool IspDemoMode = false;
@@ -103,8 +146,62 @@ class Station : public OptionPanelControls {
   void WaitMs(int milliseconds);
   void BeepThrice();
 
-  // The deferred settings save.
+  // Image buffer and regions.
+  std::uint8_t FillByte() const { return optFillbyte.selected == 0 ? 0xFF : 0x00; }
+  void ClearBuffer(std::uint8_t fill);
+  void ResetBuffer(std::uint8_t fill);
+  void RegionUpdate();
+  RegionLimits ReadRegionLimits() const;
+  void FitCheck();
+  void ShowFileChecksum();
+  // The number in the text of the ISP size list, in K.
+  double IspSizeK() const;
+
+  // Loading and export.
+  void OnLoadFileClick();
+  void OpenFileDialog();
+  void LoadFile();
+  void ChooseLoader();
+  std::int16_t HexLoader();
+  void BinaryLoader();
+  void BinExport();
+  void OnExportFieldChange();
+
+  // Buffer view and editor.
+  enum class ViewKey { PageUp, PageDown, Other };
+  // Draws first..last of the view range into txtBuffer and sets the highlight.
+  void RenderView(std::int32_t first, std::int32_t last);
+  void ViewRangeUpdate();
+  void OnScrollChange();
+  void OnBufferKeyDown(ViewKey key);
+  // The caret as the operator placed it in the overlay.
+  void OnBufferMouseDown(std::size_t caret);
+  void OnBufferKeyPress(char key);
+  void OnBufferFocus();
+
+  // Serial numbers.
+  int SerialDigits() const;
+  bool ValidateSerial();  // true on error
+  void StampSerial();
+  void AdvanceSerial();
+  void ScrollToSerial();
+  void LoadSerialSettings();
+  void SaveSerialSettings();
+  void OnAutoIncreaseClick();
+  void OnSerialFieldChange();
+  // After a successful option programming.
+  void AdvanceSerialSequence();
+
+  // The deferred settings save: the tick of Timer3, which model, ISP size and other setting
+  // changes enable; it ends with the fit check unless the change was one that cannot move the
+  // image out of its range.
   Timer& Timer3() { return *timer3_; }
+  void DeferredSave();
+  bool FitCheckDue = false;
+  // ISP size list chosen.
+  void OnIspSizeChange();
+  // Fill-byte choice.
+  void OnFillByteClick(int index);
 
   // The controls a Program-button run disables.
   void LockSettings();

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -67,6 +68,53 @@ std::string Verdict(std::int16_t result) {
   if (result == 0) return "the chip is the selected model";
   if (result == -2) return "the chip is not the selected model, or it is encrypted";
   return "no identity was read";
+}
+
+// The buffer and file options, in the order an operator would set them in the window.
+int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
+                 const kvr::StartOptions& options) {
+  if (!options.bufferStart.empty()) station.Text4.text = options.bufferStart;
+  if (options.clearBuffer) station.Check6.checked = true;
+  if (options.fill) {
+    station.OnFillByteClick(*options.fill);
+    station.DeferredSave();
+  }
+  const std::optional<std::string>* fields[] = {&options.serialAddress, &options.serialBytes,
+                                                &options.serialNext, &options.serialStep};
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!*fields[i]) continue;
+    station.texAuto_Increase[i].text = **fields[i];
+    station.OnSerialFieldChange();
+  }
+  if (options.serialMode) {
+    station.optAuto_Increase.selected = *options.serialMode;
+    station.OnSerialFieldChange();
+  }
+  if (!options.load.empty()) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::path(options.load), error))
+      return Fail("cannot open \"" + options.load + "\": no such file", 2);
+    dialogs.QueueOpenPath(options.load);
+    station.OnLoadFileClick();
+  }
+  if (options.serialEnable) {
+    station.cheAuto_Increase.checked = true;
+    station.OnAutoIncreaseClick();
+  }
+  if (options.exportRange) {
+    station.txt_Start_Address.text = options.exportRange->start;
+    station.txt_length.text = options.exportRange->length;
+    station.OnExportFieldChange();
+    dialogs.QueueSavePath(options.exportRange->file);
+    station.BinExport();
+  }
+  if (options.view) {
+    std::string view;
+    for (char c : station.txtBuffer.text)
+      if (c != '\r') view.push_back(c);
+    std::cout << view;
+  }
+  return 0;
 }
 
 }  // namespace
@@ -137,6 +185,11 @@ int main(int argc, char** argv) {
     return Fail("no function \"" + options.function + "\"; the function list holds:" + names, 2);
   }
   station.OnFunctionClick(function);
+  // The model choice has started the deferred save; its region display is needed now.
+  station.DeferredSave();
+
+  if (const int status = PrepareImage(station, dialogs, options); status != 0) return status;
+  if (!options.program) return 0;
 
   kvr::LogPrinter printer(std::cout);
   pump.SetIdleHook([&] { printer.Update(station.textMsg.Text()); });

@@ -1,0 +1,175 @@
+#include <algorithm>
+#include <array>
+#include <limits>
+
+#include "app/station.h"
+#include "image/buffer_view.h"
+#include "image/hex_field.h"
+#include "image/serial_number.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr Wording kAddressTooBig{"The Auto_Increase low address too big", "自动增量低位地址太大"};
+constexpr Wording kAddressTooSmall{"The Auto_Increase low address too small or the bytes too big",
+                                   "自动增量低位地址太小或字节数太长"};
+constexpr Wording kNotDecimal{" 'Next Number' should be Decimal", " '下一个值' 应输入10进制数"};
+constexpr Wording kTooManyBinaryBytes{"The Bytes must less than 5 when select hexadecimal",
+                                      "选择 16进制时，字节数必须小于或等于 4。"};
+constexpr Wording kBinaryTooBig{"The Next Number must less than 2147483649 when select hexadecimal",
+                                "选择 16进制时，“下一值”必须小于 2147483648。"};
+
+constexpr const char* kSection = "Auto_Increase";
+struct SettingKey {
+  const char* key;
+  const char* defaultValue;
+};
+constexpr std::array<SettingKey, 4> kFieldKeys{{
+    {"address", "FFFF"},
+    {"Length", "8"},
+    {"next_value", "0000"},
+    {"Increase", "1"},
+}};
+constexpr SettingKey kModeKey{"numeral_system", "1"};
+constexpr std::size_t kAddressField = 0;
+constexpr std::size_t kBytesField = 1;
+constexpr std::size_t kNextField = 2;
+constexpr std::size_t kStepField = 3;
+
+SerialMode ModeOf(std::int64_t index) {
+  return index >= 0 && index <= 2 ? static_cast<SerialMode>(index) : SerialMode::Binary;
+}
+
+// Models of these classes may carry the number up to the end of their user area.
+bool UserAreaClass(std::int16_t classCode) {
+  return classCode == 2 || classCode == 11 || classCode == 12 || classCode == 13;
+}
+
+}  // namespace
+
+int Station::SerialDigits() const {
+  return SerialDigitCount(ModeOf(optAuto_Increase.selected), SerialBytes);
+}
+
+bool Station::ValidateSerial() {
+  // A byte count beyond 16 bits is held at the limit; the address check below refuses it.
+  SerialBytes = static_cast<std::int16_t>(std::clamp<std::int64_t>(
+      ReadNumber(texAuto_Increase[kBytesField].text), std::numeric_limits<std::int16_t>::min(),
+      std::numeric_limits<std::int16_t>::max()));
+  // Without a byte count there are no digits to keep; the number stays as typed.
+  if (SerialBytes > 0) {
+    std::string next = FitDigits(texAuto_Increase[kNextField].text, SerialDigits());
+    if (next != texAuto_Increase[kNextField].text) {
+      texAuto_Increase[kNextField].text = std::move(next);
+      OnSerialFieldChange();
+    }
+  }
+  SerialAddress = ParseHexField(texAuto_Increase[kAddressField].text, 5);
+
+  const SelectedDeviceFields& device = SelectedDevice;
+  const std::int32_t highest =
+      UserAreaClass(device.DeviceClassCode) ? device.UserEnd : device.ApEnd;
+  if (SerialAddress > highest) {
+    platform_.dialogs.Information(kAddressTooBig.Pick(UseEnglish));
+    return true;
+  }
+  if (SerialBytes < 1 || SerialAddress + 1 - SerialBytes < 0) {
+    platform_.dialogs.Information(kAddressTooSmall.Pick(UseEnglish));
+    return true;
+  }
+  SerialActive = true;
+  return false;
+}
+
+void Station::StampSerial() {
+  const SerialEncoding encoding = EncodeSerial(texAuto_Increase[kNextField].text,
+                                               ModeOf(optAuto_Increase.selected), SerialBytes);
+  switch (encoding.error) {
+    case StampError::None:
+      break;
+    case StampError::NotDecimal:
+      platform_.dialogs.Information(kNotDecimal.Pick(UseEnglish));
+      return;
+    case StampError::TooManyBinaryBytes:
+      platform_.dialogs.Information(kTooManyBinaryBytes.Pick(UseEnglish));
+      return;
+    case StampError::BinaryTooBig:
+      platform_.dialogs.Information(kBinaryTooBig.Pick(UseEnglish));
+      return;
+  }
+  // Least significant byte at the address, the others below it.
+  std::int64_t address = SerialAddress;
+  for (const std::uint8_t value : encoding.bytes) ImageBuffer.Set(address--, value);
+}
+
+void Station::AdvanceSerial() {
+  if (!SerialActive) return;
+  TextBox& next = texAuto_Increase[kNextField];
+  std::string advanced = FitDigits(
+      AddToNumber(next.text, ReadNumber(texAuto_Increase[kStepField].text)), SerialDigits());
+  if (advanced != next.text) {
+    next.text = std::move(advanced);
+    OnSerialFieldChange();
+  }
+}
+
+void Station::ScrollToSerial() {
+  // The number's line fourth from the top, counted in whole lines as the scroll bar counts.
+  const std::int64_t line = static_cast<std::int64_t>(SerialAddress) / view_layout::kLineBytes -
+                            ProgramStart / view_layout::kLineBytes - 3;
+  VScroll1.value =
+      static_cast<int>(std::clamp<std::int64_t>(line, VScroll1.minimum, VScroll1.maximum));
+  OnScrollChange();
+}
+
+void Station::LoadSerialSettings() {
+  for (std::size_t i = 0; i < kFieldKeys.size(); ++i)
+    texAuto_Increase[i].text = platform_.settings.Read(kApplication, kSection, kFieldKeys[i].key,
+                                                       kFieldKeys[i].defaultValue);
+  const std::int64_t mode = ReadNumber(
+      platform_.settings.Read(kApplication, kSection, kModeKey.key, kModeKey.defaultValue));
+  optAuto_Increase.selected = static_cast<int>(ModeOf(mode));
+  SerialActive = false;
+}
+
+void Station::SaveSerialSettings() {
+  for (std::size_t i = 0; i < kFieldKeys.size(); ++i)
+    platform_.settings.Write(kApplication, kSection, kFieldKeys[i].key, texAuto_Increase[i].text);
+  const int mode = static_cast<int>(ModeOf(optAuto_Increase.selected));
+  platform_.settings.Write(kApplication, kSection, kModeKey.key, std::to_string(mode));
+}
+
+void Station::OnAutoIncreaseClick() {
+  const bool checked = cheAuto_Increase.checked;
+  for (TextBox& field : texAuto_Increase) field.enabled = !checked;
+  optAuto_Increase.enabled = !checked;
+  SerialActive = false;
+  if (checked && !ValidateSerial()) {
+    SaveSerialSettings();
+    if (SerialActive) {
+      StampSerial();
+      ViewRangeUpdate();
+      ScrollToSerial();
+    }
+  }
+  txtBuffer2.text = txtBuffer.text;
+  txtBuffer2.selStart = txtBuffer.selStart;
+  txtBuffer2.selLength = txtBuffer.selLength;
+}
+
+void Station::OnSerialFieldChange() {
+  SerialActive = false;
+}
+
+void Station::AdvanceSerialSequence() {
+  if (!SerialActive || !cheAuto_Increase.checked) return;
+  AdvanceSerial();
+  StampSerial();
+  OnScrollChange();
+  SaveSerialSettings();
+  // Writing the next number counted as an edit of the field.
+  SerialActive = true;
+}
+
+}  // namespace kvr

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <istream>
+#include <string>
+#include <string_view>
+
+namespace kvr {
+
+// Reads a text file item by item: an item ends at a line end or a comma; leading blanks are
+// skipped. An item longer than kMaxItem keeps only its first kMaxItem characters, so an endless
+// line cannot take all memory.
+class TextItemReader {
+ public:
+  static constexpr std::size_t kMaxItem = 64 * 1024;
+
+  explicit TextItemReader(std::istream& in) : in_(in) {}
+  // False at the end of the file.
+  bool Next(std::string& item);
+
+ private:
+  std::istream& in_;
+};
+
+// The value of a text read as an unsigned hexadecimal number up to its first non-hexadecimal
+// character, after trimming; an empty text is 0. Values beyond 32 bits stop growing there.
+std::int64_t LeadingHexValue(std::string_view text);
+
+// One record of a HEX file as the loader reads it, from the line without its colon.
+class HexRecordText {
+ public:
+  explicit HexRecordText(std::string_view rest);
+  // Index of the last byte covered by the record check: the text's length / 2 - 2, halves to
+  // even.
+  std::int64_t N() const { return n_; }
+  // Byte i: the two characters 2i+1 and 2i+2 (counted from 1), read up to the first
+  // non-hexadecimal character; a single remaining character counts alone; nothing readable is 0.
+  std::uint8_t Byte(std::int64_t i) const;
+  bool CheckIsGood() const;
+
+ private:
+  std::string_view rest_;
+  std::int64_t n_;
+};
+
+}  // namespace kvr

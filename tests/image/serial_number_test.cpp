@@ -1,0 +1,191 @@
+#include "image/serial_number.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/station_fixture.h"
+#include "image/hex_field.h"
+
+namespace kvr {
+namespace {
+
+TEST(HexFieldTest, FixedWidthKeepsTheLastDigitsAndRefusesOthers) {
+  EXPECT_EQ(ParseHexField("12345", 4), 0x2345);
+  EXPECT_EQ(ParseHexField("12345", 5), 0x12345);
+  EXPECT_EQ(ParseHexField("  3fA ", 4), 0x3FA);
+  EXPECT_EQ(ParseHexField("", 4), 0);
+  EXPECT_EQ(ParseHexField(std::string(100'000, 'F'), 5), 0xFFFFF);
+  EXPECT_LT(ParseHexField("12G4", 4), 0);
+  EXPECT_LT(ParseHexField("-1", 4), 0);
+  EXPECT_LT(ParseHexField("\xE5\x9C\xB0", 4), 0);
+}
+
+TEST(SerialRulesTest, CountsAndSumsStayExact) {
+  EXPECT_EQ(SerialDigitCount(SerialMode::Binary, 4), 11);
+  EXPECT_EQ(SerialDigitCount(SerialMode::Binary, 136), 329);  // beyond a 16-bit product
+  EXPECT_EQ(SerialDigitCount(SerialMode::PackedBcd, -5), 0);
+  EXPECT_EQ(ReadNumber(std::string(40, '9')), kMaxSerialMagnitude);
+  EXPECT_EQ(FitDigits("7", 65'534), "0000000000000007");
+  EXPECT_EQ(AddToNumber("99999999999999999999999", 1), "100000000000000000000000");
+  EXPECT_EQ(AddToNumber("10000000000000000000000", -1), "9999999999999999999999");
+  EXPECT_EQ(EncodeSerial("123", SerialMode::PackedBcd, 3).bytes,
+            (std::vector<std::uint8_t>{0x23, 0x01, 0x00}));
+  EXPECT_EQ(EncodeSerial("7", SerialMode::Ascii, 2).bytes, (std::vector<std::uint8_t>{0x37, 0x30}));
+}
+
+class SerialNumberTest : public StationTest {
+ protected:
+  void Enable(const std::string& address, const std::string& bytes, const std::string& next,
+              int mode, const std::string& step = "1") {
+    station.texAuto_Increase = {TextBox{address}, TextBox{bytes}, TextBox{next}, TextBox{step}};
+    station.optAuto_Increase.selected = mode;
+    station.OnSerialFieldChange();
+    station.cheAuto_Increase.checked = true;
+    station.OnAutoIncreaseClick();
+  }
+  std::vector<std::uint8_t> BytesAt(std::int32_t first, std::int32_t count) const {
+    std::vector<std::uint8_t> bytes;
+    for (std::int32_t a = first; a < first + count; ++a)
+      bytes.push_back(station.ImageBuffer.Get(a));
+    return bytes;
+  }
+  std::string Stored(const char* key) {
+    return vp.settings.Read(Station::kApplication, "Auto_Increase", key, "<none>");
+  }
+  std::string LastBox() const { return vp.dialogs.ShownDialogs().back().text; }
+  const std::string& Next() const { return station.texAuto_Increase[2].text; }
+  using Bytes = std::vector<std::uint8_t>;
+};
+
+TEST_F(SerialNumberTest, ThreeEncodings) {
+  Enable("0201", "2", "42", 1);
+  EXPECT_EQ(Next(), "0042");
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x00, 0x42}));
+  Enable("0203", "4", "305419896", 0);
+  EXPECT_EQ(Next(), "00305419896");
+  EXPECT_EQ(BytesAt(0x200, 4), (Bytes{0x12, 0x34, 0x56, 0x78}));
+  Enable("0302", "3", "7", 2);
+  EXPECT_EQ(Next(), "007");
+  EXPECT_EQ(BytesAt(0x300, 3), (Bytes{0x30, 0x30, 0x37}));
+}
+
+TEST_F(SerialNumberTest, StampRefusalsWriteNothing) {
+  vp.dialogs.ExpectInformation();
+  Enable("0204", "5", "1", 0);
+  EXPECT_TRUE(station.SerialActive) << "validation passed; the stamp refused";
+  EXPECT_EQ(LastBox(), "The Bytes must less than 5 when select hexadecimal");
+  vp.dialogs.ExpectInformation();
+  Enable("0203", "4", "2147483648", 0);
+  EXPECT_EQ(LastBox(), "The Next Number must less than 2147483649 when select hexadecimal");
+  vp.dialogs.ExpectInformation();
+  Enable("0203", "4", "12a4", 1);
+  EXPECT_EQ(LastBox(), " 'Next Number' should be Decimal");
+  EXPECT_EQ(BytesAt(0x200, 5), Bytes(5, 0x00));
+}
+
+TEST_F(SerialNumberTest, LowestByteAndByteCountAreChecked) {
+  Enable("0003", "4", "1", 1);
+  EXPECT_TRUE(station.SerialActive);
+  EXPECT_EQ(BytesAt(0, 4), (Bytes{0x00, 0x00, 0x00, 0x01}));
+  for (const char* bytes : {"5", "0", "-3", "abc", "99999999999999999999999"}) {
+    vp.dialogs.ExpectInformation();
+    Enable("0003", bytes, "1234", 1);
+    EXPECT_EQ(LastBox(), "The Auto_Increase low address too small or the bytes too big") << bytes;
+    EXPECT_FALSE(station.SerialActive);
+  }
+  EXPECT_TRUE(station.cheAuto_Increase.checked);
+  EXPECT_FALSE(station.texAuto_Increase[0].enabled);
+}
+
+TEST_F(SerialNumberTest, HighestAddressDependsOnTheClass) {
+  station.SelectedDevice.ApEnd = 0x0FFF;
+  station.SelectedDevice.UserEnd = 0xFBFF;
+  for (const std::int16_t code : {0, 1, 2, 11, 12, 13}) {
+    station.SelectedDevice.DeviceClassCode = code;
+    const bool userArea = code >= 2;
+    Enable(userArea ? "FBFF" : "0FFF", "2", "1", 1);
+    EXPECT_TRUE(station.SerialActive) << code;
+    vp.dialogs.ExpectInformation();
+    Enable(userArea ? "FC00" : "1000", "2", "1", 1);
+    EXPECT_EQ(LastBox(), "The Auto_Increase low address too big") << code;
+  }
+  station.UseEnglish = false;
+  vp.dialogs.ExpectInformation();
+  Enable("FC00", "2", "1", 1);
+  EXPECT_EQ(LastBox(), "自动增量低位地址太大");
+}
+
+TEST_F(SerialNumberTest, AdvanceSteps) {
+  Enable("0201", "2", "0095", 1, "10");
+  station.AdvanceSerialSequence();
+  EXPECT_EQ(Next(), "0105");
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x01, 0x05}));
+  EXPECT_EQ(Stored("next_value"), "0105");
+  EXPECT_TRUE(station.SerialActive);
+
+  Enable("0201", "2", "9995", 1, "10");
+  station.AdvanceSerialSequence();
+  EXPECT_EQ(Next(), "0005") << "the leading digit is lost";
+
+  Enable("0207", "8", "123456789012345", 1, "999999999");
+  station.AdvanceSerialSequence();
+  EXPECT_EQ(Next(), "0123457789012344");
+  EXPECT_EQ(BytesAt(0x200, 8), (Bytes{0x01, 0x23, 0x45, 0x77, 0x89, 0x01, 0x23, 0x44}));
+
+  station.OnSerialFieldChange();  // an edit stops the advance until the next check
+  station.AdvanceSerialSequence();
+  EXPECT_EQ(Next(), "0123457789012344");
+}
+
+TEST_F(SerialNumberTest, CheckBoxSavesStampsWidensAndScrollsToTheNumber) {
+  Enable("2103", "4", "42", 1);
+  EXPECT_EQ(Stored("address"), "2103");
+  EXPECT_EQ(Stored("Length"), "4");
+  EXPECT_EQ(Stored("next_value"), "00000042");
+  EXPECT_EQ(Stored("numeral_system"), "1");
+  EXPECT_EQ(station.ProgramEnd, 0x2103);
+  EXPECT_EQ(station.txt_length.text, "2104");
+  const std::string& text = station.txtBuffer.text;
+  EXPECT_EQ(text.substr(4 + 3 * 60, 7), " 002100") << "the fourth line";
+  EXPECT_EQ(text.substr(station.txtBuffer.selStart, station.txtBuffer.selLength), "00 00 00 42");
+  EXPECT_EQ(station.txtBuffer2.selStart, station.txtBuffer.selStart);
+  EXPECT_EQ(station.txtBuffer2.selLength, 11u);
+
+  // A number below the range widens it to its first byte, not one further.
+  station.ProgramStart = station.LoadStart = 0x300;
+  Enable("0105", "4", "1", 1);
+  EXPECT_EQ(station.ProgramStart, 0x102);
+
+  station.cheAuto_Increase.checked = false;
+  station.OnAutoIncreaseClick();
+  EXPECT_FALSE(station.SerialActive);
+  EXPECT_TRUE(station.texAuto_Increase[2].enabled);
+}
+
+TEST_F(SerialNumberTest, SettingsRoundTripAndStoredModeOutOfRange) {
+  station.LoadSerialSettings();
+  EXPECT_EQ(station.texAuto_Increase[0].text + station.texAuto_Increase[1].text +
+                station.texAuto_Increase[2].text + station.texAuto_Increase[3].text,
+            "FFFF"
+            "8"
+            "0000"
+            "1");
+  EXPECT_EQ(station.optAuto_Increase.selected, 1);
+  station.texAuto_Increase[2].text = "007";
+  station.optAuto_Increase.selected = 2;
+  station.SaveSerialSettings();
+  Station other(vp.platform);
+  other.LoadSerialSettings();
+  EXPECT_EQ(other.texAuto_Increase[2].text, "007");
+  EXPECT_EQ(other.optAuto_Increase.selected, 2);
+  for (const char* stored : {"3", "-1", "x"}) {
+    vp.settings.Write(Station::kApplication, "Auto_Increase", "numeral_system", stored);
+    other.LoadSerialSettings();
+    EXPECT_EQ(other.optAuto_Increase.selected, 0) << stored;
+  }
+}
+
+}  // namespace
+}  // namespace kvr
