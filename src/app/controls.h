@@ -5,6 +5,13 @@
 
 namespace kvr {
 
+// Text without the blanks around it.
+inline std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
 // Control state kept as plain data; the window draws it and forwards the operator's events.
 
 struct CommandButton {

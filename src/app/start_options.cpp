@@ -42,6 +42,13 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
                                  assignment + "\"");
       else if (!assignment.empty())
         options.portMap.push_back(assignment);
+    } else if (arg == "--language") {
+      std::string language;
+      value(language);
+      if (language == "en" || language == "zh")
+        options.english = language == "en";
+      else
+        options.errors.push_back("--language wants en or zh, not \"" + language + "\"");
     } else if (arg == "--settings") {
       value(options.settingsFile);
     } else if (cli && arg == "--port") {
@@ -121,6 +128,7 @@ std::string StartOptionsHelp(Program program) {
       "  --sim-chip HEX         identity code of the simulated writer's chip (default F101)\n"
       "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
       "  --settings FILE        use FILE as the settings store\n"
+      "  --language en|zh       the language of the messages (default en)\n"
       "  --help                 this text\n";
   if (program == Program::Window) return "Usage: kvr-station [options]\n" + shared;
   return "Usage: kvr-cli [options]\n"

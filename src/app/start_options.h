@@ -23,6 +23,7 @@ struct StartOptions {
   std::optional<std::uint16_t> simulatedChip;  // identity code of the simulated chip
   std::vector<std::string> portMap;            // "COMn=PATH", applied after the stored overrides
   std::string settingsFile;                    // another settings file instead of the per-user one
+  bool english = true;                         // --language en|zh: the language of the window
   bool help = false;
 
   // Command line only.

@@ -18,17 +18,9 @@ constexpr const char* kStopped = "操作被中止!";
 
 constexpr std::int16_t kHandshakeTimeoutMs = 20;
 constexpr int kDeferredSaveMs = 100;
+constexpr int kCloseTimerMs = 500;
+constexpr int kLongestRepeatDelay = 60;
 constexpr int kPortCount = 8;
-
-constexpr std::array<const char*, Station::kFunctions> kFunctionNames = {
-    "Auto Program",   "Erase MCU",      "Read MCU ID", "Check MCU Empty", "Program File",
-    "Verify Program", "Program Option", "Read Option", "Read EEPROM"};
-
-std::string Trim(const std::string& text) {
-  const auto first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
 
 int ParseBaud(const std::string& text) {
   int baud = 0;
@@ -38,16 +30,23 @@ int ParseBaud(const std::string& text) {
 
 }  // namespace
 
-Station::Station(Platform& platform)
-    : link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
+Station::Station(Platform& platform, bool useEnglish)
+    : UseEnglish(useEnglish),
+      link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
            SelectedDevice.DeviceClassCode),
       platform_(platform),
       operations_{link, textMsg, UseEnglish, SelectedDevice},
       timer3_(platform.timers.CreateTimer()),
+      timer4_(platform.timers.CreateTimer()),
       timer10_(platform.timers.CreateTimer()),
       timerBeep_(platform.timers.CreateTimer()) {
   timer3_->SetInterval(kDeferredSaveMs);
   timer3_->SetTickHandler([this] { DeferredSave(); });
+  timer4_->SetInterval(kCloseTimerMs);
+  timer4_->SetTickHandler([this] {
+    timer4_->SetEnabled(false);
+    if (onCloseWindow) onCloseWindow();
+  });
   timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
   timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
   timerBeep_->SetInterval(kBeepSpacingMs);
@@ -57,8 +56,6 @@ Station::Station(Platform& platform)
   Combo1.entries = {"115200"};
   Combo1.index = 0;
 
-  for (int i = 0; i < kFunctions; ++i)
-    txtFuction[static_cast<std::size_t>(i)].text = kFunctionNames[static_cast<std::size_t>(i)];
   txtFuction[0].highlighted = true;
 
   combMcuModel.entries = ModelListNames();
@@ -68,16 +65,19 @@ Station::Station(Platform& platform)
                     {"save_file", "Save_file"},
                     {"more_option", "more_option"}};
 
-  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled, &Combo2.enabled,
-                     &Text4.enabled,       &Check6.enabled,    &optFillbyte.enabled,
-                     &comLoadFile.enabled};
+  TabStrip1.tabs = {{"MCU_type", "MCU-Option"},
+                    {"COMM_port_baud", "COM-Baud"},
+                    {"Set_Auto", "Set_Auto"},
+                    {"Write_Option", "Write_Option"}};
+  for (int seconds = 0; seconds <= kLongestRepeatDelay; ++seconds)
+    comDalay_ReDownLoad.entries.push_back(std::to_string(seconds));
+  comDalay_ReDownLoad.index = 4;
+
+  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled,    &Combo2.enabled,
+                     &Text4.enabled,       &Check6.enabled,       &optFillbyte.enabled,
+                     &comLoadFile.enabled, &comReDownload.enabled};
   for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
-  link.RestoreDefaultTimeouts();
-  BuildDeviceTree();
-  RestoreModel(kFallbackModel);
-  ResetBuffer(0x00);
-  RegionUpdate();
-  FitCheckDue = true;
+  FormLoad();
 }
 
 void Station::LockSettings() {
@@ -186,7 +186,7 @@ void Station::StopRun() {
 
 void Station::DeferredSave() {
   timer3_->SetEnabled(false);
-  RegionUpdate();
+  SaveSettings();
   if (FitCheckDue) FitCheck();
   FitCheckDue = true;
 }

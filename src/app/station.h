@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,7 +30,12 @@ class Station : public OptionPanelControls {
   static constexpr int kFunctions = 9;
   static constexpr int kBeepSpacingMs = 150;
 
-  explicit Station(Platform& platform);
+  static constexpr int kAutoSlots = 16;
+  static constexpr int kFirstSequenceSlot = 8;
+
+  // Creating the station is loading the window: the start-up runs in the constructor, with the
+  // window's language chosen by the front end.
+  explicit Station(Platform& platform, bool useEnglish = true);
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
@@ -59,6 +66,24 @@ class Station : public OptionPanelControls {
   CheckBox cheAuto_Increase{"Enable Auto_Increase"};
   OptionPair optISP_DEMO_erase_data;
   Label labISP_DEMO_erase_data;
+
+  // Static captions of the window by control name (frames and labels without a behaviour).
+  std::map<std::string, std::string> Captions;
+  Label framStep{"Program"};
+  TabStrip TabStrip1;
+  CommandButton comReDownload{"Program repeat"};
+  // The automatic sequence: 0..7 the available steps, 8..15 the sequence.
+  std::array<TextEntry, kAutoSlots> txtAuto;
+  std::array<CommandButton, 3> comAuto{{{"Append -->"}, {"<-- Delete"}, {"Delete All"}}};
+  ListControl comDalay_ReDownLoad;  // repeat delay in whole seconds
+  CheckBox optBeepYes{"Yes", true};
+  CheckBox optBeepNo{"No", false};
+  TextBox txtWrite_OK_Count{"0"};
+
+  // Closing.
+  bool Closing = false;
+  // Asked to close the window (the close timer fired); the front end sets it.
+  std::function<void()> onCloseWindow;
 
   // Image buffer and its bookkeeping.
   ImageBufferArray ImageBuffer;
@@ -127,6 +152,22 @@ class Station : public OptionPanelControls {
   void OnTreeNodeClick(const std::string& key);
   void OnModelListClick();
   void OnTabStrip2Click();
+  void OnTabStrip1Click();
+  void OnPortChange(int index);
+  void OnBaudClick(int index);
+  void OnBeepClick(bool yes);
+  void OnRepeatDelayChange(int index);
+  void OnReloadFileClick(bool checked);
+
+  // Settings.
+  void ApplyEnglishCaptions();
+  void LoadSettings();
+  void SaveSettings();
+  void LoadAutoSequence();
+  void SaveAutoSequence();
+  // The window closes: stop, save through the deferred save, close the port.
+  void QueryUnload();
+  void Unload();
 
   // Tree population; keeps the current selection.
   void BuildDeviceTree();
@@ -216,7 +257,12 @@ class Station : public OptionPanelControls {
 
   Platform& platform_;
   OperationContext operations_;
+  void FormLoad();
+  std::string ReadSetting(const char* key, const std::string& defaultValue);
+  void WriteSetting(const char* key, const std::string& value);
+
   std::unique_ptr<Timer> timer3_;
+  std::unique_ptr<Timer> timer4_;
   std::unique_ptr<Timer> timer10_;
   std::unique_ptr<Timer> timerBeep_;
   std::vector<bool*> lockedControls_;

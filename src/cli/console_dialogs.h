@@ -7,6 +7,7 @@
 
 #include "platform/beeper.h"
 #include "platform/dialogs.h"
+#include "platform/settings_store.h"
 
 namespace kvr {
 
@@ -42,6 +43,26 @@ class ConsoleBeeper : public Beeper {
 
  private:
   bool audible_;
+};
+
+// The window's settings as a production run sees them: every setting is read, but only what a
+// run itself moves on (the good-device count and the serial number) is written back, so a
+// script's options never change how the window starts.
+class ProductionSettings : public SettingsStore {
+ public:
+  explicit ProductionSettings(SettingsStore& store) : store_(store) {}
+  std::string Read(const std::string& application, const std::string& section,
+                   const std::string& key, const std::string& defaultValue) override {
+    return store_.Read(application, section, key, defaultValue);
+  }
+  void Write(const std::string& application, const std::string& section, const std::string& key,
+             const std::string& value) override {
+    if (section == "Auto_Increase" || (section == "Settings" && key == "Write_OK_Count"))
+      store_.Write(application, section, key, value);
+  }
+
+ private:
+  SettingsStore& store_;
 };
 
 }  // namespace kvr

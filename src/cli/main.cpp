@@ -146,13 +146,15 @@ int main(int argc, char** argv) {
 
   kvr::PortMap ports;
   ApplyPortOptions(ports, *settings, options, simulator ? simulator->DevicePath() : "");
-  int portIndex = 0;
+  int portIndex = -1;  // the stored choice
   if (!options.port.empty()) {
     const int number = kvr::PortMap::ParsePortName(options.port);
     if (number > 0)
       portIndex = number - 1;
-    else
+    else {
       ports.SetTarget(1, options.port);  // a device path: COM1 points there for this run
+      portIndex = 0;
+    }
   }
 
   kvr::QtSerialPort port(ports);
@@ -164,9 +166,10 @@ int main(int argc, char** argv) {
 #else
   kvr::ConsoleBeeper beeper(false);
 #endif
-  kvr::Platform platform{port, pump, timers, dialogs, *settings, beeper};
-  kvr::Station station(platform);
-  station.combCommPort.index = portIndex;
+  kvr::ProductionSettings production(*settings);
+  kvr::Platform platform{port, pump, timers, dialogs, production, beeper};
+  kvr::Station station(platform, options.english);
+  if (portIndex >= 0) station.combCommPort.index = portIndex;
   if (options.showExtraFamilies) station.SetShowExtraFamilies(true);
   if (!options.treeModel.empty() && !ChooseTreeModel(station, options.treeModel))
     return Fail("no model \"" + options.treeModel +

@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   QtBeeper beeper;
   Platform platform{serial, pump, timers, dialogs, *settings, beeper};
-  Station station(platform);
+  Station station(platform, options.english);
   MainWindow window(station, ports);
   dialogs.SetParent(&window);
   pump.SetIdleHook([&window] { window.Sync(); });

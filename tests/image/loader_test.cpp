@@ -71,9 +71,13 @@ std::string Record(std::uint16_t address, std::initializer_list<std::uint8_t> da
 const std::string kEnd = ":00000001FF\r\n";
 
 TEST_F(LoaderTest, RegionDisplayPerClassAndIspSize) {
-  // The start-up model: VXA01H of the tree, class 11, ISP size 0.0k.
+  // The start-up model: VXA01H of the tree, class 11, the stored ISP size index 3 (4.0k).
   EXPECT_EQ(station.txtISP_reange[0].text, "0000");
   EXPECT_EQ(station.txtISP_reange[1].text, "0FFF");
+  EXPECT_EQ(station.txtISP_reange[2].text, "0EC00");
+  EXPECT_EQ(station.txtISP_reange[3].text, "0FBFF");
+  station.Combo2.index = 0;  // 0.0k: no ISP range
+  station.RegionUpdate();
   EXPECT_EQ(station.txtISP_reange[2].text, "");
   EXPECT_EQ(station.txtISP_reange[3].text, "");
   const RegionLimits none = station.ReadRegionLimits();
@@ -124,7 +128,7 @@ TEST_F(LoaderTest, HexRecordsLandAtTheirAddressPlusTheBufferStart) {
   EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0x02);
   EXPECT_EQ(station.ImageBuffer.Get(0x0002), 0x30);
   EXPECT_EQ(station.ImageBuffer.Get(0x0011), 0xBB);
-  EXPECT_EQ(station.ImageBuffer.Get(0x0020), 0xFF) << "nothing is read after the end record";
+  EXPECT_EQ(station.ImageBuffer.Get(0x0020), 0x00) << "nothing is read after the end record";
   EXPECT_EQ(station.DataEnd, 0x11);
   EXPECT_EQ(station.LoadStart, 0);
   EXPECT_EQ(station.FileChecksum, 0x02 + 0x30 + 0xAA + 0xBB);
@@ -340,7 +344,7 @@ TEST_F(LoaderTest, FitCheckDropsAnImageThatReachesTheApRangeEnd) {
   EXPECT_FALSE(station.FileLoaded);
   EXPECT_EQ(station.Frame7.caption, "File:");
   EXPECT_EQ(station.ProgramEnd, 0x3FF);
-  EXPECT_EQ(station.ImageBuffer.Get(0x0FFF), 0xFF);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0FFF), 0x00) << "reset with the fill byte 00";
 }
 
 TEST_F(LoaderTest, RandomAndTruncatedHexTextStaysInsideTheBuffer) {

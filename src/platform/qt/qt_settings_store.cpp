@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSettings>
 #include <QStandardPaths>
 
 namespace kvr {
@@ -16,20 +15,29 @@ QString QtSettingsStore::FileFor(const std::string& application) const {
   return directory_ + "/" + QString::fromStdString(application) + ".ini";
 }
 
+QSettings& QtSettingsStore::For(const std::string& application) {
+  auto& settings = open_[application];
+  if (!settings) {
+    const QString file = FileFor(application);
+    QDir().mkpath(QFileInfo(file).absolutePath());
+    settings = std::make_unique<QSettings>(file, QSettings::IniFormat);
+    // QSettings replaces the file through a temporary file and a rename.
+    settings->setAtomicSyncRequired(true);
+  }
+  return *settings;
+}
+
 std::string QtSettingsStore::Read(const std::string& application, const std::string& section,
                                   const std::string& key, const std::string& defaultValue) {
-  QSettings settings(FileFor(application), QSettings::IniFormat);
-  const QString path = QString::fromStdString(section) + "/" + QString::fromStdString(key);
-  const QVariant value = settings.value(path);
+  const QVariant value =
+      For(application).value(QString::fromStdString(section) + "/" + QString::fromStdString(key));
   if (!value.isValid()) return defaultValue;
   return value.toString().toStdString();
 }
 
 void QtSettingsStore::Write(const std::string& application, const std::string& section,
                             const std::string& key, const std::string& value) {
-  const QString file = FileFor(application);
-  QDir().mkpath(QFileInfo(file).absolutePath());
-  QSettings settings(file, QSettings::IniFormat);
+  QSettings& settings = For(application);
   settings.setValue(QString::fromStdString(section) + "/" + QString::fromStdString(key),
                     QString::fromStdString(value));
   settings.sync();

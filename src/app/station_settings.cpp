@@ -1,0 +1,229 @@
+// Start-up, the persisted settings, the deferred save and closing.
+
+#include <charconv>
+
+#include "app/station.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr const char* kSettings = "Settings";
+constexpr const char* kAutoKeyPrefix = "Auto_VXA_";
+
+// The steps the automatic sequence can hold, in the order of the available list.
+constexpr std::array<const char*, 7> kStepNames = {
+    "Erase MCU",      "Read MCU ID",    "Check MCU Empty", "Program File",
+    "Verify Program", "Program Option", "Read Option"};
+
+// A stored list index, or nothing when the text is no index of this list: the control then
+// keeps what it has.
+std::optional<int> StoredIndex(const std::string& text, const ListControl& list) {
+  const std::string trimmed = Trim(text);
+  int index = -1;
+  const auto [end, error] = std::from_chars(trimmed.data(), trimmed.data() + trimmed.size(), index);
+  if (error != std::errc() || end != trimmed.data() + trimmed.size() || trimmed.empty())
+    return std::nullopt;
+  if (index < 0 || index >= static_cast<int>(list.entries.size())) return std::nullopt;
+  return index;
+}
+
+void LoadIndex(ListControl& list, const std::string& text) {
+  if (const auto index = StoredIndex(text, list)) list.index = *index;
+}
+
+const char* TrueFalse(bool value) {
+  return value ? "True" : "False";
+}
+
+}  // namespace
+
+std::string Station::ReadSetting(const char* key, const std::string& defaultValue) {
+  return platform_.settings.Read(kApplication, kSettings, key, defaultValue);
+}
+
+void Station::WriteSetting(const char* key, const std::string& value) {
+  platform_.settings.Write(kApplication, kSettings, key, value);
+}
+
+void Station::FormLoad() {
+  ApplyEnglishCaptions();
+  SelectedDevice.ShowExtraFamilies = false;
+  link.UseCrc16 = false;
+  BuildDeviceTree();
+  LoadSettings();
+  OnTabStrip1Click();
+  LoadAutoSequence();
+  link.RestoreDefaultTimeouts();
+  SerialActive = false;
+  LoadSerialSettings();
+  OnAutoIncreaseClick();
+  comStoreFile.enabled = false;
+  ResetBuffer(0x00);
+  for (std::size_t i = 0; i < 7; ++i) txtFuction[i + 1].text = txtAuto[i].text;
+  txtFuction[0].text = "Auto Program";
+  txtFuction[8].text = "Read EEPROM";
+  SaveAutoSequence();
+  EditPermission = false;
+  FitCheckDue = true;
+  OnTabStrip2Click();
+}
+
+void Station::ApplyEnglishCaptions() {
+  Captions = {
+      {"framFile", "Open the file"},
+      {"framMsg", "Message"},
+      {"labBufferStart", "Start address(HEX)"},
+      {"labFillByte", "Unused file buffer fill in"},
+      {"labCheckSum", "File check sum(HEX):"},
+      {"labMcuType", "MCU type"},
+      {"labIspSize", "ISP size"},
+      {"labRanges", " AP range    ISP range"},
+      {"labPort", "        COM Port:"},
+      {"labBaud", "         Baud:"},
+      {"labRepeatDelay", "Time slot of program repeat"},
+      {"labSound", " Enable sounds"},
+      {"labExportStart", "      Start Address:"},
+      {"labExportLength", "        Length:"},
+      {"labAutoIncrease0", "  High Address(HEX)"},
+      {"labAutoIncrease1", "Bytes"},
+      {"labAutoIncrease2", "Next Number(DEC)"},
+      {"labAutoIncrease3", "Step"},
+      {"labAutoIncreaseMode", "Next Number Mode"},
+      {"labOptionNote", "May be reopen file when options changed."},
+  };
+  comLoadFile.caption = "Open file";
+  framStep.caption = "Program";
+  comDownload.caption = "Program";
+  comReDownload.caption = "Program repeat";
+  comStop_Download.caption = "Stop";
+  Check6.caption = "Clear the file buffer when open the file";
+  cekReloadFile.caption = "Reopen file every time";
+  comAuto[0].caption = "Append -->";
+  comAuto[1].caption = "<-- Delete";
+  comAuto[2].caption = "Delete All";
+  for (std::size_t i = 0; i < kStepNames.size(); ++i) txtAuto[i].text = kStepNames[i];
+  cheAuto_Increase.caption = "Enable Auto_Increase";
+  optAuto_Increase.captions[0] = "HEX";
+  optAuto_Increase.captions[1] = "DEC";
+}
+
+void Station::LoadSettings() {
+  RestoreModel(ReadSetting("DeviceProducts", kFallbackModel));
+  LoadIndex(Combo2, ReadSetting("ISP_Space", "3"));
+  OnIspSizeChange();
+  // "FilePath" is read by the file dialogs when they open.
+  optFillbyte.selected = Trim(ReadSetting("fillbyte", "00")) == "00" ? 1 : 0;
+  LoadIndex(combCommPort, ReadSetting("COM_port", "0"));
+  LoadIndex(Combo1, ReadSetting("Baud", "0"));
+  const bool beep = ReadSetting("BeepYesNo", "True") == "True";
+  optBeepYes.checked = beep;
+  optBeepNo.checked = !beep;
+  LoadIndex(comDalay_ReDownLoad, ReadSetting("Dalay_ReDownLoad", "4"));
+  txtWrite_OK_Count.text = ReadSetting("Write_OK_Count", "0");
+  LoadIndex(comWDT_Prescalar, ReadSetting("WDT_Prescalar", "6"));
+}
+
+void Station::SaveSettings() {
+  if (treeDevice.selectedKey.empty() || treeDevice.selectedKey.rfind(kFamilyKeyPrefix, 0) == 0)
+    treeDevice.selectedKey = kFallbackModel;
+  WriteSetting("DeviceProducts", treeDevice.selectedKey);
+  if (Combo2.index < 0) Combo2.index = 3;
+  if (combCommPort.index < 0) combCommPort.index = 0;
+  if (Combo1.index < 0) Combo1.index = 0;
+
+  WriteSetting("COM_port", std::to_string(combCommPort.index));
+  const std::string port =
+      "( COM" + std::to_string(combCommPort.index + 1) + ", " + Combo1.Text() + " )";
+  framStep.caption = UseEnglish ? "Program " + port : "Program / 编程 " + port;
+
+  WriteSetting("fillbyte", optFillbyte.selected == 0 ? "FF" : "00");
+  WriteSetting("Baud", std::to_string(Combo1.index));
+  WriteSetting("BeepYesNo", TrueFalse(optBeepYes.checked));
+  WriteSetting("Dalay_ReDownLoad", std::to_string(comDalay_ReDownLoad.index));
+  WriteSetting("Write_OK_Count", txtWrite_OK_Count.text);
+  WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
+  RegionUpdate();
+}
+
+void Station::LoadAutoSequence() {
+  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+    const std::string key = kAutoKeyPrefix + std::to_string(slot);
+    txtAuto[static_cast<std::size_t>(slot)].text = ReadSetting(key.c_str(), "");
+  }
+  // From the first slot that names no step on, the stored sequence is not trusted.
+  bool emptying = false;
+  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+    std::string& text = txtAuto[static_cast<std::size_t>(slot)].text;
+    if (!emptying && !Trim(text).empty()) {
+      bool known = false;
+      for (int i = 0; i < kFirstSequenceSlot; ++i)
+        known = known || (!txtAuto[static_cast<std::size_t>(i)].text.empty() &&
+                          Trim(text) == Trim(txtAuto[static_cast<std::size_t>(i)].text));
+      emptying = !known;
+    }
+    if (emptying) text.clear();
+  }
+}
+
+void Station::SaveAutoSequence() {
+  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+    const std::string key = kAutoKeyPrefix + std::to_string(slot);
+    WriteSetting(key.c_str(), Trim(txtAuto[static_cast<std::size_t>(slot)].text));
+  }
+}
+
+void Station::OnTabStrip1Click() {
+  if (TabStrip1.selected < 0 || TabStrip1.selected >= static_cast<int>(TabStrip1.tabs.size()))
+    TabStrip1.selected = 0;
+}
+
+void Station::OnPortChange(int index) {
+  if (!combCommPort.enabled || index < 0 || index >= static_cast<int>(combCommPort.entries.size()))
+    return;
+  combCommPort.index = index;
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnBaudClick(int index) {
+  if (!Combo1.enabled || index < 0 || index >= static_cast<int>(Combo1.entries.size())) return;
+  Combo1.index = index;
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnBeepClick(bool yes) {
+  optBeepYes.checked = yes;
+  optBeepNo.checked = !yes;
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnRepeatDelayChange(int index) {
+  if (index < 0 || index >= static_cast<int>(comDalay_ReDownLoad.entries.size())) return;
+  comDalay_ReDownLoad.index = index;
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnReloadFileClick(bool checked) {
+  cekReloadFile.checked = checked;
+  FitCheckDue = false;
+}
+
+void Station::QueryUnload() {
+  Closing = true;
+  if (RunInProgress() && !link.StopRequested) StopRun();
+  FitCheckDue = false;
+  timer3_->SetInterval(link.Timer1().Interval() + 200);
+  timer3_->SetEnabled(true);
+  while (timer3_->Enabled()) platform_.pump.WaitForEvents();
+}
+
+void Station::Unload() {
+  for (int i = 0; i < 2; ++i)
+    if (platform_.port.IsOpen()) platform_.port.Close();
+}
+
+}  // namespace kvr
