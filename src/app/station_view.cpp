@@ -12,11 +12,7 @@ constexpr Wording kUpdateQuestion{"Update the buffer?", "Update the buffer? / �
 constexpr Wording kOpenFile{"Please open file.", "    Please open file./请打开文件。 "};
 
 bool IsHexKey(char key) {
-  return (key >= '0' && key <= '9') || (key >= 'a' && key <= 'f') || (key >= 'A' && key <= 'F');
-}
-
-int HexValue(char c) {
-  return c <= '9' ? c - '0' : (c & ~0x20) - 'A' + 10;
+  return HexDigitValue(key) >= 0;
 }
 
 std::string UpperHex(std::int64_t value) {
@@ -121,8 +117,9 @@ void Station::OnBufferKeyPress(char key) {
   if (position < txtBuffer.text.size() && CellAt(txtBuffer.text, position))
     txtBuffer.text[position] = digit;
   const std::string& text = txtBuffer2.text;
-  ImageBuffer.Set(cell->address, static_cast<std::uint8_t>(HexValue(text[cell->pairStart]) * 16 +
-                                                           HexValue(text[cell->pairStart + 1])));
+  ImageBuffer.Set(cell->address,
+                  static_cast<std::uint8_t>(HexDigitValue(text[cell->pairStart]) * 16 +
+                                            HexDigitValue(text[cell->pairStart + 1])));
 
   const std::optional<std::size_t> next = NextDataDigit(text, position + 1);
   txtBuffer2.selStart = next.value_or(position + 1);

@@ -4,16 +4,12 @@
 
 namespace kvr {
 
-namespace {
-
-int HexValue(char c) {
+int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
-
-}  // namespace
 
 std::int32_t ParseHexField(std::string_view text, int width) {
   // Seven digits still fit a signed 32-bit result.
@@ -26,7 +22,7 @@ std::int32_t ParseHexField(std::string_view text, int width) {
 
   std::int32_t value = 0;
   for (const char c : text) {
-    const int digit = HexValue(c);
+    const int digit = HexDigitValue(c);
     if (digit < 0) return -1;
     value = value * 16 + digit;
   }

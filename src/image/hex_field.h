@@ -5,6 +5,9 @@
 
 namespace kvr {
 
+// The value of one hexadecimal digit (either case), or -1.
+int HexDigitValue(char c);
+
 // A hexadecimal field of a fixed width (4 or 5 digits): blanks trimmed, padded on the left with
 // "0", and only the last `width` characters read, so a longer text loses its leading characters.
 // Letters in either case. Negative when a kept character is no hexadecimal digit or the width is

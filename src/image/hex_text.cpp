@@ -2,18 +2,9 @@
 
 #include <cmath>
 
+#include "image/hex_field.h"
+
 namespace kvr {
-
-namespace {
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 bool TextItemReader::Next(std::string& item) {
   item.clear();
