@@ -58,6 +58,8 @@ void Station::ApplyRow(const DeviceModel& row) {
 }
 
 void Station::OnTreeNodeClick(const std::string& key) {
+  // The class code travels in every frame of a run: the model cannot change under it.
+  if (RunInProgress()) return;
   const auto node = std::find_if(treeDevice.nodes.begin(), treeDevice.nodes.end(),
                                  [&](const TreeNode& n) { return n.key == key; });
   if (node == treeDevice.nodes.end()) return;
@@ -74,6 +76,7 @@ void Station::OnTreeNodeClick(const std::string& key) {
 }
 
 void Station::OnModelListClick() {
+  if (RunInProgress()) return;
   SelectedDevice.BlockSize = 128;
   SelectedDevice.ApUpToIsp = false;
   const std::string& name = combMcuModel.Text();

@@ -146,6 +146,8 @@ void MainWindow::BuildWidgets() {
   labKbyte_->setMinimumWidth(
       labKbyte_->fontMetrics().horizontalAdvance(QStringLiteral("0000.000K")) +
       labKbyte_->fontMetrics().averageCharWidth() * 2);
+
+  BuildDeviceWidgets();
 }
 
 void MainWindow::BuildLayout() {
@@ -168,14 +170,17 @@ void MainWindow::BuildLayout() {
   auto* programLayout = new QVBoxLayout(program);
   programLayout->addWidget(txtFuction_);
   programLayout->addLayout(buttons);
-  programLayout->addStretch(1);
+  auto* programColumn = new QVBoxLayout;
+  programColumn->addWidget(program);
+  programColumn->addWidget(BuildReadBack(), 1);
 
   auto* message = new QGroupBox(QStringLiteral("Message"));
   auto* messageLayout = new QVBoxLayout(message);
   messageLayout->addWidget(textMsg_);
 
   auto* middle = new QHBoxLayout;
-  middle->addWidget(program);
+  middle->addLayout(BuildDeviceLayout());
+  middle->addLayout(programColumn);
   middle->addWidget(message, 1);
 
   auto* progressRow = new QHBoxLayout;
@@ -186,13 +191,14 @@ void MainWindow::BuildLayout() {
   auto* root = new QVBoxLayout(central);
   root->addLayout(portRow);
   root->addLayout(middle, 1);
+  root->addWidget(BuildTabStrip());
   root->addLayout(progressRow);
   setCentralWidget(central);
 
   // The log gets what is left beyond everything else's needs.
   textMsg_->setMinimumSize(textMsg_->fontMetrics().averageCharWidth() * 48,
                            textMsg_->fontMetrics().lineSpacing() * 8);
-  resize(sizeHint().expandedTo(QSize(960, 600)));
+  resize(sizeHint().expandedTo(QSize(1280, 800)));
 }
 
 void MainWindow::Connect() {
@@ -235,6 +241,7 @@ void MainWindow::Connect() {
     if (station_.Combo1.enabled) station_.Combo1.index = index;
     Sync();
   });
+  ConnectDevice();
 }
 
 void MainWindow::Sync() {
@@ -244,6 +251,7 @@ void MainWindow::Sync() {
   SyncFunctions();
   SyncList(combCommPort_, station_.combCommPort, true);
   SyncList(Combo1_, station_.Combo1, false);
+  SyncDevice();
 
   const ProgressBar& bar = station_.ProgressBar1;
   // An empty range would turn the bar into a busy indicator; a value outside the range would
@@ -324,7 +332,8 @@ void MainWindow::SyncList(QComboBox* box, const ListControl& list, bool showTarg
   }
   const int index = list.index >= 0 && list.index < box->count() ? list.index : -1;
   if (box->currentIndex() != index) box->setCurrentIndex(index);
-  if (box->isEnabled() != list.enabled) box->setEnabled(list.enabled);
+  if (box->isEnabledTo(box->parentWidget()) != list.enabled) box->setEnabled(list.enabled);
+  if (box->isHidden() == list.visible) box->setVisible(list.visible);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -162,6 +162,10 @@ TEST_F(StationTest, ProgramRunLocksTheModelAndPanelControls) {
     EXPECT_TRUE(station.Option[8].enabled);
     station.OnDeviceTextClick();
     EXPECT_FALSE(station.treeDevice.visible);
+    // Neither way of choosing changes the model under a run.
+    station.OnTreeNodeClick("VXB03H");
+    ChooseFromList(station, "VXE01L");
+    EXPECT_EQ(station.SelectedDevice.IdentityCode, "F101");
   });
   station.OnProgramClick();
   EXPECT_TRUE(station.txtDevice.enabled);

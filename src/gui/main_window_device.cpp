@@ -1,0 +1,612 @@
+// The model choice (box, drop-down tree, model list), the option panel and the lower tab strip.
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTabWidget>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <functional>
+#include <map>
+
+#include "gui/main_window.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr int kKeyRole = Qt::UserRole;
+constexpr int kTreeRowsShown = 16;
+
+// Widget name of element `index` of a control array; a name that ends in a digit gets a
+// separator, so that row 3 of "Picture2" does not read as "Picture23".
+QString ElementName(const char* name, int index) {
+  QString element = QString::fromLatin1(name);
+  if (!element.isEmpty() && element.back().isDigit()) element += QLatin1Char('_');
+  return element + QString::number(index);
+}
+
+// Enabled as the data says; the widget may still be disabled by its container.
+void SetEnabled(QWidget* widget, bool enabled) {
+  if (widget->isEnabledTo(widget->parentWidget()) != enabled) widget->setEnabled(enabled);
+}
+
+void SetVisible(QWidget* widget, bool visible) {
+  if (widget->isHidden() == visible) widget->setVisible(visible);
+}
+
+void SetText(QLabel* label, const std::string& text) {
+  const QString shown = QString::fromStdString(text);
+  if (label->text() != shown) label->setText(shown);
+}
+
+void SyncLabel(QLabel* widget, const Label& label) {
+  SetText(widget, label.caption);
+  SetEnabled(widget, label.enabled);
+  SetVisible(widget, label.visible);
+}
+
+void SyncFrame(QFrame* widget, const Frame& frame) {
+  const QFrame::Shape shape = frame.border ? QFrame::StyledPanel : QFrame::NoFrame;
+  if (widget->frameShape() != shape) widget->setFrameShape(shape);
+  SetEnabled(widget, frame.enabled);
+  SetVisible(widget, frame.visible);
+}
+
+void SyncCheckBox(QCheckBox* widget, const CheckBox& box) {
+  const QString caption = QString::fromStdString(box.caption);
+  if (widget->text() != caption) widget->setText(caption);
+  if (widget->isChecked() != box.checked) widget->setChecked(box.checked);
+  SetEnabled(widget, box.enabled);
+  SetVisible(widget, box.visible);
+}
+
+bool SameNodes(const std::vector<TreeNode>& a, const std::vector<TreeNode>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const TreeNode& x, const TreeNode& y) {
+                      return x.key == y.key && x.text == y.text && x.parentKey == y.parentKey;
+                    });
+}
+
+std::string NodeKey(const QTreeWidgetItem* item) {
+  return item->data(0, kKeyRole).toString().toStdString();
+}
+
+QString Hex(std::int32_t value) {
+  return QString::asprintf("%04X", static_cast<unsigned>(value));
+}
+
+// The box showing the chosen model. It looks and reacts like a drop-down list, but what drops
+// down is the station's tree, so opening it is the station's decision.
+class DropDownBox : public QComboBox {
+ public:
+  std::function<void()> onOpen;
+
+  void showPopup() override {
+    if (onOpen) onOpen();
+  }
+  void hidePopup() override {}
+};
+
+// The device tree as a pop-up under the box. Return chooses the current node, Escape or a click
+// elsewhere closes it without a choice.
+class DeviceTreePopup : public QTreeWidget {
+ public:
+  explicit DeviceTreePopup(QWidget* owner) : QTreeWidget(owner) {
+    setWindowFlags(Qt::Popup);
+    setHeaderHidden(true);
+    setRootIsDecorated(true);
+    setExpandsOnDoubleClick(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  }
+
+  std::function<void(QTreeWidgetItem*)> onChoose;
+  std::function<void()> onHidden;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && currentItem()) {
+      if (onChoose) onChoose(currentItem());
+      return;
+    }
+    if (event->key() == Qt::Key_Escape) {
+      hide();
+      return;
+    }
+    QTreeWidget::keyPressEvent(event);
+  }
+
+  void hideEvent(QHideEvent* event) override {
+    QTreeWidget::hideEvent(event);
+    if (onHidden) onHidden();
+  }
+};
+
+}  // namespace
+
+void MainWindow::BuildDeviceWidgets() {
+  auto* box = new DropDownBox;
+  txtDevice_ = box;
+  txtDevice_->setObjectName(QStringLiteral("txtDevice"));
+  txtDevice_->setMinimumContentsLength(10);
+  txtDevice_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  txtDevice_->addItem(QString());
+
+  treeDevice_ = new DeviceTreePopup(this);
+  treeDevice_->setObjectName(QStringLiteral("treeDevice"));
+
+  combMcuModel_ = new QComboBox;
+  combMcuModel_->setObjectName(QStringLiteral("combMcuModel"));
+  combMcuModel_->setMinimumContentsLength(10);
+  combMcuModel_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  combMcuModel_->setMaxVisibleItems(20);
+  combMcuModel_->setPlaceholderText(QStringLiteral("from the list"));
+
+  selectedDevice_ = new QLabel;
+  selectedDevice_->setObjectName(QStringLiteral("SelectedDevice"));
+  selectedDevice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  const char* frameTitles[2] = {"Options", "Areas and peripherals"};
+  for (int i = 0; i < 2; ++i) {
+    Frame1_[static_cast<std::size_t>(i)] = new QGroupBox(QString::fromLatin1(frameTitles[i]));
+    Frame1_[static_cast<std::size_t>(i)]->setObjectName(ElementName("Frame1", i));
+  }
+
+  for (int row = 0; row < kRows; ++row) {
+    const auto i = static_cast<std::size_t>(row);
+    Picture2_[i] = new QFrame;
+    Picture2_[i]->setObjectName(ElementName("Picture2", row));
+    LabOptionE_[i] = new QLabel;
+    LabOptionE_[i]->setObjectName(ElementName("LabOptionE", row));
+    LabOptionC_[i] = new QLabel;
+    LabOptionC_[i]->setObjectName(ElementName("LabOptionC", row));
+    Option_[i] = new QWidget;
+    Option_[i]->setObjectName(ElementName("Option", row));
+    optionChoices_[i] = new QButtonGroup(Option_[i]);
+    auto* choices = new QHBoxLayout(Option_[i]);
+    choices->setContentsMargins(0, 0, 0, 0);
+    for (int choice = 0; choice < 2; ++choice) {
+      auto* button = new QRadioButton;
+      button->setObjectName(ElementName(Option_[i]->objectName().toLatin1().constData(), choice));
+      optionChoices_[i]->addButton(button, choice);
+      choices->addWidget(button);
+    }
+    auto* line = new QHBoxLayout(Picture2_[i]);
+    line->setContentsMargins(2, 0, 2, 0);
+    line->addWidget(LabOptionE_[i]);
+    line->addWidget(LabOptionC_[i]);
+    line->addStretch(1);
+    line->addWidget(Option_[i]);
+  }
+
+  Combo2_ = new QComboBox;
+  Combo2_->setObjectName(QStringLiteral("Combo2"));
+  Text4_ = new QLineEdit;
+  Text4_->setObjectName(QStringLiteral("Text4"));
+  Text4_->setMaxLength(8);
+  Text4_->setMaximumWidth(Text4_->fontMetrics().horizontalAdvance(QStringLiteral("00000000")) +
+                          Text4_->fontMetrics().averageCharWidth() * 3);
+
+  for (int i = 0; i < OptionPanelControls::kReadBackLabels; ++i) {
+    read_Option_[static_cast<std::size_t>(i)] = new QLabel;
+    read_Option_[static_cast<std::size_t>(i)]->setObjectName(ElementName("read_Option", i));
+  }
+
+  AP_size_ = new QComboBox;
+  AP_size_->setObjectName(QStringLiteral("AP_size"));
+  labAP_size_ = new QLabel;
+  labAP_size_->setObjectName(QStringLiteral("labAP_size"));
+  labAP_size_->setBuddy(AP_size_);
+  comWDT_Prescalar_ = new QComboBox;
+  comWDT_Prescalar_->setObjectName(QStringLiteral("comWDT_Prescalar"));
+  labWDT_Prescalar_ = new QLabel;
+  labWDT_Prescalar_->setObjectName(QStringLiteral("labWDT_Prescalar"));
+  labWDT_Prescalar_->setBuddy(comWDT_Prescalar_);
+  Picture8_ = new QFrame;
+  Picture8_->setObjectName(QStringLiteral("Picture8"));
+  labPicture8_ = new QLabel;
+  labPicture8_->setObjectName(QStringLiteral("labPicture8"));
+  auto* peripherals = new QHBoxLayout(Picture8_);
+  peripherals->setContentsMargins(6, 4, 6, 4);
+  for (int i = 0; i < OptionPanelControls::kPeripherals; ++i) {
+    auto* check = new QCheckBox;
+    check->setObjectName(ElementName("function_enable", i));
+    function_enable_[static_cast<std::size_t>(i)] = check;
+    peripherals->addWidget(check);
+  }
+
+  cheAuto_Increase_ = new QCheckBox;
+  cheAuto_Increase_->setObjectName(QStringLiteral("cheAuto_Increase"));
+}
+
+QLayout* MainWindow::BuildDeviceLayout() {
+  auto* modelLabel = new QLabel(QStringLiteral("&Model"));
+  modelLabel->setBuddy(txtDevice_);
+  auto* listLabel = new QLabel(QStringLiteral("or &list"));
+  listLabel->setBuddy(combMcuModel_);
+  auto* device = new QGroupBox(QStringLiteral("Device"));
+  auto* deviceGrid = new QGridLayout(device);
+  deviceGrid->addWidget(modelLabel, 0, 0);
+  deviceGrid->addWidget(txtDevice_, 0, 1);
+  deviceGrid->addWidget(listLabel, 0, 2);
+  deviceGrid->addWidget(combMcuModel_, 0, 3);
+  deviceGrid->setColumnStretch(4, 1);
+  deviceGrid->addWidget(selectedDevice_, 1, 0, 1, 5);
+
+  // Room for the longest captions of the families, so that the columns beside the panel stay
+  // where they are as models change.
+  Frame1_[0]->setMinimumWidth(fontMetrics().averageCharWidth() * 66);
+  auto* rows = new QVBoxLayout(Frame1_[0]);
+  rows->setSpacing(2);
+  for (QFrame* row : Picture2_) rows->addWidget(row);
+
+  auto* ispLabel = new QLabel(QStringLiteral("&ISP size"));
+  ispLabel->setBuddy(Combo2_);
+  auto* startLabel = new QLabel(QStringLiteral("&Start address"));
+  startLabel->setBuddy(Text4_);
+  auto* areas = new QGridLayout(Frame1_[1]);
+  areas->addWidget(ispLabel, 0, 0);
+  areas->addWidget(Combo2_, 0, 1);
+  areas->addWidget(startLabel, 0, 3);
+  areas->addWidget(Text4_, 0, 4);
+  areas->addWidget(labAP_size_, 1, 0);
+  areas->addWidget(AP_size_, 1, 1);
+  areas->addWidget(labWDT_Prescalar_, 1, 3);
+  areas->addWidget(comWDT_Prescalar_, 1, 4);
+  areas->addWidget(labPicture8_, 2, 0);
+  areas->addWidget(Picture8_, 2, 1, 1, 4);
+  areas->setColumnMinimumWidth(2, fontMetrics().averageCharWidth() * 2);
+  areas->setColumnStretch(5, 1);
+  areas->setRowStretch(3, 1);
+
+  auto* column = new QVBoxLayout;
+  column->addWidget(device);
+  column->addWidget(Frame1_[0]);
+  column->addWidget(Frame1_[1], 1);
+  return column;
+}
+
+QWidget* MainWindow::BuildReadBack() {
+  auto* readBack = new QGroupBox(QStringLiteral("Read back"));
+  auto* layout = new QVBoxLayout(readBack);
+  layout->setSpacing(2);
+  for (QLabel* label : read_Option_) layout->addWidget(label);
+  layout->addStretch(1);
+  return readBack;
+}
+
+QWidget* MainWindow::BuildTabStrip() {
+  TabStrip2_ = new QTabWidget;
+  TabStrip2_->setObjectName(QStringLiteral("TabStrip2"));
+  TabStrip2_->setDocumentMode(true);
+  // The tabs are the station's; their pages fill in as their functions arrive.
+  for (const Tab& tab : station_.TabStrip2.tabs) {
+    auto* page = new QWidget;
+    page->setObjectName(QString::fromStdString(tab.key));
+    if (tab.key == "auto_increase") {
+      auto* layout = new QVBoxLayout(page);
+      layout->addWidget(cheAuto_Increase_);
+      layout->addStretch(1);
+    }
+    TabStrip2_->addTab(page, QString::fromStdString(tab.caption));
+  }
+  return TabStrip2_;
+}
+
+void MainWindow::ConnectDevice() {
+  static_cast<DropDownBox*>(txtDevice_)->onOpen = [this] {
+    if (station_.txtDevice.enabled) station_.OnDeviceTextClick();
+    Sync();
+  };
+  auto* tree = static_cast<DeviceTreePopup*>(treeDevice_);
+  tree->onChoose = [this](QTreeWidgetItem* item) { ChooseTreeNode(item); };
+  // Closed without a choice: the tree is no longer shown.
+  tree->onHidden = [this] { station_.treeDevice.visible = false; };
+  connect(treeDevice_, &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* item) { ChooseTreeNode(item); });
+
+  connect(combMcuModel_, &QComboBox::activated, this, [this](int index) {
+    // A run reads the chosen model in every frame it sends, and the list is not among the
+    // controls a run locks.
+    if (station_.combMcuModel.enabled && !station_.RunInProgress()) {
+      station_.combMcuModel.index = index;
+      station_.OnModelListClick();
+    }
+    Sync();
+  });
+
+  connect(Combo2_, &QComboBox::activated, this, [this](int index) {
+    if (station_.Combo2.enabled && station_.Frame1[1].enabled) {
+      station_.Combo2.index = index;
+      station_.OnIspSizeChange();
+    }
+    Sync();
+  });
+  auto listChoice = [this](QComboBox* box, ListControl& list) {
+    connect(box, &QComboBox::activated, this, [this, &list](int index) {
+      if (list.enabled && station_.Frame1[1].enabled) list.index = index;
+      Sync();
+    });
+  };
+  listChoice(AP_size_, station_.AP_size);
+  listChoice(comWDT_Prescalar_, station_.comWDT_Prescalar);
+
+  connect(Text4_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (station_.Text4.enabled && station_.Frame1[1].enabled)
+      station_.Text4.text = text.toStdString();
+    Sync();
+  });
+
+  for (int row = 0; row < kRows; ++row) {
+    connect(optionChoices_[static_cast<std::size_t>(row)], &QButtonGroup::idClicked, this,
+            [this, row](int choice) {
+              if (RowEnabled(row)) station_.Option[static_cast<std::size_t>(row)].selected = choice;
+              Sync();
+            });
+  }
+
+  for (std::size_t i = 0; i < function_enable_.size(); ++i) {
+    connect(function_enable_[i], &QCheckBox::clicked, this, [this, i](bool checked) {
+      if (station_.function_enable[i].enabled && station_.Picture8.enabled &&
+          station_.Frame1[1].enabled)
+        station_.function_enable[i].checked = checked;
+      Sync();
+    });
+  }
+
+  // Shown only until the serial-number fields have their page: a click must not report serial
+  // numbers as on while nothing stamps them, so the box keeps the station's state.
+  connect(cheAuto_Increase_, &QCheckBox::clicked, this, [this] { Sync(); });
+
+  connect(TabStrip2_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index >= 0 && index != station_.TabStrip2.selected) {
+      station_.TabStrip2.selected = index;
+      station_.OnTabStrip2Click();
+    }
+    Sync();
+  });
+}
+
+void MainWindow::ChooseTreeNode(QTreeWidgetItem* item) {
+  // The tree belongs to the box: while the box is locked, so is the choice of a model. A run
+  // started from the function list locks nothing, and the model must not change under it.
+  if (item == nullptr || !station_.txtDevice.enabled || station_.RunInProgress()) return;
+  if (item->childCount() > 0) item->setExpanded(!item->isExpanded());
+  station_.OnTreeNodeClick(NodeKey(item));
+  Sync();
+}
+
+bool MainWindow::RowEnabled(int row) const {
+  const auto i = static_cast<std::size_t>(row);
+  return station_.Option[i].enabled && station_.Picture2[i].enabled &&
+         station_.Picture2[i].visible && station_.Frame1[0].enabled;
+}
+
+void MainWindow::SyncDevice() {
+  {
+    const QSignalBlocker blocker(txtDevice_);
+    const QString name = QString::fromStdString(station_.txtDevice.text);
+    if (txtDevice_->itemText(0) != name) txtDevice_->setItemText(0, name);
+    SetEnabled(txtDevice_, station_.txtDevice.enabled);
+    SetVisible(txtDevice_, station_.txtDevice.visible);
+  }
+  SyncList(combMcuModel_, station_.combMcuModel, false);
+  SyncDeviceTree();
+
+  const SelectedDeviceFields& device = station_.SelectedDevice;
+  const QString info =
+      device.DeviceClassCode == 0
+          ? QStringLiteral("No model chosen")
+          : QStringLiteral("Class %1    ID %2    AP %3\u2013%4    ISP %5\u2013%6")
+                .arg(device.DeviceClassCode)
+                .arg(QString::fromStdString(device.IdentityCode), Hex(device.ApStart),
+                     Hex(device.ApEnd), Hex(device.IspStart), Hex(device.IspEnd));
+  if (selectedDevice_->text() != info) selectedDevice_->setText(info);
+
+  for (std::size_t i = 0; i < Frame1_.size(); ++i) {
+    const Frame& frame = station_.Frame1[i];
+    if (Frame1_[i]->isFlat() == frame.border) Frame1_[i]->setFlat(!frame.border);
+    SetEnabled(Frame1_[i], frame.enabled);
+    SetVisible(Frame1_[i], frame.visible);
+  }
+  SyncOptionRows();
+
+  SyncList(Combo2_, station_.Combo2, false);
+  const QString start = QString::fromStdString(station_.Text4.text);
+  if (Text4_->text() != start) Text4_->setText(start);
+  SetEnabled(Text4_, station_.Text4.enabled);
+  SetVisible(Text4_, station_.Text4.visible);
+
+  for (std::size_t i = 0; i < read_Option_.size(); ++i)
+    SyncLabel(read_Option_[i], station_.read_Option[i]);
+
+  SyncList(AP_size_, station_.AP_size, false);
+  SyncLabel(labAP_size_, station_.labAP_size);
+  SyncList(comWDT_Prescalar_, station_.comWDT_Prescalar, false);
+  SyncLabel(labWDT_Prescalar_, station_.labWDT_Prescalar);
+  SyncFrame(Picture8_, station_.Picture8);
+  SyncLabel(labPicture8_, station_.labPicture8);
+  for (std::size_t i = 0; i < function_enable_.size(); ++i)
+    SyncCheckBox(function_enable_[i], station_.function_enable[i]);
+
+  SyncCheckBox(cheAuto_Increase_, station_.cheAuto_Increase);
+  SyncTabs();
+}
+
+void MainWindow::SyncDeviceTree() {
+  const Station::DeviceTree& tree = station_.treeDevice;
+  if (!treeBuilt_ || !SameNodes(shownNodes_, tree.nodes)) RebuildDeviceTree();
+
+  if (shownTreeKey_ != tree.selectedKey) {
+    const QSignalBlocker blocker(treeDevice_);
+    QTreeWidgetItem* selected = nullptr;
+    for (QTreeWidgetItemIterator it(treeDevice_); *it != nullptr && selected == nullptr; ++it)
+      if (NodeKey(*it) == tree.selectedKey) selected = *it;
+    if (selected != nullptr) {
+      for (QTreeWidgetItem* up = selected->parent(); up != nullptr; up = up->parent())
+        up->setExpanded(true);
+      treeDevice_->setCurrentItem(selected);
+    } else {
+      treeDevice_->clearSelection();
+    }
+    shownTreeKey_ = tree.selectedKey;
+  }
+
+  SetEnabled(treeDevice_, station_.txtDevice.enabled);
+  if (tree.visible && !treeDevice_->isVisible()) {
+    ShowDeviceTree();
+  } else if (!tree.visible && treeDevice_->isVisible()) {
+    treeDevice_->hide();
+  }
+}
+
+void MainWindow::RebuildDeviceTree() {
+  const QSignalBlocker blocker(treeDevice_);
+  treeDevice_->clear();
+  const std::vector<TreeNode>& nodes = station_.treeDevice.nodes;
+  std::vector<QTreeWidgetItem*> items;
+  std::map<std::string, QTreeWidgetItem*> byKey;
+  for (const TreeNode& node : nodes) {
+    auto* item = new QTreeWidgetItem(QStringList(QString::fromStdString(node.text)));
+    item->setData(0, kKeyRole, QString::fromStdString(node.key));
+    items.push_back(item);
+    byKey.emplace(node.key, item);
+  }
+  // Parents may come after their children in the list; a node whose parent is missing still
+  // shows, at the root, rather than being lost.
+  for (std::size_t i = 0; i < nodes.size(); ++i) {
+    const auto parent = byKey.find(nodes[i].parentKey);
+    if (nodes[i].parentKey.empty() || parent == byKey.end() || parent->second == items[i])
+      treeDevice_->addTopLevelItem(items[i]);
+    else
+      parent->second->addChild(items[i]);
+  }
+  shownNodes_ = nodes;
+  shownTreeKey_.reset();
+  treeBuilt_ = true;
+}
+
+void MainWindow::ShowDeviceTree() {
+  const int frame = 2 * treeDevice_->frameWidth();
+  const int rowHeight = std::max(treeDevice_->sizeHintForRow(0), fontMetrics().height());
+  // Wide enough for every node, collapsed or not, so that opening a family does not cut names.
+  int rows = 0;
+  int widest = 0;
+  for (QTreeWidgetItemIterator it(treeDevice_); *it != nullptr; ++it) {
+    ++rows;
+    int depth = 1;
+    for (const QTreeWidgetItem* up = (*it)->parent(); up != nullptr; up = up->parent()) ++depth;
+    widest = std::max(widest, treeDevice_->fontMetrics().horizontalAdvance((*it)->text(0)) +
+                                  depth * treeDevice_->indentation());
+  }
+  const int width = std::max(txtDevice_->width(),
+                             widest + fontMetrics().averageCharWidth() * 2 +
+                                 treeDevice_->verticalScrollBar()->sizeHint().width() + frame);
+  const int height = rowHeight * std::clamp(rows, 1, kTreeRowsShown) + frame;
+
+  QPoint at = txtDevice_->mapToGlobal(QPoint(0, txtDevice_->height()));
+  if (const QScreen* screen = txtDevice_->screen()) {
+    const QRect room = screen->availableGeometry();
+    // No room below: open above the box, as a drop-down list does.
+    if (at.y() + height > room.bottom() && at.y() - txtDevice_->height() - height >= room.top())
+      at.setY(at.y() - txtDevice_->height() - height);
+    at.setX(std::clamp(at.x(), room.left(), std::max(room.left(), room.right() - width)));
+  }
+  treeDevice_->setGeometry(QRect(at, QSize(width, height)));
+  treeDevice_->show();
+  if (QTreeWidgetItem* current = treeDevice_->currentItem()) treeDevice_->scrollToItem(current);
+  treeDevice_->setFocus();
+}
+
+void MainWindow::SyncOptionRows() {
+  bool captionsChanged = false;
+  auto setText = [&captionsChanged](QAbstractButton* button, const std::string& text) {
+    const QString caption = QString::fromStdString(text);
+    if (button->text() == caption) return;
+    button->setText(caption);
+    captionsChanged = true;
+  };
+  for (int row = 0; row < kRows; ++row) {
+    const auto i = static_cast<std::size_t>(row);
+    const QString english = LabOptionE_[i]->text();
+    const QString chinese = LabOptionC_[i]->text();
+    SyncFrame(Picture2_[i], station_.Picture2[i]);
+    SyncLabel(LabOptionE_[i], station_.LabOptionE[i]);
+    SyncLabel(LabOptionC_[i], station_.LabOptionC[i]);
+    captionsChanged =
+        captionsChanged || english != LabOptionE_[i]->text() || chinese != LabOptionC_[i]->text();
+
+    const OptionPair& pair = station_.Option[i];
+    QButtonGroup* group = optionChoices_[i];
+    for (int choice = 0; choice < 2; ++choice) {
+      QAbstractButton* button = group->button(choice);
+      setText(button, pair.captions[choice]);
+      if (button->isChecked() != (pair.selected == choice)) {
+        // A pair may have neither choice selected; an exclusive group would not let go.
+        group->setExclusive(false);
+        button->setChecked(pair.selected == choice);
+        group->setExclusive(true);
+      }
+    }
+    SetEnabled(Option_[i], pair.enabled);
+  }
+  if (captionsChanged) AlignOptionRows();
+}
+
+void MainWindow::AlignOptionRows() {
+  // The rows line up in columns whatever their captions: each column as wide as its widest
+  // entry in a visible row.
+  // Measured from the text: a label's size hint keeps the width it was last given.
+  auto textWidth = [](const QLabel* label) {
+    return label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->margin() + 2 +
+           label->contentsMargins().left() + label->contentsMargins().right();
+  };
+  int english = 0, chinese = 0, choice[2] = {0, 0};
+  for (std::size_t i = 0; i < Picture2_.size(); ++i) {
+    if (!station_.Picture2[i].visible) continue;
+    english = std::max(english, textWidth(LabOptionE_[i]));
+    if (station_.LabOptionC[i].visible) chinese = std::max(chinese, textWidth(LabOptionC_[i]));
+    for (int c = 0; c < 2; ++c)
+      choice[c] = std::max(choice[c], optionChoices_[i]->button(c)->sizeHint().width());
+  }
+  // Fixed rather than minimum widths: the layout goes by the size hints, which lag behind.
+  for (std::size_t i = 0; i < Picture2_.size(); ++i) {
+    LabOptionE_[i]->setFixedWidth(english);
+    LabOptionC_[i]->setFixedWidth(chinese);
+    for (int c = 0; c < 2; ++c) optionChoices_[i]->button(c)->setFixedWidth(choice[c]);
+  }
+}
+
+void MainWindow::SyncTabs() {
+  const TabStrip& strip = station_.TabStrip2;
+  const QSignalBlocker blocker(TabStrip2_);
+  const int count = std::min(TabStrip2_->count(), static_cast<int>(strip.tabs.size()));
+  for (int i = 0; i < count; ++i) {
+    const bool offered = strip.Offered(static_cast<std::size_t>(i));
+    if (offered) {
+      const QString caption =
+          QString::fromStdString(strip.tabs[static_cast<std::size_t>(i)].caption);
+      if (TabStrip2_->tabText(i) != caption) TabStrip2_->setTabText(i, caption);
+    }
+    if (TabStrip2_->isTabVisible(i) != offered) TabStrip2_->setTabVisible(i, offered);
+  }
+  if (strip.selected < count && strip.Offered(static_cast<std::size_t>(strip.selected)) &&
+      TabStrip2_->currentIndex() != strip.selected)
+    TabStrip2_->setCurrentIndex(strip.selected);
+}
+
+}  // namespace kvr
