@@ -158,6 +158,7 @@ class Station : public OptionPanelControls {
   void OnBeepClick(bool yes);
   void OnRepeatDelayChange(int index);
   void OnReloadFileClick(bool checked);
+  void OnWdtPrescalarChange(int index);
 
   // Settings.
   void ApplyEnglishCaptions();

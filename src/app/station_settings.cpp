@@ -207,6 +207,12 @@ void Station::OnRepeatDelayChange(int index) {
   timer3_->SetEnabled(true);
 }
 
+void Station::OnWdtPrescalarChange(int index) {
+  if (index < 0 || index >= static_cast<int>(comWDT_Prescalar.entries.size())) return;
+  comWDT_Prescalar.index = index;
+  timer3_->SetEnabled(true);
+}
+
 void Station::OnReloadFileClick(bool checked) {
   cekReloadFile.checked = checked;
   FitCheckDue = false;
