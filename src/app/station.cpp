@@ -155,13 +155,9 @@ void Station::OperationDriver() {
   --runDepth_;
 }
 
-bool Station::OperationBuilt(const std::string& name) {
-  // The operations come with their own modules; until an entry has one, a run of it connects
-  // and closes down.
-  return name == "Read MCU ID";
-}
-
 std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
+  // The operations come with their own modules; until an entry has one, a run of it connects
+  // and closes down, and has no result.
   if (name == "Read MCU ID") {
     ReadIdentity(operations_, false);
     return ReadIdentity(operations_, true);

@@ -182,8 +182,6 @@ class Station : public OptionPanelControls {
   bool RunInProgress() const { return runDepth_ > 0; }
   // Trimmed text of the highlighted function entry; empty when none is highlighted.
   std::string SelectedFunction() const;
-  // Whether an operation exists behind the function entry of this name.
-  static bool OperationBuilt(const std::string& name);
 
   void WaitMs(int milliseconds);
   void BeepThrice();
