@@ -115,7 +115,7 @@ class Station : public OptionPanelControls {
   // Buffer view and its editing overlay.
   SelectableText txtBuffer;
   SelectableText txtBuffer2;
-  ScrollBar VScroll1;
+  ScrollBar VScroll1{0, 64, 0, 16};  // Page Up and Down move 16 lines
   bool EditPermission = false;
   std::size_t HighlightStart = 0;
   std::size_t HighlightLength = 0;

@@ -52,6 +52,9 @@ void Station::FormLoad() {
   link.UseCrc16 = false;
   BuildDeviceTree();
   LoadSettings();
+  // The region display follows the restored model at once: a file opened before the first
+  // deferred save must meet the model's limits.
+  RegionUpdate();
   OnTabStrip1Click();
   LoadAutoSequence();
   link.RestoreDefaultTimeouts();

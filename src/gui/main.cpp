@@ -78,7 +78,9 @@ int main(int argc, char** argv) {
   QtBeeper beeper;
   Platform platform{serial, pump, timers, dialogs, *settings, beeper};
   Station station(platform, options.english);
+  station.ApplicationDirectory = QCoreApplication::applicationDirPath().toStdString();
   MainWindow window(station, ports);
+  station.onCloseWindow = [&window] { window.close(); };
   dialogs.SetParent(&window);
   pump.SetIdleHook([&window] { window.Sync(); });
 
@@ -86,6 +88,7 @@ int main(int argc, char** argv) {
   const int status = app.exec();
 
   pump.SetIdleHook({});
+  station.onCloseWindow = {};
   if (simulator) simulator->Stop();
   return status;
 }

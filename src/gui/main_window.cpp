@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -98,6 +99,10 @@ MainWindow::MainWindow(Station& station, const PortMap& ports, QWidget* parent)
   Sync();
 }
 
+MainWindow::~MainWindow() {
+  if (busyCursorShown_) QApplication::restoreOverrideCursor();
+}
+
 void MainWindow::BuildWidgets() {
   textMsg_ = new QPlainTextEdit;
   textMsg_->setObjectName(QStringLiteral("textMsg"));
@@ -148,40 +153,39 @@ void MainWindow::BuildWidgets() {
       labKbyte_->fontMetrics().averageCharWidth() * 2);
 
   BuildDeviceWidgets();
+  BuildImageWidgets();
 }
 
 void MainWindow::BuildLayout() {
-  auto* portLabel = new QLabel(QStringLiteral("&Port"));
-  portLabel->setBuddy(combCommPort_);
-  auto* baudLabel = new QLabel(QStringLiteral("&Baud"));
-  baudLabel->setBuddy(Combo1_);
-  auto* portRow = new QHBoxLayout;
-  portRow->addWidget(portLabel);
-  portRow->addWidget(combCommPort_);
-  portRow->addSpacing(portLabel->fontMetrics().averageCharWidth() * 3);
-  portRow->addWidget(baudLabel);
-  portRow->addWidget(Combo1_);
-  portRow->addStretch(1);
-
-  auto* program = new QGroupBox(QStringLiteral("Program"));
+  framStep_ = new QGroupBox;
+  framStep_->setObjectName(QStringLiteral("framStep"));
   auto* buttons = new QHBoxLayout;
   buttons->addWidget(comDownload_);
   buttons->addWidget(comStop_Download_);
-  auto* programLayout = new QVBoxLayout(program);
+  auto* programLayout = new QVBoxLayout(framStep_);
   programLayout->addWidget(txtFuction_);
   programLayout->addLayout(buttons);
+  programLayout->addWidget(comReDownload_);
   auto* programColumn = new QVBoxLayout;
-  programColumn->addWidget(program);
+  programColumn->addWidget(framStep_);
   programColumn->addWidget(BuildReadBack(), 1);
 
-  auto* message = new QGroupBox(QStringLiteral("Message"));
+  auto* message = new QGroupBox(CaptionText("framMsg"));
+  message->setObjectName(QStringLiteral("framMsg"));
   auto* messageLayout = new QVBoxLayout(message);
   messageLayout->addWidget(textMsg_);
+  auto* rightColumn = new QVBoxLayout;
+  rightColumn->addWidget(message, 2);
+  rightColumn->addWidget(BuildBufferView(), 3);
 
-  auto* middle = new QHBoxLayout;
-  middle->addLayout(BuildDeviceLayout());
-  middle->addLayout(programColumn);
-  middle->addWidget(message, 1);
+  auto* upper = new QHBoxLayout;
+  upper->addWidget(BuildUpperTabStrip(BuildDeviceLayout()));
+  upper->addLayout(programColumn);
+  upper->addLayout(rightColumn, 1);
+
+  auto* lower = new QHBoxLayout;
+  lower->addWidget(BuildFileFrame());
+  lower->addWidget(BuildTabStrip(), 1);
 
   auto* progressRow = new QHBoxLayout;
   progressRow->addWidget(ProgressBar1_, 1);
@@ -189,15 +193,14 @@ void MainWindow::BuildLayout() {
 
   auto* central = new QWidget;
   auto* root = new QVBoxLayout(central);
-  root->addLayout(portRow);
-  root->addLayout(middle, 1);
-  root->addWidget(BuildTabStrip());
+  root->addLayout(upper, 1);
+  root->addLayout(lower);
   root->addLayout(progressRow);
   setCentralWidget(central);
 
   // The log gets what is left beyond everything else's needs.
   textMsg_->setMinimumSize(textMsg_->fontMetrics().averageCharWidth() * 48,
-                           textMsg_->fontMetrics().lineSpacing() * 8);
+                           textMsg_->fontMetrics().lineSpacing() * 5);
   resize(sizeHint().expandedTo(QSize(1280, 800)));
 }
 
@@ -234,14 +237,15 @@ void MainWindow::Connect() {
           });
 
   connect(combCommPort_, &QComboBox::activated, this, [this](int index) {
-    if (station_.combCommPort.enabled) station_.combCommPort.index = index;
+    if (station_.combCommPort.enabled) station_.OnPortChange(index);
     Sync();
   });
   connect(Combo1_, &QComboBox::activated, this, [this](int index) {
-    if (station_.Combo1.enabled) station_.Combo1.index = index;
+    if (station_.Combo1.enabled) station_.OnBaudClick(index);
     Sync();
   });
   ConnectDevice();
+  ConnectImage();
 }
 
 void MainWindow::Sync() {
@@ -252,6 +256,7 @@ void MainWindow::Sync() {
   SyncList(combCommPort_, station_.combCommPort, true);
   SyncList(Combo1_, station_.Combo1, false);
   SyncDevice();
+  SyncImage();
 
   const ProgressBar& bar = station_.ProgressBar1;
   // An empty range would turn the bar into a busy indicator; a value outside the range would
@@ -337,11 +342,16 @@ void MainWindow::SyncList(QComboBox* box, const ListControl& list, bool showTarg
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // A run still going ends as Stop ends it; one already stopped is finishing its last wait.
-  if (station_.RunInProgress() && !station_.link.StopRequested) {
-    station_.OnStopClick();
-    Sync();
+  // The first request is still waiting for the deferred save; the window closes when it ends.
+  if (closing_) {
+    event->ignore();
+    return;
   }
+  closing_ = true;
+  station_.QueryUnload();
+  station_.Unload();
+  closing_ = false;
+  Sync();
   event->accept();
 }
 

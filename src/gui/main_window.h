@@ -23,6 +23,8 @@ class QListWidget;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QRadioButton;
+class QScrollBar;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -35,6 +37,7 @@ namespace kvr {
 class MainWindow : public QMainWindow {
  public:
   MainWindow(Station& station, const PortMap& ports, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // Copies the station's control state into the widgets; cheap when nothing changed, so it can
   // run before every wait of a run.
@@ -64,9 +67,27 @@ class MainWindow : public QMainWindow {
   void ShowDeviceTree();
   void SyncOptionRows();
   void AlignOptionRows();
-  void SyncTabs();
+  void SyncTabs(QTabWidget* widget, const TabStrip& strip);
   void ChooseTreeNode(QTreeWidgetItem* item);
   bool RowEnabled(int row) const;
+
+  // File frame, region display, buffer view, the upper tab strip and the pages of both tab
+  // strips (main_window_image.cpp).
+  void BuildImageWidgets();
+  QWidget* BuildFileFrame();
+  QWidget* BuildBufferView();
+  QWidget* BuildUpperTabStrip(QLayout* devicePage);
+  QWidget* BuildPortPage();
+  QWidget* BuildSequencePage();
+  QWidget* BuildExportPage();
+  QWidget* BuildSerialPage();
+  void ConnectImage();
+  void SyncImage();
+  void SyncBufferView();
+  void SyncCaptions();
+  QString CaptionText(const std::string& key) const;
+  QLabel* CaptionLabel(const char* key);
+  void ClickSequenceSlot(int slot);
 
   Station& station_;
   const PortMap& ports_;
@@ -103,6 +124,45 @@ class MainWindow : public QMainWindow {
   std::array<QCheckBox*, OptionPanelControls::kPeripherals> function_enable_{};
   QTabWidget* TabStrip2_ = nullptr;
   QCheckBox* cheAuto_Increase_ = nullptr;
+
+  QTabWidget* TabStrip1_ = nullptr;
+  QGroupBox* framStep_ = nullptr;
+  QPushButton* comReDownload_ = nullptr;
+  std::array<QLineEdit*, Station::kAutoSlots> txtAuto_{};
+  std::array<QPushButton*, 3> comAuto_{};
+  QComboBox* comDalay_ReDownLoad_ = nullptr;
+  QRadioButton* optBeepYes_ = nullptr;
+  QRadioButton* optBeepNo_ = nullptr;
+  QLineEdit* txtWrite_OK_Count_ = nullptr;
+
+  QPushButton* comLoadFile_ = nullptr;
+  QCheckBox* Check6_ = nullptr;
+  QCheckBox* cekReloadFile_ = nullptr;
+  std::array<QRadioButton*, 2> optFillbyte_{};
+  QLineEdit* txtFileCheckSum_ = nullptr;
+  std::array<QLineEdit*, 4> txtISP_reange_{};
+  QGroupBox* Frame7_ = nullptr;
+  QPlainTextEdit* txtBuffer_ = nullptr;
+  QPlainTextEdit* txtBuffer2_ = nullptr;
+  QScrollBar* VScroll1_ = nullptr;
+
+  QLineEdit* txt_Start_Address_ = nullptr;
+  QLineEdit* txt_length_ = nullptr;
+  QPushButton* comStoreFile_ = nullptr;
+  std::array<QLineEdit*, 4> texAuto_Increase_{};
+  std::array<QRadioButton*, 3> optAuto_Increase_{};
+
+  // Labels whose captions are the station's static captions, by key.
+  std::vector<std::pair<std::string, QLabel*>> captionLabels_;
+
+  // What the buffer view shows: the overlay's text and the hidden view's, as last drawn.
+  std::string shownBuffer_;
+  std::string shownUnder_;
+  bool bufferShown_ = false;
+  bool busyCursorShown_ = false;
+  // A close request is being handled: it waits for the deferred save, and a second request
+  // arriving meanwhile must not start another.
+  bool closing_ = false;
 
   // What the tree widget holds: the nodes it was built from and the node it shows selected.
   std::vector<TreeNode> shownNodes_;

@@ -22,6 +22,7 @@
 #include <map>
 
 #include "gui/main_window.h"
+#include "gui/widget_sync.h"
 
 namespace kvr {
 
@@ -29,49 +30,6 @@ namespace {
 
 constexpr int kKeyRole = Qt::UserRole;
 constexpr int kTreeRowsShown = 16;
-
-// Widget name of element `index` of a control array; a name that ends in a digit gets a
-// separator, so that row 3 of "Picture2" does not read as "Picture23".
-QString ElementName(const char* name, int index) {
-  QString element = QString::fromLatin1(name);
-  if (!element.isEmpty() && element.back().isDigit()) element += QLatin1Char('_');
-  return element + QString::number(index);
-}
-
-// Enabled as the data says; the widget may still be disabled by its container.
-void SetEnabled(QWidget* widget, bool enabled) {
-  if (widget->isEnabledTo(widget->parentWidget()) != enabled) widget->setEnabled(enabled);
-}
-
-void SetVisible(QWidget* widget, bool visible) {
-  if (widget->isHidden() == visible) widget->setVisible(visible);
-}
-
-void SetText(QLabel* label, const std::string& text) {
-  const QString shown = QString::fromStdString(text);
-  if (label->text() != shown) label->setText(shown);
-}
-
-void SyncLabel(QLabel* widget, const Label& label) {
-  SetText(widget, label.caption);
-  SetEnabled(widget, label.enabled);
-  SetVisible(widget, label.visible);
-}
-
-void SyncFrame(QFrame* widget, const Frame& frame) {
-  const QFrame::Shape shape = frame.border ? QFrame::StyledPanel : QFrame::NoFrame;
-  if (widget->frameShape() != shape) widget->setFrameShape(shape);
-  SetEnabled(widget, frame.enabled);
-  SetVisible(widget, frame.visible);
-}
-
-void SyncCheckBox(QCheckBox* widget, const CheckBox& box) {
-  const QString caption = QString::fromStdString(box.caption);
-  if (widget->text() != caption) widget->setText(caption);
-  if (widget->isChecked() != box.checked) widget->setChecked(box.checked);
-  SetEnabled(widget, box.enabled);
-  SetVisible(widget, box.visible);
-}
 
 bool SameNodes(const std::vector<TreeNode>& a, const std::vector<TreeNode>& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
@@ -234,7 +192,7 @@ void MainWindow::BuildDeviceWidgets() {
 }
 
 QLayout* MainWindow::BuildDeviceLayout() {
-  auto* modelLabel = new QLabel(QStringLiteral("&Model"));
+  QLabel* modelLabel = CaptionLabel("labMcuType");
   modelLabel->setBuddy(txtDevice_);
   auto* listLabel = new QLabel(QStringLiteral("or &list"));
   listLabel->setBuddy(combMcuModel_);
@@ -254,9 +212,9 @@ QLayout* MainWindow::BuildDeviceLayout() {
   rows->setSpacing(2);
   for (QFrame* row : Picture2_) rows->addWidget(row);
 
-  auto* ispLabel = new QLabel(QStringLiteral("&ISP size"));
+  QLabel* ispLabel = CaptionLabel("labIspSize");
   ispLabel->setBuddy(Combo2_);
-  auto* startLabel = new QLabel(QStringLiteral("&Start address"));
+  QLabel* startLabel = CaptionLabel("labBufferStart");
   startLabel->setBuddy(Text4_);
   auto* areas = new QGridLayout(Frame1_[1]);
   areas->addWidget(ispLabel, 0, 0);
@@ -277,6 +235,7 @@ QLayout* MainWindow::BuildDeviceLayout() {
   column->addWidget(device);
   column->addWidget(Frame1_[0]);
   column->addWidget(Frame1_[1], 1);
+  column->addWidget(CaptionLabel("labOptionNote"));
   return column;
 }
 
@@ -297,9 +256,13 @@ QWidget* MainWindow::BuildTabStrip() {
   for (const Tab& tab : station_.TabStrip2.tabs) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromStdString(tab.key));
-    if (tab.key == "auto_increase") {
+    QWidget* content = nullptr;
+    if (tab.key == "auto_increase") content = BuildSerialPage();
+    if (tab.key == "save_file") content = BuildExportPage();
+    if (content != nullptr) {
       auto* layout = new QVBoxLayout(page);
-      layout->addWidget(cheAuto_Increase_);
+      layout->setContentsMargins(6, 6, 6, 6);
+      layout->addWidget(content);
       layout->addStretch(1);
     }
     TabStrip2_->addTab(page, QString::fromStdString(tab.caption));
@@ -343,7 +306,11 @@ void MainWindow::ConnectDevice() {
     });
   };
   listChoice(AP_size_, station_.AP_size);
-  listChoice(comWDT_Prescalar_, station_.comWDT_Prescalar);
+  connect(comWDT_Prescalar_, &QComboBox::activated, this, [this](int index) {
+    if (station_.comWDT_Prescalar.enabled && station_.Frame1[1].enabled)
+      station_.OnWdtPrescalarChange(index);
+    Sync();
+  });
 
   connect(Text4_, &QLineEdit::textEdited, this, [this](const QString& text) {
     if (station_.Text4.enabled && station_.Frame1[1].enabled)
@@ -367,10 +334,6 @@ void MainWindow::ConnectDevice() {
       Sync();
     });
   }
-
-  // Shown only until the serial-number fields have their page: a click must not report serial
-  // numbers as on while nothing stamps them, so the box keeps the station's state.
-  connect(cheAuto_Increase_, &QCheckBox::clicked, this, [this] { Sync(); });
 
   connect(TabStrip2_, &QTabWidget::currentChanged, this, [this](int index) {
     if (index >= 0 && index != station_.TabStrip2.selected) {
@@ -444,7 +407,7 @@ void MainWindow::SyncDevice() {
     SyncCheckBox(function_enable_[i], station_.function_enable[i]);
 
   SyncCheckBox(cheAuto_Increase_, station_.cheAuto_Increase);
-  SyncTabs();
+  SyncTabs(TabStrip2_, station_.TabStrip2);
 }
 
 void MainWindow::SyncDeviceTree() {
@@ -591,22 +554,21 @@ void MainWindow::AlignOptionRows() {
   }
 }
 
-void MainWindow::SyncTabs() {
-  const TabStrip& strip = station_.TabStrip2;
-  const QSignalBlocker blocker(TabStrip2_);
-  const int count = std::min(TabStrip2_->count(), static_cast<int>(strip.tabs.size()));
+void MainWindow::SyncTabs(QTabWidget* widget, const TabStrip& strip) {
+  const QSignalBlocker blocker(widget);
+  const int count = std::min(widget->count(), static_cast<int>(strip.tabs.size()));
   for (int i = 0; i < count; ++i) {
     const bool offered = strip.Offered(static_cast<std::size_t>(i));
     if (offered) {
       const QString caption =
           QString::fromStdString(strip.tabs[static_cast<std::size_t>(i)].caption);
-      if (TabStrip2_->tabText(i) != caption) TabStrip2_->setTabText(i, caption);
+      if (widget->tabText(i) != caption) widget->setTabText(i, caption);
     }
-    if (TabStrip2_->isTabVisible(i) != offered) TabStrip2_->setTabVisible(i, offered);
+    if (widget->isTabVisible(i) != offered) widget->setTabVisible(i, offered);
   }
   if (strip.selected < count && strip.Offered(static_cast<std::size_t>(strip.selected)) &&
-      TabStrip2_->currentIndex() != strip.selected)
-    TabStrip2_->setCurrentIndex(strip.selected);
+      widget->currentIndex() != strip.selected)
+    widget->setCurrentIndex(strip.selected);
 }
 
 }  // namespace kvr

@@ -2,7 +2,9 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -18,6 +21,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <filesystem>
+#include <fstream>
 
 #include "app/station.h"
 #include "gui/main_window.h"
@@ -277,12 +282,19 @@ TEST_F(GuiWiringTest, LogWidgetFollowsTextAndCaret) {
 TEST_F(GuiWiringTest, ClosingDuringARunStopsIt) {
   writer.Config().fault = sim::Fault::Silent;
   bool closed = false;
-  At(50, [&] { closed = window.close(); });
+  double closedAt = 0;
+  At(50, [&] {
+    closed = window.close();
+    closedAt = vp.clock.NowMs();
+  });
   Program()->click();
   EXPECT_TRUE(closed);
   EXPECT_TRUE(station.textMsg.Contains(kStopped));
   EXPECT_FALSE(station.RunInProgress());
-  EXPECT_LT(vp.clock.NowMs(), 1000);
+  // The close waited for the deferred save, not for the silent writer; the run ended with it.
+  EXPECT_LT(closedAt, 2000);
+  EXPECT_LT(vp.clock.NowMs(), 2000);
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Settings", "COM_port", ""), "0");
 }
 
 TEST_F(GuiWiringTest, TreeDropsDownFromTheBoxAndItsModelRebuildsThePanel) {
@@ -485,6 +497,257 @@ TEST_F(GuiWiringTest, ModelAndPanelCannotChangeDuringARun) {
   EXPECT_EQ(station.LastRun.function, "Read MCU ID");
   EXPECT_EQ(station.txtDevice.text, "VXA01H");
   EXPECT_EQ(station.SelectedDevice.IdentityCode, identity);
+}
+
+// The image part of the window: a small file loaded through the widgets, the buffer view and
+// its overlay, the tab pages.
+class GuiImageTest : public GuiWiringTest {
+ protected:
+  GuiImageTest() {
+    dir = std::filesystem::temp_directory_path() /
+          ("kvr_gui_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+    // The region limits the loader checks against are drawn by the deferred save of the start.
+    station.WaitMs(300);
+  }
+  ~GuiImageTest() override { std::filesystem::remove_all(dir); }
+
+  std::string WriteFile(const char* name, const std::string& content) {
+    const std::string path = (dir / name).string();
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+  // Four bytes at address 0.
+  std::string LoadSmallHex() {
+    const std::string path = WriteFile("small.hex", ":0400000012345678E8\r\n:00000001FF\r\n");
+    vp.dialogs.ExpectOpenFile(path);
+    Find<QPushButton>("comLoadFile")->click();
+    return path;
+  }
+
+  QPlainTextEdit* Overlay() { return Find<QPlainTextEdit>("txtBuffer2"); }
+  QScrollBar* Scroll() { return Find<QScrollBar>("VScroll1"); }
+  // A click on the widget character standing at the station's offset (which counts "\r\n" as 2).
+  void ClickAtStationOffset(std::size_t offset) {
+    const std::string& text = station.txtBuffer2.text;
+    int position = 0;
+    for (std::size_t i = 0; i < offset; ++i)
+      if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) ++position;
+    QTextCursor cursor(Overlay()->document());
+    cursor.setPosition(position);
+    const QRect at = Overlay()->cursorRect(cursor);
+    QTest::mouseClick(Overlay()->viewport(), Qt::LeftButton, {}, at.center() + QPoint(2, 0));
+  }
+  // The station offset of the first digit of the byte at `address` on the first data line.
+  std::size_t FirstDigitOf(int address) {
+    return station.txtBuffer2.text.find(" 000000   ") + 10 + 3 * static_cast<std::size_t>(address);
+  }
+  QString FirstDataLine() {
+    const QStringList lines = Overlay()->toPlainText().split(QLatin1Char('\n'));
+    for (const QString& line : lines)
+      if (!line.trimmed().isEmpty()) return line;
+    return {};
+  }
+
+  std::filesystem::path dir;
+};
+
+TEST_F(GuiImageTest, LoadingAFileShowsItsChecksumTitleRegionsAndBytes) {
+  const std::string path = LoadSmallHex();
+  EXPECT_TRUE(station.FileLoaded);
+  EXPECT_EQ(Find<QLineEdit>("txtFileCheckSum")->text().trimmed(), "0000114H");
+  auto* frame = Find<QGroupBox>("Frame7");
+  EXPECT_EQ(frame->toolTip(), QString::fromStdString("File: " + path));
+  EXPECT_TRUE(frame->title().endsWith("small.hex"));
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "txtISP_reange" + std::to_string(i);
+    EXPECT_EQ(Find<QLineEdit>(name.c_str())->text().toStdString(), station.txtISP_reange[i].text);
+  }
+  EXPECT_EQ(Find<QLineEdit>("txtISP_reange0")->text(), "0000");
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000000   12 34 56 78 "));
+  EXPECT_FALSE(Overlay()->toPlainText().contains(QLatin1Char('\r')));
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  // A long path is shortened in the title, not widening the window.
+  const int width = window.width();
+  const std::filesystem::path hundred(std::string(100, 'd'));
+  const std::string deep = (dir / hundred / hundred / hundred).string();
+  std::filesystem::create_directories(deep);
+  const std::string longPath = deep + "/small.hex";
+  std::filesystem::copy_file(path, longPath);
+  vp.dialogs.ExpectOpenFile(longPath);
+  Find<QPushButton>("comLoadFile")->click();
+  QApplication::processEvents();
+  EXPECT_EQ(window.width(), width);
+  EXPECT_LE(frame->fontMetrics().horizontalAdvance(frame->title()), frame->width());
+
+  // Cancelled: the file shown stays.
+  vp.dialogs.ExpectOpenFile("");
+  Find<QPushButton>("comLoadFile")->click();
+  EXPECT_EQ(frame->toolTip(), QString::fromStdString("File: " + longPath));
+}
+
+TEST_F(GuiImageTest, TypingInTheOverlayEditsTheByteUnderTheCaret) {
+  LoadSmallHex();
+  ClickAtStationOffset(FirstDigitOf(1));
+  EXPECT_EQ(station.txtBuffer2.selStart, FirstDigitOf(1));
+  EXPECT_EQ(station.txtBuffer2.selLength, 1u);
+  EXPECT_EQ(Overlay()->textCursor().selectedText(), "3");
+
+  // Refused: nothing changes, nor does the widget insert the key.
+  vp.dialogs.ExpectQuestion(false);
+  QTest::keyClick(Overlay(), Qt::Key_9);
+  EXPECT_EQ(station.ImageBuffer.Get(1), 0x34);
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000000   12 34 56"));
+
+  vp.dialogs.ExpectQuestion(true);
+  QTest::keyClick(Overlay(), Qt::Key_A, Qt::NoModifier);
+  EXPECT_EQ(station.ImageBuffer.Get(1), 0xA4);
+  // The caret moves on to the next digit; a second key asks no more.
+  EXPECT_EQ(station.txtBuffer2.selStart, FirstDigitOf(1) + 1);
+  QTest::keyClicks(Overlay(), "7");
+  EXPECT_EQ(station.ImageBuffer.Get(1), 0xA7);
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000000   12 A7 56"));
+  // Not a hex digit: no change anywhere.
+  QTest::keyClicks(Overlay(), "z");
+  EXPECT_EQ(station.ImageBuffer.Get(2), 0x56);
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000000   12 A7 56"));
+
+  // A click on the address part selects no digit; a key then edits nothing.
+  ClickAtStationOffset(FirstDigitOf(0) - 5);
+  EXPECT_EQ(station.txtBuffer2.selLength, 0u);
+  QTest::keyClicks(Overlay(), "1");
+  EXPECT_EQ(station.ImageBuffer.Get(0), 0x12);
+}
+
+TEST_F(GuiImageTest, PageKeysAndTheBarMoveTheDrawnWindow) {
+  ASSERT_GT(station.VScroll1.maximum, 2);
+  Overlay()->setFocus();
+  QTest::keyClick(Overlay(), Qt::Key_PageDown);
+  EXPECT_EQ(station.VScroll1.value, station.VScroll1.largeChange);
+  EXPECT_EQ(Scroll()->value(), station.VScroll1.value);
+  EXPECT_TRUE(FirstDataLine().startsWith(
+      QStringLiteral(" %1").arg(station.VScroll1.largeChange * 16, 6, 16, QLatin1Char('0'))))
+      << FirstDataLine().toStdString();
+  QTest::keyClick(Overlay(), Qt::Key_PageUp);
+  QTest::keyClick(Overlay(), Qt::Key_PageUp);  // already at the top
+  EXPECT_EQ(Scroll()->value(), 0);
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000000"));
+
+  // The operator drags the bar.
+  Scroll()->setSliderPosition(5);
+  EXPECT_EQ(station.VScroll1.value, 5);
+  EXPECT_TRUE(FirstDataLine().startsWith(" 000050")) << FirstDataLine().toStdString();
+
+  // Refused while the station draws.
+  station.VScroll1.enabled = false;
+  window.Sync();
+  Scroll()->setEnabled(true);
+  Scroll()->setValue(1);
+  EXPECT_EQ(station.VScroll1.value, 5);
+  EXPECT_EQ(Scroll()->value(), 5);
+}
+
+TEST_F(GuiImageTest, ExportFieldsEnableTheStoreButton) {
+  auto* store = Find<QPushButton>("comStoreFile");
+  auto* length = Find<QLineEdit>("txt_length");
+  EXPECT_EQ(length->text().toStdString(), station.txt_length.text);
+  length->selectAll();
+  QTest::keyClick(length, Qt::Key_Backspace);
+  EXPECT_EQ(station.txt_length.text, "");
+  EXPECT_FALSE(store->isEnabled());
+  QTest::keyClicks(length, "10");
+  EXPECT_EQ(station.txt_length.text, "10");
+  EXPECT_TRUE(store->isEnabled());
+
+  LoadSmallHex();
+  auto* start = Find<QLineEdit>("txt_Start_Address");
+  start->selectAll();
+  QTest::keyClicks(start, "1");
+  length->selectAll();
+  QTest::keyClicks(length, "2");
+  const std::string out = (dir / "out.bin").string();
+  vp.dialogs.ExpectSaveFile(out);
+  store->click();
+  std::ifstream in(out, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(bytes, "\x34\x56");
+}
+
+TEST_F(GuiImageTest, FileFrameAndPagesSetTheirControls) {
+  for (const char* name : {"Check6", "cekReloadFile"}) {
+    auto* box = Find<QCheckBox>(name);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2));
+  }
+  EXPECT_TRUE(station.Check6.checked);
+  EXPECT_TRUE(station.cekReloadFile.checked);
+  auto* ff = Find<QRadioButton>("optFillbyte0");
+  EXPECT_EQ(ff->text(), "FF");
+  QTest::mouseClick(ff, Qt::LeftButton, {}, QPoint(6, ff->height() / 2));
+  EXPECT_EQ(station.optFillbyte.selected, 0);
+  station.optFillbyte.enabled = false;
+  window.Sync();
+  auto* zero = Find<QRadioButton>("optFillbyte1");
+  zero->setEnabled(true);  // lagging behind the station
+  QTest::mouseClick(zero, Qt::LeftButton, {}, QPoint(6, zero->height() / 2));
+  EXPECT_EQ(station.optFillbyte.selected, 0);
+  EXPECT_TRUE(ff->isChecked());
+  EXPECT_FALSE(zero->isChecked());
+
+  auto* upper = Find<QTabWidget>("TabStrip1");
+  ASSERT_EQ(upper->count(), 4);
+  EXPECT_EQ(upper->tabText(2), "Set_Auto");
+  upper->setCurrentIndex(2);
+  EXPECT_EQ(station.TabStrip1.selected, 2);
+
+  // One highlight in each half of the sequence slots.
+  auto clickSlot = [&](int slot) {
+    QTest::mouseClick(Find<QLineEdit>(("txtAuto" + std::to_string(slot)).c_str()), Qt::LeftButton);
+  };
+  clickSlot(2);
+  clickSlot(9);
+  clickSlot(3);
+  for (int slot = 0; slot < Station::kAutoSlots; ++slot)
+    EXPECT_EQ(station.txtAuto[slot].highlighted, slot == 3 || slot == 9) << slot;
+  for (const char* name : {"comAuto0", "comAuto1", "comAuto2", "comReDownload"})
+    EXPECT_FALSE(Find<QPushButton>(name)->isEnabled()) << name;
+
+  auto* no = Find<QRadioButton>("optBeepNo");
+  QTest::mouseClick(no, Qt::LeftButton, {}, QPoint(6, no->height() / 2));
+  EXPECT_FALSE(station.optBeepYes.checked);
+  EXPECT_TRUE(station.optBeepNo.checked);
+  emit Find<QComboBox>("comDalay_ReDownLoad")->activated(7);
+  EXPECT_EQ(station.comDalay_ReDownLoad.index, 7);
+
+  QTest::mouseClick(Find<QCheckBox>("cheAuto_Increase"), Qt::LeftButton);
+  EXPECT_EQ(station.cheAuto_Increase.checked, Find<QCheckBox>("cheAuto_Increase")->isChecked());
+  auto* field = Find<QLineEdit>("texAuto_Increase3");
+  if (station.texAuto_Increase[3].enabled) {
+    field->selectAll();
+    QTest::keyClicks(field, "2");
+    EXPECT_EQ(station.texAuto_Increase[3].text, "2");
+  }
+}
+
+TEST_F(GuiImageTest, SettingsChangedInTheWindowAreStoredAndClosingSavesThem) {
+  emit Find<QComboBox>("combCommPort")->activated(2);
+  station.WaitMs(300);
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Settings", "COM_port", ""), "2");
+  EXPECT_TRUE(Find<QGroupBox>("framStep")->title().contains("COM3"));
+
+  station.txtWrite_OK_Count.text = "17";
+  bool secondAccepted = true;
+  // A second request while the first waits for the save is turned away.
+  At(20, [&] {
+    QCloseEvent second;
+    QApplication::sendEvent(&window, &second);
+    secondAccepted = second.isAccepted();
+  });
+  EXPECT_TRUE(window.close());
+  EXPECT_FALSE(secondAccepted);
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Settings", "Write_OK_Count", ""), "17");
+  EXPECT_FALSE(window.isVisible());
 }
 
 // Runs `answer` on the box once its modal loop is running.
