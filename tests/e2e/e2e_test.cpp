@@ -185,6 +185,26 @@ TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
   EXPECT_EQ(hidden.out, "");
 }
 
+TEST(EndToEnd, CommandLineLoadsStampsViewsAndExportsWithoutAWriter) {
+  QTemporaryDir dir;
+  const QString hex = dir.filePath("prog.hex");
+  {
+    std::ofstream out(hex.toStdString(), std::ios::binary);
+    out << ":0400000002003012B8\r\n:00000001FF\r\n";
+  }
+  const QString bin = dir.filePath("out.bin");
+  const CliRun run = RunCli({"--no-program", "--fill", "FF", "--load", hex, "--serial-address",
+                             "0007", "--serial-bytes", "2", "--serial-next", "42", "--serial-mode",
+                             "dec", "--serial-enable", "--export", "0", "8", bin, "--view"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "\n\n 000000   02 00 30 12 FF FF 00 42 \n");
+  EXPECT_EQ(ReadFile(bin), std::string("\x02\x00\x30\x12\xFF\xFF\x00\x42", 8));
+
+  const CliRun missing = RunCli({"--no-program", "--load", dir.filePath("none.hex")});
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_NE(missing.err.find("no such file"), std::string::npos);
+}
+
 TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
   QTemporaryDir dir;
   QProcess cli;
