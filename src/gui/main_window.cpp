@@ -1,4 +1,5 @@
 #include "gui/main_window.h"
+#include "gui/widget_sync.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -22,22 +23,6 @@
 namespace kvr {
 
 namespace {
-
-// The log keeps "\r\n"; the widget breaks lines on '\n'. A lone '\r' breaks the line too, so
-// nothing the station wrote runs into the next line.
-QString ToDisplay(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return QString::fromUtf8(out.data(), static_cast<qsizetype>(out.size()));
-}
 
 bool IsContinuationByte(char byte) {
   return (static_cast<unsigned char>(byte) & 0xC0) == 0x80;

@@ -31,23 +31,8 @@ namespace kvr {
 
 namespace {
 
-// The view's text keeps "\r\n"; the widget breaks lines on '\n'. Every byte is one character in
-// the widget, so positions convert by counting line breaks only.
-QString ViewDisplay(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
-}
-
-// Widget position of a station offset; an offset inside a line break stands before it.
+// Widget position of a station offset; an offset inside a line break stands before it. The
+// view's text is plain ASCII, so positions convert by counting line breaks only.
 int DisplayPosition(const std::string& text, std::size_t offset) {
   offset = std::min(offset, text.size());
   int position = 0;
@@ -689,14 +674,14 @@ void MainWindow::SyncImage() {
 
 void MainWindow::SyncBufferView() {
   if (station_.txtBuffer.text != shownUnder_) {
-    txtBuffer_->setPlainText(ViewDisplay(station_.txtBuffer.text));
+    txtBuffer_->setPlainText(ToDisplay(station_.txtBuffer.text));
     shownUnder_ = station_.txtBuffer.text;
   }
 
   const SelectableText& overlay = station_.txtBuffer2;
   const bool redrawn = !bufferShown_ || overlay.text != shownBuffer_;
   if (redrawn) {
-    txtBuffer2_->setPlainText(ViewDisplay(overlay.text));
+    txtBuffer2_->setPlainText(ToDisplay(overlay.text));
     shownBuffer_ = overlay.text;
     bufferShown_ = true;
   }

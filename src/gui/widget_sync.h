@@ -9,10 +9,27 @@
 #include <QLineEdit>
 #include <QString>
 #include <string>
+#include <string_view>
 
 #include "app/station.h"
 
 namespace kvr {
+
+// The station's texts keep "\r\n"; a widget breaks lines on '\n'. A lone '\r' breaks the line
+// too, so nothing the station wrote runs into the next line.
+inline QString ToDisplay(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return QString::fromUtf8(out.data(), static_cast<qsizetype>(out.size()));
+}
 
 // Widget name of element `index` of a control array; a name that ends in a digit gets a
 // separator, so that row 3 of "Picture2" does not read as "Picture23".
