@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
 #include "catalogue/selected_device.h"

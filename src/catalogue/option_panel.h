@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "app/controls.h"
+#include "controls/controls.h"
 #include "catalogue/selected_device.h"
 
 namespace kvr {
