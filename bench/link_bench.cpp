@@ -78,7 +78,7 @@ bool Turnaround(int exchanges) {
   auto exchange = [&](int n) {
     const auto address = static_cast<std::uint32_t>((n * 128) & 0xFFFF);
     const std::uint8_t code = n == 0 ? kvr::command::kWriteFirst : kvr::command::kWriteNext;
-    link.SendBlockFrame(kvr::BuildBlockFrame(code, address, 128, data, 128), 700);
+    link.SendBlockFrame(kvr::BuildWriteFrame(code, address, data, 128), 700);
     return link.WaitForReply() == kvr::WriterLink::Outcome::Complete &&
            link.RxBuffer[3] == kvr::frame::kAccepted;
   };

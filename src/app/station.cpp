@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "link/writer_frame.h"
+#include "operations/erase_blank.h"
 #include "operations/identity.h"
 
 namespace kvr {
@@ -34,6 +35,8 @@ Station::Station(Platform& platform, bool useEnglish)
     : UseEnglish(useEnglish),
       link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
            SelectedDevice.DeviceClassCode),
+      Programmer(OperationContext{link, textMsg, UseEnglish, SelectedDevice}, ImageBuffer,
+                 ProgressDisplay{ProgressBar1, labKbyte}),
       platform_(platform),
       operations_{link, textMsg, UseEnglish, SelectedDevice},
       timer3_(platform.timers.CreateTimer()),
@@ -50,6 +53,12 @@ Station::Station(Platform& platform, bool useEnglish)
   timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
   timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
   timerBeep_->SetInterval(kBeepSpacingMs);
+  // A data block that fails while the window closes lets the close timer run again.
+  Programmer.onBlockFailed = [this] {
+    if (Closing) timer4_->SetEnabled(true);
+  };
+  ProgressBar1.visible = false;
+  labKbyte.visible = false;
 
   for (int n = 1; n <= kPortCount; ++n) combCommPort.entries.push_back("COM" + std::to_string(n));
   combCommPort.index = 0;
@@ -156,12 +165,24 @@ void Station::OperationDriver() {
 }
 
 std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
-  // The operations come with their own modules; until an entry has one, a run of it connects
-  // and closes down, and has no result.
   if (name == "Read MCU ID") {
     ReadIdentity(operations_, false);
     return ReadIdentity(operations_, true);
   }
+  if (name == "Erase MCU") return EraseChip(operations_, true);
+  if (name == "Check MCU Empty") return CheckEmptyOperation();
+  if (name == "Program File" || name == "Verify Program") {
+    const std::int16_t result = name == "Program File"
+                                    ? ProgramFile(true)
+                                    : Programmer.VerifyReadBack(CurrentRange(), true);
+    platform_.beeper.Beep();
+    return result;
+  }
+  if (name == "Program Option") return ProgramOptions(true);
+  if (name == "Read Option") return ReadOptions(true);
+  if (name == "Read EEPROM") return ReadEeprom();
+  // The automatic sequence comes with its own module; until then a run of it connects and
+  // closes down, and has no result.
   return std::nullopt;
 }
 

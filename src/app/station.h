@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "controls/controls.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
 #include "catalogue/selected_device.h"
+#include "controls/controls.h"
 #include "image/image_buffer.h"
 #include "link/message_log.h"
 #include "link/writer_link.h"
+#include "operations/flash_programmer.h"
 #include "operations/operation_context.h"
+#include "operations/option_bytes.h"
 #include "platform/platform.h"
 
 namespace kvr {
@@ -133,6 +135,8 @@ class Station : public OptionPanelControls {
   bool RepeatStop = false;
 
   WriterLink link;
+  // The block engine and the verifications; holds the page sums of the last programming run.
+  FlashProgrammer Programmer;
 
   // What the last run came to, for front ends that report it (the command line's exit code).
   struct RunRecord {
@@ -185,6 +189,21 @@ class Station : public OptionPanelControls {
 
   void WaitMs(int milliseconds);
   void BeepThrice();
+
+  // Device operations, as the function list and the automatic sequence run them.
+  ProgramRange CurrentRange() const { return {ProgramStart, ProgramEnd, DataEnd}; }
+  std::int16_t ProgramFile(bool showMessages);
+  // The driver's "Check MCU Empty": 0 empty, -2 not empty, -1 no usable answer.
+  std::int16_t CheckEmptyOperation();
+  // The automatic sequence's "Check MCU Empty": 0 empty, -1 not empty or failed.
+  std::int16_t CheckEmptyStep();
+  // Reads the options silently: true when they are as an erased chip has them (or unreadable);
+  // otherwise reports them, and refreshes the read-back labels when asked.
+  bool OptionBytesDefault(bool refreshReadOut);
+  std::int16_t ReadOptions(bool showMessages);
+  std::int16_t ProgramOptions(bool showMessages);
+  // The chip's memory 0x0000-0xFFFF into the buffer: 0 read, -1 failed.
+  std::int16_t ReadEeprom();
 
   // Image buffer and regions.
   std::uint8_t FillByte() const { return optFillbyte.selected == 0 ? 0xFF : 0x00; }
@@ -249,6 +268,8 @@ class Station : public OptionPanelControls {
 
  private:
   std::optional<std::int16_t> RunOperation(const std::string& name);
+  // The option report replaced the view; the overlay shows the same.
+  void CopyViewToOverlay();
   void UpdateOptionalTabs(bool afterTreeSelection);
   void FinishSelection();
   void ClearSelection();

@@ -51,6 +51,7 @@ struct ProgressBar {
   int minimum = 0;
   int maximum = 100;
   int value = 0;
+  bool visible = true;
 };
 
 }  // namespace kvr

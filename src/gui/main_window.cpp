@@ -132,6 +132,12 @@ void MainWindow::BuildWidgets() {
   labKbyte_ = new QLabel;
   labKbyte_->setObjectName(QStringLiteral("labKbyte"));
   labKbyte_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  // Shown only while an operation runs; the row keeps its place meanwhile.
+  for (QWidget* widget : {static_cast<QWidget*>(ProgressBar1_), static_cast<QWidget*>(labKbyte_)}) {
+    QSizePolicy policy = widget->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    widget->setSizePolicy(policy);
+  }
   // Room for the largest size, so the bar does not jump as the figure grows.
   labKbyte_->setMinimumWidth(
       labKbyte_->fontMetrics().horizontalAdvance(QStringLiteral("0000.000K")) +
@@ -251,6 +257,7 @@ void MainWindow::Sync() {
     ProgressBar1_->setRange(bar.minimum, maximum);
   const int value = std::clamp(bar.value, bar.minimum, maximum);
   if (ProgressBar1_->value() != value) ProgressBar1_->setValue(value);
+  if (ProgressBar1_->isHidden() == bar.visible) ProgressBar1_->setVisible(bar.visible);
 
   const QString size = QString::fromStdString(station_.labKbyte.caption);
   if (labKbyte_->text() != size) labKbyte_->setText(size);

@@ -20,6 +20,11 @@ void MessageLog::MoveCaretToEnd() {
   ++revision_;
 }
 
+void MessageLog::SetCaret(std::size_t position) {
+  caret_ = position < text_.size() ? position : text_.size();
+  ++revision_;
+}
+
 void MessageLog::MoveCaretToLastLineStart() {
   const auto breakAt = text_.rfind(kLineBreak);
   caret_ = breakAt == std::string::npos ? 0 : breakAt + std::strlen(kLineBreak);

@@ -21,6 +21,8 @@ class MessageLog {
   void Append(const std::string& text);
   void AppendLineBreak() { Append(kLineBreak); }
   void MoveCaretToEnd();
+  // Caret to a byte offset, held within the text.
+  void SetCaret(std::size_t position);
   // Caret to the start of the last line of the log.
   void MoveCaretToLastLineStart();
   bool Contains(const std::string& text) const { return text_.find(text) != std::string::npos; }

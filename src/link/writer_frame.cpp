@@ -28,19 +28,53 @@ Bytes BuildShortFrame(std::uint8_t code, std::uint8_t classCode, std::uint8_t pa
   return bytes;
 }
 
-Bytes BuildBlockFrame(std::uint8_t code, std::uint32_t address, std::uint16_t count,
-                      const std::uint8_t* data, std::size_t dataLength) {
+namespace {
+
+void PushBigEndian(Bytes& bytes, std::uint32_t value, int width) {
+  for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+    bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+}
+
+// 6A, room for the length, the command code.
+Bytes StartBlockFrame(std::uint8_t code, std::size_t capacity) {
   Bytes bytes;
-  bytes.reserve(4 + 4 + 2 + dataLength + 2);
-  bytes.push_back(frame::kToWriter);
-  bytes.push_back(0);  // length, filled in at the end
-  bytes.push_back(0);
-  bytes.push_back(code);
-  for (int shift = 24; shift >= 0; shift -= 8)
-    bytes.push_back(static_cast<std::uint8_t>(address >> shift));
-  bytes.push_back(static_cast<std::uint8_t>(count >> 8));
-  bytes.push_back(static_cast<std::uint8_t>(count & 0xFF));
-  if (data != nullptr) bytes.insert(bytes.end(), data, data + dataLength);
+  bytes.reserve(capacity);
+  bytes.insert(bytes.end(), {frame::kToWriter, 0, 0, code});
+  return bytes;
+}
+
+}  // namespace
+
+Bytes BuildReadFrame(std::uint32_t address, std::uint16_t count) {
+  Bytes bytes = StartBlockFrame(command::kRead, 12);
+  PushBigEndian(bytes, address, 4);
+  PushBigEndian(bytes, count, 2);
+  FinishFrame(bytes, 0, false);
+  return bytes;
+}
+
+Bytes BuildWriteFrame(std::uint8_t code, std::uint32_t address, const std::uint8_t* data,
+                      std::uint16_t count) {
+  Bytes bytes = StartBlockFrame(code, std::size_t{12} + count);
+  PushBigEndian(bytes, 0, 2);
+  PushBigEndian(bytes, address & 0xFFFFU, 2);
+  PushBigEndian(bytes, count, 2);
+  bytes.insert(bytes.end(), data, data + count);
+  FinishFrame(bytes, 0, false);
+  return bytes;
+}
+
+Bytes BuildPageSumsFrame(std::uint32_t start, std::uint32_t end) {
+  Bytes bytes = StartBlockFrame(command::kPageSums, 14);
+  PushBigEndian(bytes, start, 4);
+  PushBigEndian(bytes, end, 4);
+  FinishFrame(bytes, 0, false);
+  return bytes;
+}
+
+Bytes BuildOptionFrame(const std::array<std::uint8_t, 16>& options) {
+  Bytes bytes = StartBlockFrame(command::kWriteOptions, 22);
+  bytes.insert(bytes.end(), options.begin(), options.end());
   FinishFrame(bytes, 0, false);
   return bytes;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "platform/serial_port.h"
@@ -45,9 +46,17 @@ Bytes BuildShortFrame(std::uint8_t code, std::uint8_t classCode, std::uint8_t pa
 // `skip` preamble bytes): fills the length field, then the check value and the end byte.
 void FinishFrame(Bytes& bytes, std::size_t skip, bool useCrc16);
 
-// Read and write block frame: 6A <length> <code> <address:4> <count:2> [data] <sum> 16. A write
-// frame carries 00 00 in the two high address bytes.
-Bytes BuildBlockFrame(std::uint8_t code, std::uint32_t address, std::uint16_t count,
-                      const std::uint8_t* data, std::size_t dataLength);
+// Block frames of the writer link: no preamble, always the 8-bit sum.
+//
+// Read (0x00): 6A 00 0C 00 <address:4> <count:2> <sum> 16.
+Bytes BuildReadFrame(std::uint32_t address, std::uint16_t count);
+// Write (0x04 first chunk of a range, 0x03 the others): 6A <n+12:2> <code> 00 00
+// <address low 16 bits:2> <n:2> <data:n> <sum> 16. The two high address bytes are always 00 00.
+Bytes BuildWriteFrame(std::uint8_t code, std::uint32_t address, const std::uint8_t* data,
+                      std::uint16_t count);
+// Page sums (0x0D): 6A 00 0E 0D <start:4> <end:4> <sum> 16.
+Bytes BuildPageSumsFrame(std::uint32_t start, std::uint32_t end);
+// Program options (0x05): 6A 00 16 05 <16 option bytes> <sum> 16.
+Bytes BuildOptionFrame(const std::array<std::uint8_t, 16>& options);
 
 }  // namespace kvr

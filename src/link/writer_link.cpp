@@ -65,6 +65,10 @@ void WriterLink::SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t
 void WriterLink::SendBlockFrame(const Bytes& frame, int replyTimeoutMs) {
   port_.Write(frame);
   // Cleared after the write: no event can run in between, so no reply is lost.
+  ExpectReply(replyTimeoutMs);
+}
+
+void WriterLink::ExpectReply(int replyTimeoutMs) {
   RxCount = 0;
   RestartTimers();
   ClearReplyFlags();

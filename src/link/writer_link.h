@@ -63,6 +63,9 @@ class WriterLink {
   void SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);
   // Writes a block frame, then clears the flags and arms the timers.
   void SendBlockFrame(const Bytes& frame, int replyTimeoutMs);
+  // Gets ready for a reply without sending anything: clears the received count and the flags,
+  // restarts both timers and arms the reply timer.
+  void ExpectReply(int replyTimeoutMs);
   // Waits, processing events, until a flag or StopRequested decides.
   Outcome WaitForReply();
   // Copies the receive buffer into ReplyBuffer; returns RxCount.

@@ -198,8 +198,10 @@ TEST_F(StationTest, FunctionClickHighlightsExactlyOneEntry) {
 
 TEST_F(StationTest, SelectionIsReadAfterConnecting) {
   At(1, [&] { station.OnFunctionClick(4); });
+  vp.dialogs.ExpectInformation();  // no file is loaded
   station.OnProgramClick();
   EXPECT_EQ(station.LastRun.function, "Program File");
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text, "Please open file.");
 }
 
 TEST_F(StationTest, WaitMsAndBeepThriceKeepTheirTimes) {

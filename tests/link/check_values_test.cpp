@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 
 #include "link/check_values.h"
@@ -54,24 +56,47 @@ TEST(WriterFrames, ShortFramesInSumAndCrcMode) {
             (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x82, 0x0D, 0x00, 0x01, 0x16}));
 }
 
-TEST(WriterFrames, BlockFrameCarriesAddressCountDataAndSum) {
+TEST(WriterFrames, WriteFrameCarriesOnlyTheLow16AddressBits) {
   const std::uint8_t data[] = {0x01, 0x02, 0x03};
-  const Bytes frame = BuildBlockFrame(0x04, 0x1234, 3, data, 3);
-  const Bytes expected{0x6A, 0x00, 0x0F, 0x04, 0x00, 0x00, 0x12, 0x34,
-                       0x00, 0x03, 0x01, 0x02, 0x03, 0xCC, 0x16};
-  EXPECT_EQ(frame, expected);
+  // 6A, length n + 12, command, 00 00, address low 16 bits, n, data, sum, 16.
+  EXPECT_EQ(BuildWriteFrame(0x04, 0x1234, data, 3),
+            (Bytes{0x6A, 0x00, 0x0F, 0x04, 0x00, 0x00, 0x12, 0x34, 0x00, 0x03, 0x01, 0x02, 0x03,
+                   0xCC, 0x16}));
+  // Above 64 KB the two high address bytes stay 00 00.
+  EXPECT_EQ(BuildWriteFrame(0x03, 0x10080, data, 3),
+            (Bytes{0x6A, 0x00, 0x0F, 0x03, 0x00, 0x00, 0x00, 0x80, 0x00, 0x03, 0x01, 0x02, 0x03,
+                   0x05, 0x16}));
 
   std::uint8_t block[128];
   for (int i = 0; i < 128; ++i) block[i] = static_cast<std::uint8_t>(i);
-  const Bytes big = BuildBlockFrame(0x03, 0xFF80, 128, block, 128);
+  const Bytes big = BuildWriteFrame(0x03, 0xFF80, block, 128);
   ASSERT_EQ(big.size(), 140U);
   EXPECT_EQ(big[1] * 256 + big[2], 140);
+  EXPECT_EQ(big[8] * 256 + big[9], 128);
+  EXPECT_TRUE(std::equal(block, block + 128, big.begin() + 10));
   EXPECT_EQ(big[138], Sum8(big.data(), 138));
   EXPECT_EQ(big[139], 0x16);
+}
 
-  // A read frame: address and count, no data.
-  EXPECT_EQ(BuildBlockFrame(0x00, 0x00012345, 0x0200, nullptr, 0),
+TEST(WriterFrames, ReadPageSumAndOptionFrames) {
+  // Read: the whole 32-bit address.
+  EXPECT_EQ(BuildReadFrame(0x00012345, 0x0200),
             (Bytes{0x6A, 0x00, 0x0C, 0x00, 0x00, 0x01, 0x23, 0x45, 0x02, 0x00, 0xE1, 0x16}));
+  EXPECT_EQ(BuildReadFrame(0x1200, 128),
+            (Bytes{0x6A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x80, 0x08, 0x16}));
+  // Page sums: start and end address, 14 bytes.
+  EXPECT_EQ(BuildPageSumsFrame(0x00F0, 0x10110), (Bytes{0x6A, 0x00, 0x0E, 0x0D, 0x00, 0x00, 0x00,
+                                                        0xF0, 0x00, 0x01, 0x01, 0x10, 0x87, 0x16}));
+  // Options: 16 bytes, no address, 22 in all.
+  std::array<std::uint8_t, 16> options{};
+  options[0] = 0xC7;
+  options[1] = 0xFF;
+  const Bytes frame = BuildOptionFrame(options);
+  ASSERT_EQ(frame.size(), 22U);
+  EXPECT_EQ((Bytes(frame.begin(), frame.begin() + 6)), (Bytes{0x6A, 0x00, 0x16, 0x05, 0xC7, 0xFF}));
+  EXPECT_TRUE(std::all_of(frame.begin() + 6, frame.begin() + 20, [](auto b) { return b == 0; }));
+  EXPECT_EQ(frame[20], (0x6A + 0x16 + 0x05 + 0xC7 + 0xFF) % 256);
+  EXPECT_EQ(frame[21], 0x16);
 }
 
 }  // namespace

@@ -1,0 +1,160 @@
+// The device operations behind the function list: program, the empty check, the options and
+// the data EEPROM read, with what they do to the window around them.
+
+#include <filesystem>
+
+#include "app/station.h"
+#include "operations/erase_blank.h"
+
+namespace kvr {
+
+namespace {
+
+constexpr Wording kOpenFileFirst{"Please open file.", "    Please open file./请打开文件。   "};
+constexpr Wording kFileMissing{"Can not find the file.", "Can not find the file./找不到文件"};
+constexpr Wording kProgramming{"Programming ...", "正在编程 ..."};
+constexpr Wording kProgramOk{"Program OK!", "编程 OK!"};
+constexpr Wording kProgramFailed{"Program failed!", "编程失败!"};
+constexpr Wording kReadIsFF{"Read is FFH all.", "读出全部为FFH，空片或未放MCU"};
+constexpr Wording kNotEmpty{"MCU is not empty.", "MCU 不是空片, 未被全擦除"};
+constexpr Wording kEmpty{"MCU is empty，read is FFH all.", "MCU 是空片，全片内容为 FFH"};
+constexpr Wording kEepromOk{"Read EEPROM OK!", "读 EEPROM OK!"};
+constexpr Wording kEepromFailed{"Read EEPROM failed!", "读 EEPROM 失败!"};
+
+constexpr std::int32_t kEepromEnd = 0xFFFF;
+constexpr std::int32_t kEepromRead = 128;
+constexpr int kEepromAttempts = 6;
+constexpr int kEepromRedrawPosition = 20;
+
+}  // namespace
+
+void Station::CopyViewToOverlay() {
+  txtBuffer2.text = txtBuffer.text;
+  txtBuffer2.selStart = txtBuffer.selStart;
+  txtBuffer2.selLength = txtBuffer.selLength;
+}
+
+std::int16_t Station::ProgramFile(bool showMessages) {
+  if (!FileLoaded) {
+    if (IspDemoMode) return 0;
+    platform_.dialogs.Information(kOpenFileFirst.Pick(UseEnglish));
+    return -1;
+  }
+  if (cekReloadFile.checked && SingleRun) {
+    const std::string path =
+        platform_.settings.Read(kApplication, "Settings", "FilePath", ApplicationDirectory);
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), error)) {
+      platform_.dialogs.Information(kFileMissing.Pick(UseEnglish));
+    } else {
+      LoadedFileName = path;
+      Frame7.caption = "File: " + path;
+      LoadFile();
+      // An aborted load leaves no image: there is nothing to program.
+      if (!FileLoaded) return -1;
+    }
+  }
+  if (!SerialActive) OnAutoIncreaseClick();
+  if (showMessages) textMsg.Append(kProgramming.Pick(UseEnglish));
+  ProgressBar1.visible = true;
+  labKbyte.visible = true;
+  const std::int16_t result = Programmer.WriteProgramRange(CurrentRange());
+  if (result == 0) {
+    if (showMessages) textMsg.Append(kLineBreak + std::string(kProgramOk.Pick(UseEnglish)));
+  } else if (showMessages && !link.StopRequested) {
+    textMsg.Append(kLineBreak + std::string(kProgramFailed.Pick(UseEnglish)));
+  }
+  ProgressBar1.visible = false;
+  labKbyte.visible = false;
+  return result < 0 ? -1 : 0;
+}
+
+bool Station::OptionBytesDefault(bool refreshReadOut) {
+  OptionBytes bytes{};
+  if (kvr::ReadOptions(operations_, false, bytes, txtBuffer) != 0) return true;
+  const bool erased = bytes[0] == 0xFF && (bytes[1] & 0x04) != 0;
+  if (!erased) {
+    textMsg.AppendLineBreak();
+    OptionReport(operations_, bytes, txtBuffer);
+    CopyViewToOverlay();
+    if (refreshReadOut) ShowReadOptions(operations_, *this, bytes);
+  }
+  return erased;
+}
+
+std::int16_t Station::CheckEmptyOperation() {
+  const std::int16_t blank = BlankCheck(operations_, true);
+  const bool erasedOptions = OptionBytesDefault(false);
+  // A stopped check has no verdict.
+  if (link.StopRequested) return -1;
+  if (blank == 0 && erasedOptions) {
+    textMsg.Append(kLineBreak + std::string(kReadIsFF.Pick(UseEnglish)));
+    BeepThrice();
+    return 0;
+  }
+  textMsg.Append(kLineBreak + std::string(kNotEmpty.Pick(UseEnglish)));
+  return blank == -1 ? -1 : -2;
+}
+
+std::int16_t Station::CheckEmptyStep() {
+  const std::int16_t blank = BlankCheck(operations_, true);
+  const bool erasedOptions = OptionBytesDefault(true);
+  const std::size_t before = textMsg.Text().size();
+  const bool empty = blank == 0 && erasedOptions;
+  textMsg.Append(kLineBreak + std::string((empty ? kEmpty : kNotEmpty).Pick(UseEnglish)));
+  textMsg.SetCaret(before);
+  link.RestoreDefaultTimeouts();
+  return empty ? 0 : -1;
+}
+
+std::int16_t Station::ReadOptions(bool showMessages) {
+  OptionBytes bytes{};
+  const std::int16_t result = kvr::ReadOptions(operations_, showMessages, bytes, txtBuffer);
+  if (result == 0 && showMessages) CopyViewToOverlay();
+  return result;
+}
+
+std::int16_t Station::ProgramOptions(bool showMessages) {
+  const std::int16_t result = kvr::ProgramOptions(operations_, *this, showMessages);
+  if (result == 0) AdvanceSerialSequence();
+  return result;
+}
+
+std::int16_t Station::ReadEeprom() {
+  DataEnd = kEepromEnd;
+  ClearBuffer(0xFF);
+  ProgressDisplay progress{ProgressBar1, labKbyte};
+  progress.Show(0, DataEnd);
+  ProgressBar1.value = 0;
+  VScroll1.maximum = std::max(DataEnd / 16 - 3, VScroll1.minimum);
+
+  std::int16_t result = 0;
+  int reads = 0;
+  for (std::int32_t address = 0; address <= DataEnd - (kEepromRead - 1); address += kEepromRead) {
+    bool read = false;
+    for (int attempt = 0; attempt < kEepromAttempts && !read && !link.StopRequested; ++attempt)
+      read = Programmer.ReadRange(address, kEepromRead, true);
+    if (!read) {
+      if (!link.StopRequested)
+        textMsg.Append(kLineBreak + std::string(kEepromFailed.Pick(UseEnglish)));
+      result = -1;
+      break;
+    }
+    ++reads;
+    labKbyte.caption = SizeText(reads, 8);
+    progress.Set(address);
+  }
+  progress.Hide();
+  if (result == 0) {
+    ProgramStart = 0;
+    ProgramEnd = DataEnd;
+    textMsg.Append(kLineBreak + std::string(kEepromOk.Pick(UseEnglish)));
+  }
+  VScroll1.value = std::min(kEepromRedrawPosition, VScroll1.maximum);
+  OnScrollChange();
+  VScroll1.value = 0;
+  OnScrollChange();
+  return result;
+}
+
+}  // namespace kvr

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "image/image_buffer.h"
+#include "operations/operation_context.h"
+#include "operations/progress.h"
+
+namespace kvr {
+
+// The range a program or verify run covers, and where the loaded data ends.
+struct ProgramRange {
+  std::int32_t start = 0;    // ProgramStart
+  std::int32_t end = 0;      // ProgramEnd, inclusive
+  std::int32_t dataEnd = 0;  // DataEnd
+};
+
+// Writes the image buffer into the chip's flash in blocks of 128-byte chunks, and checks it by
+// read-back or by the writer's page sums.
+class FlashProgrammer {
+ public:
+  static constexpr std::int32_t kChunk = 128;
+  static constexpr std::int32_t kSumPage = 256;
+  // One row per 128-byte page of the whole buffer.
+  static constexpr std::size_t kPages = ImageBufferArray::kSize / kChunk + 1;
+
+  FlashProgrammer(const OperationContext& context, ImageBufferArray& image,
+                  ProgressDisplay progress);
+
+  // Column 0: the 8-bit sum of the data last sent for the page; column 1 is only cleared.
+  std::array<std::array<std::uint8_t, 2>, kPages> PageSums{};
+  std::int16_t CurrentPage = 0;
+  std::uint16_t RunningSum = 0;
+
+  // Runs when a data block fails (the window restarts its close timer when it is closing).
+  std::function<void()> onBlockFailed;
+
+  // The block engine over the range, from the range start rounded down to the block size.
+  std::int16_t WriteProgramRange(const ProgramRange& range);
+  // One block, sent as 128-byte chunks; only the first chunk carries the first flag.
+  std::int16_t WriteRange(std::int32_t start, std::int32_t end, bool first);
+  // One data frame and its acknowledge.
+  std::int16_t WriteChunk(std::int32_t address, std::int32_t length, bool first);
+
+  // Read-back verification of the range: 0 equal, -1 failed, different or stopped.
+  std::int16_t VerifyReadBack(const ProgramRange& range, bool showMessages);
+  // Up to 6 reads of one chunk, compared with the buffer: 0 equal, -1 no usable reply or
+  // stopped, -2 different (reported when showReport).
+  std::int16_t VerifyChunk(std::int32_t address, std::int32_t length, bool showReport);
+  // One read frame and its reply; with `store` the data goes into the buffer at the reply's own
+  // address. True when a reply holding the data arrived.
+  bool ReadRange(std::int32_t address, std::int32_t length, bool store);
+
+  // Verification by the writer's sums of 256-byte page segments over first..last.
+  std::int16_t VerifyBySums(std::int32_t first, std::int32_t last, bool showMessages);
+  // One page-sum exchange: 0 when every segment matches, -1 otherwise.
+  std::int16_t CheckRangeSums(std::int32_t start, std::int32_t end);
+
+ private:
+  // Copies the data of the reply in ReplyBuffer into the buffer.
+  void StoreReadReply();
+  bool Stopped() const { return context_.link.StopRequested; }
+
+  OperationContext context_;
+  ImageBufferArray& image_;
+  ProgressDisplay progress_;
+};
+
+}  // namespace kvr
