@@ -41,6 +41,7 @@ Station::Station(Platform& platform, bool useEnglish)
       operations_{link, textMsg, UseEnglish, SelectedDevice},
       timer3_(platform.timers.CreateTimer()),
       timer4_(platform.timers.CreateTimer()),
+      timer5_(platform.timers.CreateTimer()),
       timer10_(platform.timers.CreateTimer()),
       timerBeep_(platform.timers.CreateTimer()) {
   timer3_->SetInterval(kDeferredSaveMs);
@@ -50,6 +51,7 @@ Station::Station(Platform& platform, bool useEnglish)
     timer4_->SetEnabled(false);
     if (onCloseWindow) onCloseWindow();
   });
+  timer5_->SetTickHandler([this] { timer5_->SetEnabled(false); });
   timer10_->SetTickHandler([this] { timer10_->SetEnabled(false); });
   timerBeep_->SetTickHandler([this] { timerBeep_->SetEnabled(false); });
   timerBeep_->SetInterval(kBeepSpacingMs);
@@ -181,8 +183,7 @@ std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
   if (name == "Program Option") return ProgramOptions(true);
   if (name == "Read Option") return ReadOptions(true);
   if (name == "Read EEPROM") return ReadEeprom();
-  // The automatic sequence comes with its own module; until then a run of it connects and
-  // closes down, and has no result.
+  if (name == "Auto Program") return RunAutoSequence();
   return std::nullopt;
 }
 

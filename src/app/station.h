@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/production_report.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
 #include "catalogue/selected_device.h"
@@ -81,6 +82,17 @@ class Station : public OptionPanelControls {
   CheckBox optBeepYes{"Yes", true};
   CheckBox optBeepNo{"No", false};
   TextBox txtWrite_OK_Count{"0"};
+  CommandButton comClearOkCount{"Clear"};
+  // The production report: every automatic run appends one record to this file (none when
+  // empty), as CSV (0) or JSON Lines (1).
+  TextBox txtReportFile;
+  OptionPair optReportFormat{{"CSV", "JSON Lines"}, 0};
+  CommandButton comReportFile{"..."};
+  // Why the last record could not be written; empty when it was.
+  std::string LastReportError;
+  // Named in the report; the front end sets them.
+  std::string HostName;
+  std::function<std::string(int portNumber)> describePort;
 
   // Closing.
   bool Closing = false;
@@ -97,6 +109,8 @@ class Station : public OptionPanelControls {
   std::int32_t ProgramEnd = 0x3FF;
   bool DemoImageReady = false;
   std::int64_t FileChecksum = 0;
+  // CRC-32 of the loaded file's bytes, for the production report.
+  std::optional<std::uint32_t> LoadedFileCrc32;
 
   // File frame, region display, export tab.
   OptionPair optFillbyte{{"FF", "00"}, 0};
@@ -183,7 +197,7 @@ class Station : public OptionPanelControls {
   // One run against the writer: connect, the selected operation, close down.
   void OperationDriver();
   void StopRun();
-  bool RunInProgress() const { return runDepth_ > 0; }
+  bool RunInProgress() const { return runDepth_ > 0 || repeating_; }
   // Trimmed text of the highlighted function entry; empty when none is highlighted.
   std::string SelectedFunction() const;
 
@@ -204,6 +218,26 @@ class Station : public OptionPanelControls {
   std::int16_t ProgramOptions(bool showMessages);
   // The chip's memory 0x0000-0xFFFF into the buffer: 0 read, -1 failed.
   std::int16_t ReadEeprom();
+
+  // The automatic sequence ("Auto Program"), its steps and its editing.
+  std::int16_t RunAutoSequence();
+  std::int16_t RunAutoStep(const std::string& name);
+  void OnAutoSlotClick(int slot);
+  // The buttons of comAuto: 0 append the highlighted step, 1 delete the highlighted slot,
+  // 2 delete all.
+  void EditAutoSequence(int button);
+  void ClearOkCount();
+  void OnReportFileClick();
+  void OnReportFileChange();
+  void OnReportFormatClick(int index);
+  // Program repeat: runs the selected function chip after chip until Stop.
+  void RepeatRun();
+  // Ends a repeat after the chip in progress (a front end's chip count); no stop command.
+  void EndRepeat() { RepeatStop = true; }
+  Timer& Timer5() { return *timer5_; }
+  // The model in use as the operator chose it: the tree node, or the model-list entry.
+  std::string ModelName() const;
+  WallClock& Clock() { return platform_.clock != nullptr ? *platform_.clock : systemClock_; }
 
   // Image buffer and regions.
   std::uint8_t FillByte() const { return optFillbyte.selected == 0 ? 0xFF : 0x00; }
@@ -270,6 +304,20 @@ class Station : public OptionPanelControls {
   std::optional<std::int16_t> RunOperation(const std::string& name);
   // The option report replaced the view; the overlay shows the same.
   void CopyViewToOverlay();
+  std::int16_t ProgramFileStep();
+  std::int16_t VerifyProgramStep();
+  void WriteReport(ProductionRecord& record);
+
+  // What one automatic run has learnt so far, for its ending and its report.
+  struct AutoRunState {
+    bool active = false;
+    bool serialAdvanceDue = false;
+    std::string serial;
+    std::string identity;
+  } autoRun_;
+  bool modelFromList_ = false;
+  bool repeating_ = false;
+  SystemWallClock systemClock_;
   void UpdateOptionalTabs(bool afterTreeSelection);
   void FinishSelection();
   void ClearSelection();
@@ -283,6 +331,7 @@ class Station : public OptionPanelControls {
 
   std::unique_ptr<Timer> timer3_;
   std::unique_ptr<Timer> timer4_;
+  std::unique_ptr<Timer> timer5_;
   std::unique_ptr<Timer> timer10_;
   std::unique_ptr<Timer> timerBeep_;
   std::vector<bool*> lockedControls_;

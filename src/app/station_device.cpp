@@ -67,6 +67,7 @@ void Station::OnTreeNodeClick(const std::string& key) {
   // A family node only opens or closes.
   if (IsFamilyKey(key)) return;
   ClearSelection();
+  modelFromList_ = false;
   if (const DeviceModel* row = FindModel(node->parentKey, key)) ApplyRow(*row);
   txtDevice.text = key;
   if (txtDevice.text.empty()) return;
@@ -83,7 +84,10 @@ void Station::OnModelListClick() {
   const DeviceModel* row = FindModel(family::kVXA.key, name);
   if (row == nullptr) row = FindModel(family::kVXE.key, name);
   // A name the catalogue does not hold keeps the earlier model's fields.
-  if (row != nullptr) ApplyRow(*row);
+  if (row != nullptr) {
+    ApplyRow(*row);
+    modelFromList_ = true;
+  }
   UpdateOptionalTabs(false);
   FinishSelection();
 }

@@ -185,6 +185,7 @@ void Station::LoadFile() {
   }
   SerialActive = false;
   ChooseLoader();
+  LoadedFileCrc32 = FileLoaded ? FileCrc32(LoadedFileName) : std::nullopt;
   cheAuto_Increase.checked = false;
   ViewRangeUpdate();
   OnAutoIncreaseClick();

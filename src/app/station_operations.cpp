@@ -116,7 +116,12 @@ std::int16_t Station::ReadOptions(bool showMessages) {
 
 std::int16_t Station::ProgramOptions(bool showMessages) {
   const std::int16_t result = kvr::ProgramOptions(operations_, *this, showMessages);
-  if (result == 0) AdvanceSerialSequence();
+  if (result != 0) return result;
+  // Within an automatic run the number moves on only when the whole run succeeds.
+  if (autoRun_.active)
+    autoRun_.serialAdvanceDue = autoRun_.serialAdvanceDue || cheAuto_Increase.checked;
+  else
+    AdvanceSerialSequence();
   return result;
 }
 

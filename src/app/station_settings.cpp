@@ -10,6 +10,11 @@ namespace {
 
 constexpr const char* kSettings = "Settings";
 constexpr const char* kAutoKeyPrefix = "Auto_VXA_";
+// The production report's file and format.
+constexpr const char* kReportKey = "Production_Report";
+constexpr const char* kReportFormatKey = "Production_Report_Format";
+constexpr const char* kCsv = "csv";
+constexpr const char* kJsonLines = "jsonl";
 
 // The steps the automatic sequence can hold, in the order of the available list.
 constexpr std::array<const char*, 7> kStepNames = {
@@ -125,6 +130,8 @@ void Station::LoadSettings() {
   LoadIndex(comDalay_ReDownLoad, ReadSetting("Dalay_ReDownLoad", "4"));
   txtWrite_OK_Count.text = ReadSetting("Write_OK_Count", "0");
   LoadIndex(comWDT_Prescalar, ReadSetting("WDT_Prescalar", "6"));
+  txtReportFile.text = ReadSetting(kReportKey, "");
+  optReportFormat.selected = ReadSetting(kReportFormatKey, kCsv) == kJsonLines ? 1 : 0;
 }
 
 void Station::SaveSettings() {
@@ -146,6 +153,8 @@ void Station::SaveSettings() {
   WriteSetting("Dalay_ReDownLoad", std::to_string(comDalay_ReDownLoad.index));
   WriteSetting("Write_OK_Count", txtWrite_OK_Count.text);
   WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
+  WriteSetting(kReportKey, Trim(txtReportFile.text));
+  WriteSetting(kReportFormatKey, optReportFormat.selected == 1 ? kJsonLines : kCsv);
   RegionUpdate();
 }
 

@@ -15,6 +15,8 @@ struct FileDialogRequest {
   std::vector<FileFilter> filters;
   std::string initialDirectory;
   std::string initialName;
+  // A save dialog asks before an existing file is chosen, unless the file is only added to.
+  bool confirmOverwrite = true;
 };
 
 // Message boxes and file dialogs. A box has no title unless one is given.

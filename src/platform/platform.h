@@ -6,6 +6,7 @@
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
+#include "platform/wall_clock.h"
 
 namespace kvr {
 
@@ -17,6 +18,8 @@ struct Platform {
   Dialogs& dialogs;
   SettingsStore& settings;
   Beeper& beeper;
+  // The machine's clocks unless a front end (or a test) gives others.
+  WallClock* clock = nullptr;
 };
 
 }  // namespace kvr

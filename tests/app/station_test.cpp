@@ -47,13 +47,16 @@ TEST_F(StationTest, ProgramRunsTheSelectedFunctionThroughConnectionAndCloseDown)
   });
   station.OnProgramClick();
   EXPECT_TRUE(sawRunning);
-  EXPECT_EQ(station.textMsg.Text(), kConnected);
+  // With no step in the sequence nothing was done to the chip: not a good one.
+  EXPECT_EQ(station.textMsg.Text(), std::string(kConnected) + "\r\nAuto             failed!");
   EXPECT_TRUE(station.LastRun.connected);
   EXPECT_EQ(station.LastRun.function, "Auto Program");
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
   EXPECT_FALSE(vp.port.IsOpen());
   EXPECT_EQ(vp.port.SelectedPort(), 1);
   EXPECT_EQ(vp.port.Baud(), 115200);
-  EXPECT_EQ(vp.beeper.Count(), 0);
+  EXPECT_EQ(vp.beeper.Count(), 3);
   ASSERT_FALSE(writer.ReceivedFrames().empty());
   EXPECT_EQ(writer.ReceivedFrames().front(),
             (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x80, 0x02, 0xF0, 0xE4, 0x16}));

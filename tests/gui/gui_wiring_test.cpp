@@ -181,7 +181,8 @@ TEST_F(GuiWiringTest, ProgramOnTheChosenPortShowsTheConnectionInTheLog) {
   Program()->click();
   EXPECT_EQ(vp.port.SelectedPort(), 4);
   EXPECT_TRUE(station.LastRun.connected);
-  EXPECT_EQ(Log()->toPlainText(), "We are connecting...\nWriter Version : 1.3\n\n");
+  EXPECT_EQ(Log()->toPlainText(),
+            "We are connecting...\nWriter Version : 1.3\n\n\nAuto             failed!");
   EXPECT_EQ(Log()->textCursor().position(), Log()->toPlainText().size());
   ExpectIdleWidgets();
 }

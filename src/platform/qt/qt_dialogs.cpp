@@ -60,9 +60,12 @@ std::string QtDialogs::OpenFile(const FileDialogRequest& request) {
 }
 
 std::string QtDialogs::SaveFile(const FileDialogRequest& request) {
-  // The dialog asks before it lets an existing file be chosen.
+  // The dialog asks before it lets an existing file be chosen, unless it is only added to.
+  const QFileDialog::Options options =
+      request.confirmOverwrite ? QFileDialog::Options() : QFileDialog::DontConfirmOverwrite;
   return QFileDialog::getSaveFileName(parent_, QString::fromStdString(request.title),
-                                      StartPath(request), QtFilterString(request.filters))
+                                      StartPath(request), QtFilterString(request.filters), nullptr,
+                                      options)
       .toStdString();
 }
 

@@ -179,6 +179,22 @@ class BeepCounter : public Beeper {
   std::vector<VirtualClock::Micros> times_;
 };
 
+// Wall-clock time on the virtual clock: the epoch is a fixed moment, the offset settable.
+class VirtualWallClock : public WallClock {
+ public:
+  // 2026-01-05T08:00:00Z, a Monday morning.
+  static constexpr std::int64_t kEpochStart = 1'767'600'000'000'000;
+
+  explicit VirtualWallClock(VirtualClock& clock) : clock_(clock) {}
+  std::int64_t EpochMicros() override { return kEpochStart + clock_.Now(); }
+  int UtcOffsetMinutes(std::int64_t) override { return offsetMinutes; }
+  std::int64_t MonotonicMicros() override { return clock_.Now(); }
+  int offsetMinutes = 60;
+
+ private:
+  VirtualClock& clock_;
+};
+
 // The whole virtual platform in one object.
 struct VirtualPlatform {
   VirtualClock clock;
@@ -188,7 +204,8 @@ struct VirtualPlatform {
   ScriptedDialogs dialogs;
   MemorySettingsStore settings;
   BeepCounter beeper{clock};
-  Platform platform{port, pump, timers, dialogs, settings, beeper};
+  VirtualWallClock wallClock{clock};
+  Platform platform{port, pump, timers, dialogs, settings, beeper, &wallClock};
 };
 
 }  // namespace kvr

@@ -1,0 +1,330 @@
+// The automatic sequence, its editing, the good-device count, the repeat mode and the
+// production report.
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+
+#include "app/station.h"
+#include "image/serial_number.h"
+#include "operations/erase_blank.h"
+#include "operations/identity.h"
+
+namespace kvr {
+
+namespace {
+
+// Blanks after a step's name in its summary line, by sequence slot 8 to 15.
+constexpr std::array<int, 8> kWidthsEnglish = {15, 13, 9, 12, 10, 10, 13, 12};
+constexpr std::array<int, 8> kWidthsChinese = {15, 14, 15, 11, 11, 12, 14, 12};
+constexpr int kAutoPad = 17;
+
+constexpr Wording kFailed{"failed!", "失败!"};
+constexpr Wording kAuto{"Auto", "运行自动功能"};
+constexpr Wording kClearQuestion{
+    " You want to clear the Auto Count(Y/N)? ",
+    " You want to clear the Auto Count(Y/N)? \r\n    您要把烧录成功计数清0吗(Y/N)? "};
+constexpr Wording kNextRun{"We are going to next ... ", "将自动重复运行 ... "};
+constexpr Wording kFailureWord{"failed", "失败"};
+constexpr Wording kReportFailed{"The production report could not be written: ",
+                                "生产报告无法写入: "};
+
+constexpr int kIdentityWaitMs = 800;
+constexpr int kPauseAfterFailure = 2;
+constexpr int kCountdownStepMs = 1000;
+constexpr const char* kAutoProgram = "Auto Program";
+
+// Older names of two steps, still found in stored sequences.
+constexpr std::pair<const char*, const char*> kRenamed[] = {
+    {"Program MCU option", "Program Option"}, {"Read MCU Option", "Read Option"}};
+
+// Pads to `width` characters; a character of several UTF-8 bytes counts once.
+std::string PadTo(const std::string& text, std::size_t width) {
+  std::size_t characters = 0;
+  for (const char c : text)
+    if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++characters;
+  return characters >= width ? text : text + std::string(width - characters, ' ');
+}
+
+// The leading decimal digits of the writer version as a number: "13" is 13, "0A" is 0.
+int VersionNumber(const std::string& version) {
+  int value = 0;
+  for (const char c : version) {
+    if (c < '0' || c > '9') break;
+    value = value * 10 + (c - '0');
+  }
+  return value;
+}
+
+bool PageSumClass(std::int16_t classCode) {
+  return classCode == 2 || classCode == 11 || classCode == 12 || classCode == 13;
+}
+
+}  // namespace
+
+void Station::OnAutoSlotClick(int slot) {
+  if (slot < 0 || slot >= kAutoSlots) return;
+  if (!txtAuto[static_cast<std::size_t>(slot)].enabled) return;
+  // One highlight in each half: the steps offered, and the sequence.
+  const int first = slot < kFirstSequenceSlot ? 0 : kFirstSequenceSlot;
+  const int end = first == 0 ? kFirstSequenceSlot : kAutoSlots;
+  for (int i = first; i < end; ++i) txtAuto[static_cast<std::size_t>(i)].highlighted = i == slot;
+}
+
+void Station::EditAutoSequence(int button) {
+  auto slotText = [this](int i) -> std::string& {
+    return txtAuto[static_cast<std::size_t>(i)].text;
+  };
+  auto highlighted = [this](int from, int to) {
+    for (int i = from; i < to; ++i)
+      if (txtAuto[static_cast<std::size_t>(i)].highlighted) return i;
+    return -1;
+  };
+  if (button == 0) {
+    const int step = highlighted(0, kFirstSequenceSlot);
+    if (step < 0 || Trim(slotText(step)).empty()) return;
+    for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+      if (!Trim(slotText(slot)).empty()) continue;
+      slotText(slot) = slotText(step);
+      break;
+    }
+  } else if (button == 1) {
+    const int removed = highlighted(kFirstSequenceSlot, kAutoSlots);
+    if (removed < 0) return;
+    txtAuto[static_cast<std::size_t>(removed)].highlighted = false;
+    for (int slot = removed; slot + 1 < kAutoSlots; ++slot) slotText(slot) = slotText(slot + 1);
+    slotText(kAutoSlots - 1).clear();
+  } else if (button == 2) {
+    for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+      slotText(slot).clear();
+      txtAuto[static_cast<std::size_t>(slot)].highlighted = false;
+    }
+  } else {
+    return;
+  }
+  SaveAutoSequence();
+}
+
+void Station::ClearOkCount() {
+  if (ReadNumber(txtWrite_OK_Count.text) > 0 &&
+      platform_.dialogs.Question(kClearQuestion.Pick(UseEnglish)))
+    txtWrite_OK_Count.text = "0";
+  WriteSetting("Write_OK_Count", Trim(txtWrite_OK_Count.text));
+}
+
+std::int16_t Station::ProgramFileStep() {
+  // The chip takes the number that stands in the buffer when programming begins.
+  const std::int16_t result = ProgramFile(true);
+  if (result == 0 && SerialActive && cheAuto_Increase.checked) {
+    autoRun_.serial = Trim(texAuto_Increase[2].text);
+    autoRun_.serialAdvanceDue = true;
+  }
+  return result;
+}
+
+std::int16_t Station::VerifyProgramStep() {
+  const std::int16_t classCode = SelectedDevice.DeviceClassCode;
+  ProgramRange range = CurrentRange();
+  // The demo alone: its kilobyte at the top of the ISP area.
+  if (!FileLoaded && IspDemoMode)
+    range = {SelectedDevice.IspEnd - 1023, SelectedDevice.IspEnd, SelectedDevice.IspEnd};
+  if (PageSumClass(classCode) && VersionNumber(link.WriterVersion) >= 13)
+    return Programmer.VerifyBySums(range.start, range.end, true);
+  // Every other chip is read back: a chip that was never checked must not count as good.
+  return Programmer.VerifyReadBack(range, true);
+}
+
+std::int16_t Station::RunAutoStep(const std::string& name) {
+  std::int16_t result = -1;
+  if (name == "Read MCU ID") {
+    WaitMs(kIdentityWaitMs);
+    ReadIdentity(operations_, false);
+    result = ReadIdentity(operations_, true);
+    if (result != -1) {
+      autoRun_.identity = IdentityText(link.ReplyBuffer[4], link.ReplyBuffer[5]);
+      DecodeIdentity(SelectedDevice.DeviceClassCode, autoRun_.identity);
+    }
+  } else if (name == "Erase MCU") {
+    result = EraseChip(operations_, true);
+  } else if (name == "Check MCU Empty") {
+    result = CheckEmptyStep();
+  } else if (name == "Program File") {
+    result = ProgramFileStep();
+  } else if (name == "Verify Program") {
+    result = VerifyProgramStep();
+  } else if (name == "Program Option") {
+    result = IspDemoMode ? 0 : ProgramOptions(true);
+  } else if (name == "Read Option") {
+    result = ReadOptions(false);
+  }
+  link.RestoreDefaultTimeouts();
+  return result;
+}
+
+std::int16_t Station::RunAutoSequence() {
+  WallClock& clock = Clock();
+  autoRun_ = {};
+  autoRun_.active = true;
+  ProductionRecord record;
+  record.epochMicros = clock.EpochMicros();
+  record.utcOffsetMinutes = clock.UtcOffsetMinutes(record.epochMicros);
+  const std::int64_t started = clock.MonotonicMicros();
+  const bool english = UseEnglish;
+  const auto& widths = english ? kWidthsEnglish : kWidthsChinese;
+
+  // The sequence as it stands now: an edit during the run does not change this chip's steps.
+  std::vector<std::pair<int, std::string>> steps;
+  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
+    std::string& text = txtAuto[static_cast<std::size_t>(slot)].text;
+    if (Trim(text).empty()) continue;
+    for (const auto& [old, now] : kRenamed)
+      if (Trim(text) == old) text = now;
+    steps.emplace_back(slot, Trim(text));
+  }
+
+  std::int16_t result = 0;
+  for (const auto& [slot, name] : steps) {
+    const std::string remembered = textMsg.Text();
+    textMsg.AppendLineBreak();
+    const std::int64_t stepStarted = clock.MonotonicMicros();
+    const bool good = RunAutoStep(name) == 0;
+    record.steps.push_back({name, clock.MonotonicMicros() - stepStarted, good});
+    const auto width = static_cast<std::size_t>(widths[static_cast<std::size_t>(slot - 8)]);
+    if (good) {
+      textMsg.Replace(remembered + name + std::string(width, ' ') + " OK!" + kLineBreak);
+      textMsg.MoveCaretToEnd();
+      continue;
+    }
+    result = -1;
+    record.failedStep = name;
+    // A stopped run keeps what the operator saw, the stop message last.
+    if (link.StopRequested) break;
+    BeepThrice();
+    textMsg.Replace(remembered);
+    textMsg.Append(kLineBreak + name + std::string(std::min<std::size_t>(width, 20), ' ') +
+                   kFailed.Pick(english) + kLineBreak + kLineBreak +
+                   PadTo(kAuto.Pick(english), kAutoPad) + kFailed.Pick(english));
+    textMsg.MoveCaretToEnd();
+    break;
+  }
+  if (steps.empty()) {
+    // Nothing was done to the chip: it is not a good one.
+    result = -1;
+    BeepThrice();
+    textMsg.Append(kLineBreak + PadTo(kAuto.Pick(english), kAutoPad) + kFailed.Pick(english));
+    textMsg.MoveCaretToEnd();
+  } else if (result == 0) {
+    if (optBeepYes.checked) platform_.beeper.Beep();
+    textMsg.Append(kLineBreak + PadTo(kAuto.Pick(english), kAutoPad) + " OK!");
+    textMsg.MoveCaretToEnd();
+    txtWrite_OK_Count.text = std::to_string(ReadNumber(txtWrite_OK_Count.text) + 1);
+    WriteSetting("Write_OK_Count", Trim(txtWrite_OK_Count.text));
+    if (autoRun_.serialAdvanceDue) AdvanceSerialSequence();
+  }
+  autoRun_.active = false;
+
+  record.good = result == 0;
+  record.totalMicros = clock.MonotonicMicros() - started;
+  record.serial = autoRun_.serial;
+  record.identity = autoRun_.identity;
+  record.goodCount = Trim(txtWrite_OK_Count.text);
+  WriteReport(record);
+  return result;
+}
+
+void Station::WriteReport(ProductionRecord& record) {
+  LastReportError.clear();
+  const std::string path = Trim(txtReportFile.text);
+  if (path.empty()) return;
+  record.host = HostName;
+  const int port = combCommPort.index + 1;
+  record.port = describePort ? describePort(port) : "COM" + std::to_string(port);
+  record.model = ModelName();
+  if (FileLoaded) {
+    record.image = LoadedFileName;
+    record.imageCrc32 = LoadedFileCrc32;
+  }
+  const ReportFormat format =
+      optReportFormat.selected == 1 ? ReportFormat::JsonLines : ReportFormat::Csv;
+  if (const auto error = AppendRecord(path, format, record)) {
+    LastReportError = path + ": " + *error;
+    textMsg.Append(kLineBreak + (kReportFailed.Pick(UseEnglish) + LastReportError));
+    textMsg.MoveCaretToEnd();
+  }
+}
+
+void Station::OnReportFileClick() {
+  if (!comReportFile.enabled) return;
+  namespace fs = std::filesystem;
+  FileDialogRequest request;
+  request.title = "Production report";
+  request.filters = {{"(*.csv)", "*.csv"}, {"(*.jsonl)", "*.jsonl"}, {"All Files (*.*)", "*.*"}};
+  const std::string current = Trim(txtReportFile.text);
+  // Records are added to the file: proposing the one in use is right here.
+  if (current.empty()) {
+    request.initialDirectory = ApplicationDirectory;
+  } else {
+    const std::u8string folder = fs::u8path(current).parent_path().u8string();
+    request.initialDirectory.assign(folder.begin(), folder.end());
+  }
+  request.initialName = current;
+  request.confirmOverwrite = false;
+  const std::string chosen = platform_.dialogs.SaveFile(request);
+  if (chosen.empty()) return;
+  txtReportFile.text = chosen;
+  OnReportFileChange();
+}
+
+void Station::OnReportFileChange() {
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+void Station::OnReportFormatClick(int index) {
+  if (index < 0 || index > 1 || !optReportFormat.enabled) return;
+  optReportFormat.selected = index;
+  FitCheckDue = false;
+  timer3_->SetEnabled(true);
+}
+
+std::string Station::ModelName() const {
+  return modelFromList_ ? combMcuModel.Text() : txtDevice.text;
+}
+
+void Station::RepeatRun() {
+  if (!comReDownload.enabled || RunInProgress()) return;
+  comReDownload.enabled = false;
+  RepeatStop = false;
+  IspDemoMode = false;
+  LockSettings();
+  repeating_ = true;
+  for (;;) {
+    const std::string function = SelectedFunction();
+    SingleRun = false;
+    OperationDriver();
+    // No other run may start between two chips.
+    comDownload.enabled = false;
+    comStop_Download.enabled = true;
+    // Stopped while the run was going: with no pause there is no countdown to notice it.
+    if (RepeatStop) break;
+    int delay = static_cast<int>(ReadNumber(comDalay_ReDownLoad.Text()));
+    if (function == kAutoProgram && textMsg.Contains(kFailureWord.Pick(UseEnglish)))
+      delay = kPauseAfterFailure;
+    for (int n = delay; n >= 1 && !RepeatStop; --n) {
+      textMsg.Append(kLineBreak + (kNextRun.Pick(UseEnglish) + std::to_string(n)));
+      textMsg.MoveCaretToLastLineStart();
+      timer5_->SetInterval(kCountdownStepMs);
+      timer5_->SetEnabled(true);
+      while (timer5_->Enabled() && !RepeatStop) platform_.pump.WaitForEvents();
+      timer5_->SetEnabled(false);
+    }
+    if (RepeatStop) break;
+  }
+  repeating_ = false;
+  UnlockSettings();
+  comDownload.enabled = true;
+  comReDownload.enabled = true;
+  comStop_Download.enabled = false;
+}
+
+}  // namespace kvr
