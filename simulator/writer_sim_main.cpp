@@ -98,6 +98,18 @@ std::optional<T> ParseNumber(std::string_view text, int base, T min, T max) {
   return value;
 }
 
+using Setter = std::function<bool(std::string_view)>;
+
+// Parses a number from min to max and stores it, times scale, in `to`.
+template <typename T, typename To>
+Setter SetNumber(To& to, int base, T min, T max, T scale = 1) {
+  return [&to, base, min, max, scale](std::string_view v) {
+    const auto n = ParseNumber<T>(v, base, min, max);
+    if (n) to = static_cast<To>(*n * scale);
+    return n.has_value();
+  };
+}
+
 std::optional<double> ParseRate(std::string_view text) {
   double value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -121,31 +133,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
   WriterConfig& c = o.config;
   constexpr auto kInt64Max = std::numeric_limits<std::int64_t>::max();
   constexpr auto kUint64Max = std::numeric_limits<std::uint64_t>::max();
+  constexpr auto kIntMax = std::numeric_limits<int>::max();
   // Durations beyond an hour are typing errors, and keep the clock arithmetic far from overflow.
   constexpr std::int64_t kHourMs = 3'600'000;
 
-  using Setter = std::function<bool(std::string_view)>;
-  auto hexByte = [](std::uint8_t& to) {
-    return [&to](std::string_view v) {
-      const auto n = ParseNumber<unsigned>(v, 16, 0, 0xFF);
-      if (n) to = static_cast<std::uint8_t>(*n);
-      return n.has_value();
-    };
-  };
-  auto micros = [](std::int64_t& to, std::int64_t scale) {
-    return [&to, scale](std::string_view v) {
-      const auto n = ParseNumber<std::int64_t>(v, 10, 0, kHourMs * 1000 / scale);
-      if (n) to = *n * scale;
-      return n.has_value();
-    };
-  };
-  auto nth = [](std::uint64_t& to) {
-    return [&to](std::string_view v) {
-      const auto n = ParseNumber<std::uint64_t>(v, 10, 1, kUint64Max);
-      if (n) to = *n;
-      return n.has_value();
-    };
-  };
   auto path = [](std::string& to) {
     return [&to](std::string_view v) {
       to = v;
@@ -158,19 +149,10 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     Setter set;
   };
   const ValueOption valueOptions[] = {
-      {"--version-byte", "a hex byte, e.g. 13 or 0A", hexByte(c.versionByte)},
-      {"--chip-identity", "four hex digits, e.g. F101",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<unsigned>(v, 16, 0, 0xFFFF);
-         if (n) c.chipIdentity = static_cast<std::uint16_t>(*n);
-         return n.has_value();
-       }},
+      {"--version-byte", "a hex byte, e.g. 13 or 0A", SetNumber(c.versionByte, 16, 0u, 0xFFu)},
+      {"--chip-identity", "four hex digits, e.g. F101", SetNumber(c.chipIdentity, 16, 0u, 0xFFFFu)},
       {"--flash-size", "a hex size from 1 to 1000000",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<std::size_t>(v, 16, 1, TargetChip::kMaxFlashSize);
-         if (n) o.flashSize = *n;
-         return n.has_value();
-       }},
+       SetNumber(o.flashSize, 16, std::size_t{1}, TargetChip::kMaxFlashSize)},
       {"--ack", "page-echo or short",
        [&](std::string_view v) {
          if (v == "page-echo") c.writeAck = WriteAck::PageEcho;
@@ -178,61 +160,38 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
          return v == "page-echo" || v == "short";
        }},
       {"--latency-us", "a number of microseconds >= 0",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<std::int64_t>(v, 10, 0, kInt64Max / 2);
-         if (n) c.latencyUs = *n;
-         return n.has_value();
-       }},
-      {"--erase-ms", "a number of milliseconds from 0 to 3600000", micros(c.eraseUs, 1000)},
-      {"--write-us", "a number of microseconds from 0 to 3600000000", micros(c.writeUs, 1)},
-      {"--scan-ms", "a number of milliseconds from 0 to 3600000", micros(c.scanUs, 1000)},
-      {"--split-gap-ms", "a number of milliseconds from 0 to 3600000", micros(c.splitGapUs, 1000)},
-      {"--handshake-every", "a number >= 1",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<int>(v, 10, 1, std::numeric_limits<int>::max());
-         if (n) c.handshakeEvery = *n;
-         return n.has_value();
-       }},
+       SetNumber(c.latencyUs, 10, std::int64_t{0}, kInt64Max / 2)},
+      {"--erase-ms", "a number of milliseconds from 0 to 3600000",
+       SetNumber(c.eraseUs, 10, std::int64_t{0}, kHourMs, std::int64_t{1000})},
+      {"--write-us", "a number of microseconds from 0 to 3600000000",
+       SetNumber(c.writeUs, 10, std::int64_t{0}, kHourMs * 1000)},
+      {"--scan-ms", "a number of milliseconds from 0 to 3600000",
+       SetNumber(c.scanUs, 10, std::int64_t{0}, kHourMs, std::int64_t{1000})},
+      {"--split-gap-ms", "a number of milliseconds from 0 to 3600000",
+       SetNumber(c.splitGapUs, 10, std::int64_t{0}, kHourMs, std::int64_t{1000})},
+      {"--handshake-every", "a number >= 1", SetNumber(c.handshakeEvery, 10, 1, kIntMax)},
       {"--fault", "bad-check, bad-end, garbage, split or long-length",
        [&](std::string_view v) {
          const auto f = ParseFault(v);
          if (f) c.fault = *f;
          return f.has_value();
        }},
-      {"--fault-command", "a hex command code, e.g. 0C",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<int>(v, 16, 0, 0xFF);
-         if (n) c.faultCommand = *n;
-         return n.has_value();
-       }},
-      {"--fault-count", "a number >= 0",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<int>(v, 10, 0, std::numeric_limits<int>::max());
-         if (n) c.faultCount = *n;
-         return n.has_value();
-       }},
-      {"--drop-nth", "a number >= 1", nth(c.dropNth)},
-      {"--corrupt-nth", "a number >= 1", nth(c.corruptNth)},
-      {"--lose-write-nth", "a number >= 1", nth(c.loseWriteNth)},
-      {"--flip-read-nth", "a number >= 1", nth(c.flipReadNth)},
-      {"--dead-after", "a number >= 0",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<std::uint64_t>(v, 10, 0, kUint64Max);
-         if (n) c.deadAfter = *n;
-         return n.has_value();
-       }},
+      {"--fault-command", "a hex command code, e.g. 0C", SetNumber(c.faultCommand, 16, 0, 0xFF)},
+      {"--fault-count", "a number >= 0", SetNumber(c.faultCount, 10, 0, kIntMax)},
+      {"--drop-nth", "a number >= 1", SetNumber(c.dropNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--corrupt-nth", "a number >= 1", SetNumber(c.corruptNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--lose-write-nth", "a number >= 1",
+       SetNumber(c.loseWriteNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--flip-read-nth", "a number >= 1",
+       SetNumber(c.flipReadNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--dead-after", "a number >= 0", SetNumber(c.deadAfter, 10, std::uint64_t{0}, kUint64Max)},
       {"--random-faults", "a rate from 0 to 1, e.g. 0.05",
        [&](std::string_view v) {
          const auto r = ParseRate(v);
          if (r) c.randomFaultRate = *r;
          return r.has_value();
        }},
-      {"--seed", "a number >= 0",
-       [&](std::string_view v) {
-         const auto n = ParseNumber<std::uint64_t>(v, 10, 0, kUint64Max);
-         if (n) c.seed = *n;
-         return n.has_value();
-       }},
+      {"--seed", "a number >= 0", SetNumber(c.seed, 10, std::uint64_t{0}, kUint64Max)},
       {"--flash-image", "a path", path(o.flashImagePath)},
       {"--dump-flash", "a path", path(o.dumpPath)},
       {"--frames", "a path", path(o.framesPath)},
