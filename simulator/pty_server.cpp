@@ -206,6 +206,11 @@ void PtyServer::Configure(const std::function<void(WriterConfig&)>& change) {
   change(simulator_.Config());
 }
 
+void PtyServer::Access(const std::function<void(WriterSimulator&)>& use) {
+  const std::lock_guard lock(mutex_);
+  use(simulator_);
+}
+
 std::string PtyServer::Error() const {
   const std::lock_guard lock(mutex_);
   return error_;

@@ -34,6 +34,8 @@ class PtyServer {
   // Each received frame as one line of hex bytes, flushed per line; nullptr: no log.
   void SetFrameLog(std::ostream* out);
   void Configure(const std::function<void(WriterConfig&)>& change);  // thread-safe
+  // Thread-safe access to the whole simulator: its chip, its fault record.
+  void Access(const std::function<void(WriterSimulator&)>& use);
   // Why Serve() ended by itself; empty when it did not.
   std::string Error() const;
 

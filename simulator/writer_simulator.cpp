@@ -13,10 +13,16 @@ constexpr std::uint8_t kReplyStart = 0x68;
 constexpr std::uint8_t kEnd = 0x16;
 constexpr std::uint8_t kBadEnd = 0x17;
 
+constexpr std::uint8_t kRead = 0x00;
+constexpr std::uint8_t kReadOptions = 0x01;
 constexpr std::uint8_t kWriteNext = 0x03;
 constexpr std::uint8_t kWriteFirst = 0x04;
+constexpr std::uint8_t kProgramOptions = 0x05;
+constexpr std::uint8_t kErase = 0x08;
+constexpr std::uint8_t kBlankCheck = 0x09;
 constexpr std::uint8_t kIdentity = 0x0A;
 constexpr std::uint8_t kVersion = 0x0C;
+constexpr std::uint8_t kPageSums = 0x0D;
 constexpr std::uint8_t kHandshake = 0x80;
 constexpr std::uint8_t kStop = 0x82;
 constexpr std::uint8_t kHandshakeParam = 0xF0;
@@ -24,8 +30,14 @@ constexpr std::uint8_t kAccepted = 0x80;
 
 constexpr std::size_t kShortSumLength = 8;
 constexpr std::size_t kShortCrcLength = 9;
-constexpr std::size_t kBlockHeaderLength = 10;  // 0x6A, length, command, address, count
-constexpr std::size_t kMinBlockLength = kBlockHeaderLength + 2;
+constexpr std::size_t kMinBlockLength = 12;  // a read: 0x6A, length, command, address, count
+constexpr std::size_t kAddressCount = 6;     // block payload: 32-bit address, 16-bit count
+constexpr std::size_t kOptionPayload = 16;
+constexpr std::size_t kSumRange = 8;  // two 32-bit addresses
+// Reply frame bytes besides the payload: 0x68, length, code, check value, end byte.
+constexpr std::size_t kReplyOverhead = 6;
+constexpr std::size_t kReadHeader = 6;  // read reply payload before the data
+constexpr std::size_t kChunkPage = 128;
 constexpr std::size_t kLongReplyLength = 600;  // beyond the station's 531-byte receive buffer
 constexpr std::size_t kSplitAfter = 3;
 // Bytes appended per parse pass: keeps pending_ small whatever the caller hands over at once.
@@ -35,6 +47,20 @@ constexpr std::size_t kSlice = 1024;
 std::int64_t WireUs(std::size_t bytes) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(bytes) * 10'000'000 + 115'199) /
                                    115'200);
+}
+
+std::uint32_t Big32(std::span<const std::uint8_t> b) {
+  return static_cast<std::uint32_t>(b[0]) << 24 | static_cast<std::uint32_t>(b[1]) << 16 |
+         static_cast<std::uint32_t>(b[2]) << 8 | b[3];
+}
+
+std::uint16_t Big16(std::span<const std::uint8_t> b) {
+  return static_cast<std::uint16_t>(b[0] << 8 | b[1]);
+}
+
+void PushBig16(Bytes& to, unsigned value) {
+  to.push_back(static_cast<std::uint8_t>(value >> 8));
+  to.push_back(static_cast<std::uint8_t>(value));
 }
 
 }  // namespace
@@ -69,15 +95,45 @@ std::string ToHexLine(std::span<const std::uint8_t> bytes) {
   return line;
 }
 
+const char* FaultName(Fault fault) {
+  switch (fault) {
+    case Fault::None:
+      return "none";
+    case Fault::Silent:
+      return "no reply";
+    case Fault::BadCheck:
+      return "bad check";
+    case Fault::BadEnd:
+      return "bad end";
+    case Fault::Garbage:
+      return "garbage before";
+    case Fault::Split:
+      return "split";
+    case Fault::LongLength:
+      return "long length";
+    case Fault::WriteLost:
+      return "write lost";
+    case Fault::BitFlipped:
+      return "bit flipped";
+    case Fault::NoBlankResult:
+      return "no blank result";
+  }
+  return "?";
+}
+
+std::uint64_t FaultRecord::Total() const {
+  std::uint64_t total = 0;
+  for (const std::uint64_t n : counts) total += n;
+  return total;
+}
+
 struct WriterSimulator::Command {
-  bool block = false;  // block frame (address, count, data) rather than a short command
+  bool block = false;  // block frame rather than a short command
   bool crc = false;
   std::uint8_t code = 0;
   std::uint8_t classCode = 0;
   std::uint8_t param = 0;
-  std::uint32_t address = 0;
-  std::uint16_t count = 0;
-  std::span<const std::uint8_t> data;
+  std::span<const std::uint8_t> payload;  // from frame byte 4 to the check value
 };
 
 // The command in a frame with a good end byte, or nothing when its check value is wrong or its
@@ -96,19 +152,16 @@ std::optional<WriterSimulator::Command> WriterSimulator::Decode(std::span<const 
     }
     c.classCode = f[4];
     c.param = f[5];
+    c.payload = f.subspan(4, 2);
     return c;
   }
   if (length < kMinBlockLength || f[length - 2] != Sum8(f.first(length - 2))) return std::nullopt;
   c.block = true;
-  c.address = static_cast<std::uint32_t>(f[4]) << 24 | static_cast<std::uint32_t>(f[5]) << 16 |
-              static_cast<std::uint32_t>(f[6]) << 8 | f[7];
-  c.count = static_cast<std::uint16_t>(f[8] << 8 | f[9]);
-  c.data = f.subspan(kBlockHeaderLength, length - kMinBlockLength);
+  c.payload = f.subspan(4, length - 6);
   return c;
 }
 
-WriterSimulator::WriterSimulator(WriterConfig config)
-    : config_(std::move(config)), flash_(kFlashSize, 0xFF) {}
+WriterSimulator::WriterSimulator(WriterConfig config) : config_(std::move(config)) {}
 
 void WriterSimulator::ClearReceivedFrames() {
   frames_.clear();
@@ -191,10 +244,7 @@ void WriterSimulator::Parse(const Clock& clock, std::vector<Transmission>& out) 
       const std::uint64_t last = std::max(pendingBase_ + p + length - 1, clock.chunkStart);
       arrivedUs = clock.rxStartUs + WireUs(static_cast<std::size_t>(last - clock.chunkStart + 1));
     }
-    if (const auto reply = Handle(*command)) {
-      Send(*command, *reply, arrivedUs + std::max<std::int64_t>(config_.latencyUs, 0), clock.nowUs,
-           out);
-    }
+    Execute(*command, arrivedUs, clock.nowUs, out);
     s = p + length;
   }
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(s));
@@ -210,47 +260,198 @@ void WriterSimulator::Record(Bytes frame) {
   }
 }
 
-std::optional<WriterSimulator::Reply> WriterSimulator::Handle(const Command& c) {
+void WriterSimulator::Execute(const Command& command, std::int64_t arrivedUs, std::int64_t nowUs,
+                              std::vector<Transmission>& out) {
+  ++commands_;
+  if (config_.deadAfter && commands_ > *config_.deadAfter) return;
+  auto response = Handle(command);
+  if (!response) return;
+
+  const Fault fault = PickFault(command, response->role);
+  bool lost = fault == Fault::WriteLost;
+  bool noResult = fault == Fault::NoBlankResult;
+  if (response->role == Role::WriteAck && ++writes_ == config_.loseWriteNth && !lost) {
+    lost = true;
+    Note(Fault::WriteLost);
+  }
+  if (response->role == Role::ReadData) {
+    ++reads_;
+    Bytes& payload = response->reply.payload;
+    if (fault == Fault::BitFlipped) {
+      // Two statements: the order of the draws must not be left to the compiler.
+      const std::size_t at = kReadHeader + random_() % (payload.size() - kReadHeader);
+      payload[at] ^= static_cast<std::uint8_t>(1u << (random_() % 8));
+    } else if (reads_ == config_.flipReadNth) {
+      payload[kReadHeader] ^= 0x01;
+      Note(Fault::BitFlipped);
+    }
+  }
+  if (response->role == Role::BlankAck && !config_.blankResult && !noResult) {
+    noResult = true;
+    Note(Fault::NoBlankResult);
+  }
+  if (!lost && !response->writeData.empty())
+    chip_.Program(response->writeAddress, response->writeData);
+
+  // One command after the other: a command that arrives while the writer works waits. The
+  // latency is the reply's way out and keeps nothing else waiting.
+  const std::int64_t startUs = std::max(arrivedUs, workBusyUs_);
+  const std::int64_t latencyUs = std::max<std::int64_t>(config_.latencyUs, 0);
+  workBusyUs_ = startUs + std::max<std::int64_t>(response->workUs, 0);
+  const std::int64_t readyUs = workBusyUs_ + latencyUs;
+  const bool frameFault =
+      fault != Fault::WriteLost && fault != Fault::BitFlipped && fault != Fault::NoBlankResult;
+  Send(response->reply, command.crc, frameFault ? fault : Fault::None, readyUs, nowUs, out);
+  if (response->result && !noResult) {
+    workBusyUs_ += std::max<std::int64_t>(config_.scanUs, 0);
+    Send(*response->result, command.crc, PickFault(command, Role::Plain), workBusyUs_ + latencyUs,
+         nowUs, out);
+  }
+}
+
+std::optional<WriterSimulator::Response> WriterSimulator::Handle(const Command& c) {
   const Reply accepted{kAccepted, {}};
+  auto plain = [](Reply reply, std::int64_t workUs = 0) {
+    return Response{.reply = std::move(reply), .workUs = workUs};
+  };
+  if (c.block) {
+    switch (c.code) {
+      case kRead:
+        return Read(c);
+      case kWriteFirst:
+      case kWriteNext:
+        return Write(c);
+      case kProgramOptions:
+        if (c.payload.size() != kOptionPayload) return std::nullopt;
+        // The writer erases the option registers and writes them anew.
+        chip_.SetOptions(c.payload[0], c.payload[1]);
+        return plain({kAccepted, {chip_.Or0(), chip_.Or1()}}, config_.writeUs);
+      case kPageSums:
+        return PageSums(c);
+      default:
+        return std::nullopt;
+    }
+  }
   switch (c.code) {
     case kHandshake: {
-      if (c.block || c.param != kHandshakeParam) return std::nullopt;
+      if (c.param != kHandshakeParam) return std::nullopt;
       ++handshakes_;
       const auto every = static_cast<std::uint64_t>(std::max(config_.handshakeEvery, 1));
       if (handshakes_ % every != 0) return std::nullopt;
-      return accepted;
+      return plain(accepted);
     }
     case kIdentity: {
-      if (c.block || !config_.chipIdentity) return std::nullopt;
+      if (!config_.chipIdentity) return std::nullopt;
       const std::uint16_t identity = *config_.chipIdentity;
-      return Reply{
-          kIdentity,
-          {static_cast<std::uint8_t>(identity & 0xFF), static_cast<std::uint8_t>(identity >> 8)}};
+      return plain(
+          {kIdentity,
+           {static_cast<std::uint8_t>(identity & 0xFF), static_cast<std::uint8_t>(identity >> 8)}});
     }
     case kVersion:
-      if (c.block) return std::nullopt;
-      return Reply{kVersion, {config_.versionByte}};
+      return plain({kVersion, {config_.versionByte}});
     case kStop:
-      if (c.block) return std::nullopt;
-      return accepted;
-    case kWriteFirst:
-    case kWriteNext:
-      return WriteFlash(c);
+      return plain(accepted);
+    case kErase:
+      chip_.Erase();
+      return plain(accepted, config_.eraseUs);
+    case kBlankCheck:
+      return BlankCheck();
+    case kReadOptions:
+      return plain({kReadOptions, {chip_.Or0(), chip_.Or1()}});
     default:
       return std::nullopt;
   }
 }
 
-std::optional<WriterSimulator::Reply> WriterSimulator::WriteFlash(const Command& c) {
-  if (!c.block || c.data.size() != c.count) return std::nullopt;
+std::optional<WriterSimulator::Response> WriterSimulator::Write(const Command& c) const {
+  if (c.payload.size() < kAddressCount) return std::nullopt;
+  const std::uint32_t address = Big32(c.payload);
+  const auto data = c.payload.subspan(kAddressCount);
   // 64-bit sum: an address near 2^32 must not wrap around into the array.
-  if (static_cast<std::uint64_t>(c.address) + c.count > flash_.size()) return std::nullopt;
-  std::copy(c.data.begin(), c.data.end(), flash_.begin() + c.address);
-  return Reply{kAccepted, {}};
+  if (Big16(c.payload.subspan(4)) != data.size() ||
+      std::uint64_t{address} + data.size() > chip_.FlashSize()) {
+    return std::nullopt;
+  }
+  Response r{.role = Role::WriteAck, .reply = {kAccepted, {}}, .workUs = config_.writeUs};
+  if (config_.writeAck == WriteAck::PageEcho) {
+    PushBig16(r.reply.payload, address / kChunkPage);
+    r.reply.payload.push_back(Sum8(data));
+  }
+  r.writeAddress = address;
+  r.writeData = data;
+  return r;
 }
 
-bool WriterSimulator::TakeFault(const Command& c) {
-  if (config_.fault == Fault::None) return false;
+std::optional<WriterSimulator::Response> WriterSimulator::Read(const Command& c) const {
+  if (c.payload.size() != kAddressCount) return std::nullopt;
+  const std::uint16_t count = Big16(c.payload.subspan(4));
+  if (kReplyOverhead + kReadHeader + count > kStationBuffer) return std::nullopt;
+  const auto data = chip_.Read(Big32(c.payload), count);
+  if (!data) return std::nullopt;
+  // Address (high and low 16 bits) and count as asked, then the data.
+  Response r{.role = count > 0 ? Role::ReadData : Role::Plain,
+             .reply = {kRead, Bytes(c.payload.begin(), c.payload.end())}};
+  r.reply.payload.insert(r.reply.payload.end(), data->begin(), data->end());
+  return r;
+}
+
+std::optional<WriterSimulator::Response> WriterSimulator::PageSums(const Command& c) const {
+  if (c.payload.size() != kSumRange) return std::nullopt;
+  const std::uint32_t start = Big32(c.payload);
+  const std::uint32_t end = Big32(c.payload.subspan(4));
+  if (kReplyOverhead + 2 * TargetChip::SegmentCount(start, end) > kStationBuffer) {
+    return std::nullopt;
+  }
+  const auto sums = chip_.SegmentSums(start, end);
+  if (!sums) return std::nullopt;
+  Response r{.reply = {kPageSums, {}}};
+  for (const std::uint16_t sum : *sums) PushBig16(r.reply.payload, sum);
+  return r;
+}
+
+WriterSimulator::Response WriterSimulator::BlankCheck() const {
+  Reply result{kBlankCheck, {0xFF, 0xFF, 0xFF, 0xFF}};
+  if (const auto found = chip_.FindNonBlank()) {
+    result.payload = {static_cast<std::uint8_t>(found->address >> 16),
+                      static_cast<std::uint8_t>(found->address >> 8),
+                      static_cast<std::uint8_t>(found->address), found->value};
+  }
+  return Response{.role = Role::BlankAck, .reply = {kAccepted, {}}, .result = std::move(result)};
+}
+
+Fault WriterSimulator::PickFault(const Command& c, Role role) {
+  ++replies_;
+  Fault fault = Fault::None;
+  if (replies_ == config_.dropNth) {
+    fault = Fault::Silent;
+  } else if (replies_ == config_.corruptNth) {
+    fault = Fault::BadCheck;
+  } else if (TakeFault(c, role)) {
+    fault = config_.fault;
+  } else {
+    fault = RandomFault(role);
+  }
+  if (fault != Fault::None) Note(fault);
+  return fault;
+}
+
+bool WriterSimulator::Applies(Fault fault, Role role) {
+  switch (fault) {
+    case Fault::None:
+      return false;
+    case Fault::WriteLost:
+      return role == Role::WriteAck;
+    case Fault::BitFlipped:
+      return role == Role::ReadData;
+    case Fault::NoBlankResult:
+      return role == Role::BlankAck;
+    default:
+      return true;
+  }
+}
+
+bool WriterSimulator::TakeFault(const Command& c, Role role) {
+  if (!Applies(config_.fault, role)) return false;
   if (config_.faultCommand >= 0 && config_.faultCommand != c.code) return false;
   if (faultedKind_ != config_.fault || faultedCommand_ != config_.faultCommand ||
       faultedCount_ != config_.faultCount) {
@@ -262,6 +463,24 @@ bool WriterSimulator::TakeFault(const Command& c) {
   if (config_.faultCount >= 0 && faulted_ >= config_.faultCount) return false;
   ++faulted_;
   return true;
+}
+
+Fault WriterSimulator::RandomFault(Role role) {
+  if (!(config_.randomFaultRate > 0)) return Fault::None;
+  if (seededWith_ != config_.seed) {
+    random_.seed(config_.seed);
+    seededWith_ = config_.seed;
+  }
+  // mt19937_64's output is fixed by the standard; the distributions are not, so none is used.
+  const double draw = static_cast<double>(random_() >> 11) * 0x1.0p-53;
+  if (draw >= config_.randomFaultRate) return Fault::None;
+  std::array<Fault, kFaultKinds> kinds{};
+  std::size_t n = 0;
+  for (std::size_t k = 1; k < kFaultKinds; ++k) {
+    const auto fault = static_cast<Fault>(k);
+    if (Applies(fault, role)) kinds[n++] = fault;
+  }
+  return kinds[random_() % n];
 }
 
 Bytes WriterSimulator::BuildFrame(const Reply& reply, bool crc, Fault fault) const {
@@ -293,11 +512,10 @@ Bytes WriterSimulator::BuildFrame(const Reply& reply, bool crc, Fault fault) con
   return frame;
 }
 
-void WriterSimulator::Send(const Command& command, const Reply& reply, std::int64_t readyUs,
+void WriterSimulator::Send(const Reply& reply, bool crc, Fault fault, std::int64_t readyUs,
                            std::int64_t nowUs, std::vector<Transmission>& out) {
-  const Fault fault = TakeFault(command) ? config_.fault : Fault::None;
   if (fault == Fault::Silent) return;
-  Bytes frame = BuildFrame(reply, command.crc, fault);
+  Bytes frame = BuildFrame(reply, crc, fault);
 
   std::vector<Bytes> parts;
   if (fault == Fault::Split) {

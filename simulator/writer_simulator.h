@@ -1,16 +1,18 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <random>
 #include <span>
 #include <string>
 #include <vector>
 
-namespace kvr::sim {
+#include "simulator/target_chip.h"
 
-using Bytes = std::vector<std::uint8_t>;
+namespace kvr::sim {
 
 // Bytes the writer sends, delayUs after the bytes that caused them were received.
 struct Transmission {
@@ -18,7 +20,35 @@ struct Transmission {
   Bytes bytes;
 };
 
-enum class Fault { None, Silent, BadCheck, BadEnd, Garbage, Split, LongLength };
+// What can go wrong with one reply. The first kinds shape the frame on the line; WriteLost,
+// BitFlipped and NoBlankResult happen inside the writer and apply only to the replies they name.
+enum class Fault {
+  None,
+  Silent,         // no reply
+  BadCheck,       // wrong check value
+  BadEnd,         // wrong end byte
+  Garbage,        // bytes before the reply
+  Split,          // the reply in two parts, splitGapUs apart
+  LongLength,     // a length field beyond the station's receive buffer
+  WriteLost,      // a write acknowledged but not stored
+  BitFlipped,     // one data bit of a read reply flipped
+  NoBlankResult,  // a blank check acknowledged, its result never sent
+};
+inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::NoBlankResult) + 1;
+// "no reply", "bad check", ...: for printed fault counts.
+const char* FaultName(Fault fault);
+
+// How many faults of each kind were injected so far.
+struct FaultRecord {
+  std::array<std::uint64_t, kFaultKinds> counts{};
+  std::uint64_t operator[](Fault fault) const { return counts[static_cast<std::size_t>(fault)]; }
+  std::uint64_t Total() const;
+};
+
+enum class WriteAck {
+  PageEcho,  // 68 00 09 80 <page, 2 bytes> <sum of the chunk's data> <check> 16
+  Short,     // 68 00 06 80 EE 16
+};
 
 struct WriterConfig {
   std::uint8_t versionByte = 0x13;
@@ -35,6 +65,25 @@ struct WriterConfig {
   // The target chip's identity code (reply bytes 4 and 5, low byte first); none: no chip
   // answers the identity read.
   std::optional<std::uint16_t> chipIdentity = 0xF101;
+
+  WriteAck writeAck = WriteAck::PageEcho;
+  // The writer's own work before it answers; commands are carried out one after the other.
+  std::int64_t eraseUs = 40000;  // chip erase
+  std::int64_t writeUs = 1000;   // per data chunk, and for the option registers
+  std::int64_t scanUs = 30000;   // blank check: from its acknowledge to its result frame
+
+  // Faults counted from 1; 0 is off. Each may coincide with the others.
+  bool blankResult = true;         // false: no blank check ever sends its result frame
+  std::uint64_t dropNth = 0;       // the n-th reply is not sent
+  std::uint64_t corruptNth = 0;    // the n-th reply has a wrong check value
+  std::uint64_t loseWriteNth = 0;  // the n-th data chunk is acknowledged but not stored
+  std::uint64_t flipReadNth = 0;   // the n-th read reply has bit 0 of its first data byte flipped
+  // Frames with a good check value beyond this many are neither carried out nor answered.
+  std::optional<std::uint64_t> deadAfter{};
+  // Soak tests: each reply, with this probability, gets one fault drawn from the kinds that
+  // apply to it; the same seed and the same frames give the same faults.
+  double randomFaultRate = 0;
+  std::uint64_t seed = 1;
 };
 
 // Check values are computed here on their own, so a fault in the station's code cannot hide
@@ -44,11 +93,15 @@ std::uint16_t Crc16Modbus(std::span<const std::uint8_t> bytes);
 // "46 B9 6A": upper-case hex bytes separated by blanks.
 std::string ToHexLine(std::span<const std::uint8_t> bytes);
 
+// The writer box with its target chip. Replies that carry data echo the command code (read 00,
+// read options 01, blank-check result 09, identity 0A, version 0C, page sums 0D); the others
+// answer 80, program options with the registers as they now stand.
 class WriterSimulator {
  public:
-  static constexpr std::size_t kFlashSize = 0x12400;
   static constexpr std::size_t kMinFrameLength = 7;
   static constexpr std::size_t kMaxFrameLength = 600;
+  // The station's receive buffer: replies that would not fit are not sent.
+  static constexpr std::size_t kStationBuffer = 531;
 
   explicit WriterSimulator(WriterConfig config = {});
 
@@ -69,7 +122,10 @@ class WriterSimulator {
 
   WriterConfig& Config() { return config_; }
   const WriterConfig& Config() const { return config_; }
-  const Bytes& Flash() const { return flash_; }
+  TargetChip& Chip() { return chip_; }
+  const TargetChip& Chip() const { return chip_; }
+  const Bytes& Flash() const { return chip_.Flash(); }
+  const FaultRecord& InjectedFaults() const { return injected_; }
   // Bytes held back as the start of a frame not yet complete.
   std::size_t PendingBytes() const { return pending_.size(); }
 
@@ -78,6 +134,17 @@ class WriterSimulator {
   struct Reply {
     std::uint8_t code;
     Bytes payload;
+  };
+  // Which of the writer's own faults a reply can carry.
+  enum class Role { Plain, WriteAck, ReadData, BlankAck };
+  // A command carried out, before faults decide what becomes of it.
+  struct Response {
+    Role role = Role::Plain;
+    Reply reply;
+    std::int64_t workUs = 0;        // the writer's own time before the reply
+    std::optional<Reply> result{};  // blank check: the second frame, scanUs after the first
+    std::uint32_t writeAddress = 0;
+    std::span<const std::uint8_t> writeData{};  // stored unless the write is lost
   };
   struct Clock {
     std::uint64_t chunkStart;  // stream index of the chunk's first byte
@@ -88,25 +155,42 @@ class WriterSimulator {
   static std::optional<Command> Decode(std::span<const std::uint8_t> frame);
   void Parse(const Clock& clock, std::vector<Transmission>& out);
   void Record(Bytes frame);
-  std::optional<Reply> Handle(const Command& command);
-  std::optional<Reply> WriteFlash(const Command& command);
-  void Send(const Command& command, const Reply& reply, std::int64_t readyUs, std::int64_t nowUs,
-            std::vector<Transmission>& out);
-  bool TakeFault(const Command& command);
+  void Execute(const Command& command, std::int64_t arrivedUs, std::int64_t nowUs,
+               std::vector<Transmission>& out);
+  std::optional<Response> Handle(const Command& command);
+  std::optional<Response> Write(const Command& command) const;
+  std::optional<Response> Read(const Command& command) const;
+  std::optional<Response> PageSums(const Command& command) const;
+  Response BlankCheck() const;
+  static bool Applies(Fault fault, Role role);
+  Fault PickFault(const Command& command, Role role);
+  bool TakeFault(const Command& command, Role role);
+  Fault RandomFault(Role role);
+  void Note(Fault fault) { ++injected_.counts[static_cast<std::size_t>(fault)]; }
   Bytes BuildFrame(const Reply& reply, bool crc, Fault fault) const;
+  void Send(const Reply& reply, bool crc, Fault fault, std::int64_t readyUs, std::int64_t nowUs,
+            std::vector<Transmission>& out);
 
   WriterConfig config_;
-  Bytes flash_;
+  TargetChip chip_;
   Bytes pending_;
   std::uint64_t pendingBase_ = 0;  // stream index of pending_[0]
   std::uint64_t received_ = 0;
   std::optional<std::int64_t> lastRxUs_;
-  std::int64_t rxBusyUs_ = 0;  // the line towards the writer is busy until then (wire time)
-  std::int64_t txBusyUs_ = 0;  // the last reply byte leaves the writer then
+  std::int64_t rxBusyUs_ = 0;    // the line towards the writer is busy until then (wire time)
+  std::int64_t txBusyUs_ = 0;    // the last reply byte leaves the writer then
+  std::int64_t workBusyUs_ = 0;  // the writer finishes its last command then
   std::vector<Bytes> frames_;
   std::uint64_t unrecorded_ = 0;
   std::function<void(const Bytes&)> observer_;
   std::uint64_t handshakes_ = 0;
+  std::uint64_t commands_ = 0;  // frames with a good check value
+  std::uint64_t replies_ = 0;
+  std::uint64_t writes_ = 0;
+  std::uint64_t reads_ = 0;
+  FaultRecord injected_;
+  std::mt19937_64 random_;
+  std::optional<std::uint64_t> seededWith_;
   int faulted_ = 0;
   // The fault settings faulted_ counts for; a change starts the count again.
   Fault faultedKind_ = Fault::None;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,10 @@ extern char** environ;
 
 namespace kvr::sim {
 namespace {
+
+using test::Block;
+using test::Cat;
+using test::Pattern;
 
 // kvr-writer-sim with stdout and stderr on one pipe.
 struct Child {
@@ -44,12 +50,17 @@ struct Child {
     return line;
   }
 
-  // Waits for the output to end and reaps the child, killing it when it does not end.
+  // Waits for the output to end, keeping it in `rest`, and reaps the child, killing it when it
+  // does not end.
   int ExitCode() {
     char buffer[256];
     pollfd p{out, POLLIN, 0};
     bool ended = false;
-    while (!ended && poll(&p, 1, 5000) > 0) ended = read(out, buffer, sizeof buffer) <= 0;
+    while (!ended && poll(&p, 1, 5000) > 0) {
+      const ssize_t n = read(out, buffer, sizeof buffer);
+      ended = n <= 0;
+      if (n > 0) rest.append(buffer, static_cast<std::size_t>(n));
+    }
     close(out);
     if (!ended) kill(pid, SIGKILL);
     int status = 0;
@@ -59,7 +70,19 @@ struct Child {
 
   pid_t pid = -1;
   int out = -1;
+  std::string rest;
 };
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 TEST(WriterSimProgram, ServesUntilSigtermAndCleansUp) {
   const std::string frames = testing::TempDir() + "kvr_sim_frames.txt";
@@ -89,13 +112,95 @@ TEST(WriterSimProgram, BadOptionValuesExitWithTwo) {
                                                        {"--version-byte", "1FF"},
                                                        {"--handshake-every", "0"},
                                                        {"--latency-us"},
-                                                       {"--bogus"}};
+                                                       {"--bogus"},
+                                                       {"--random-faults", "1.5"},
+                                                       {"--options", "FF"},
+                                                       {"--options", "FF", "1FF"},
+                                                       {"--flash-size", "0"},
+                                                       {"--flash-size", "1000001"},
+                                                       {"--ack", "long"},
+                                                       {"--drop-nth", "0"},
+                                                       {"--erase-ms", "-1"},
+                                                       {"--seed", "x"}};
   for (const auto& args : cases) {
     Child child(args);
     ASSERT_GT(child.pid, 0);
     EXPECT_NE(child.ReadLine().find(args[0]), std::string::npos) << args[0];
     EXPECT_EQ(child.ExitCode(), 2) << args[0];
   }
+}
+
+TEST(WriterSimProgram, AFlashImageIsServedAndTheFlashDumpedAtTheEnd) {
+  const std::string image = testing::TempDir() + "kvr_sim_image.bin";
+  const std::string dump = testing::TempDir() + "kvr_sim_dump.bin";
+  std::remove(dump.c_str());
+  const Bytes content = Pattern(0x4000, 5);
+  WriteFile(image, content);
+  Child child({"--flash-image", image, "--dump-flash", dump, "--flash-size", "8000", "--options",
+               "FD", "FB", "--ack", "short", "--write-us", "100"});
+  ASSERT_GT(child.pid, 0);
+  const int fd = test::OpenRaw(child.ReadLine());
+  ASSERT_GE(fd, 0);
+
+  ASSERT_TRUE(test::WriteAll(fd, test::Hex("46 B9 6A 00 08 01 02 00 75 16")));
+  EXPECT_EQ(test::ReadFor(fd, 8), test::Hex("68 00 08 01 FD FB 69 16"));
+  ASSERT_TRUE(test::WriteAll(fd, Block(0x00, 0x3FFC, {}, 4)));
+  EXPECT_EQ(test::ReadFor(fd, 16),
+            test::ReplyFrame(0x00, Cat(test::Hex("00 00 3F FC 00 04"),
+                                       Bytes(content.end() - 4, content.end()))));
+  const Bytes chunk = Pattern(128, 77);
+  ASSERT_TRUE(test::WriteAll(fd, Block(0x04, 0x4000, chunk)));
+  EXPECT_EQ(test::ReadFor(fd, 6), test::kAck);
+  close(fd);
+
+  EXPECT_EQ(ReadFile(dump), Bytes{}) << "written before the end";
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(child.ExitCode(), 0) << child.rest;
+  Bytes expected(0x8000, 0xFF);
+  std::ranges::copy(content, expected.begin());
+  std::ranges::copy(chunk, expected.begin() + 0x4000);
+  EXPECT_EQ(ReadFile(dump), expected);
+  std::remove(image.c_str());
+  std::remove(dump.c_str());
+}
+
+TEST(WriterSimProgram, FaultOptionsShapeTheAnswersAndAreReportedAtTheEnd) {
+  Child child({"--no-blank-result", "--drop-nth", "2", "--dead-after", "3", "--scan-ms", "1"});
+  ASSERT_GT(child.pid, 0);
+  const int fd = test::OpenRaw(child.ReadLine());
+  ASSERT_GE(fd, 0);
+  // Reply 1, the blank check's acknowledge, comes without its result.
+  ASSERT_TRUE(test::WriteAll(fd, test::Hex("46 B9 6A 00 08 09 02 00 7D 16")));
+  EXPECT_EQ(test::ReadFor(fd, 16, 200), test::kAck);
+  // Reply 2 (the version) is dropped, reply 3 sent; the fourth frame finds the line dead.
+  ASSERT_TRUE(
+      test::WriteAll(fd, Cat(test::Hex("46 B9 6A 00 08 0C 02 00 80 16"), test::kHandshake)));
+  EXPECT_EQ(test::ReadFor(fd, 13, 200), test::kAck);
+  ASSERT_TRUE(test::WriteAll(fd, test::kHandshake));
+  EXPECT_EQ(test::ReadFor(fd, 1, 200), Bytes{});
+  close(fd);
+
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(child.ExitCode(), 0);
+  EXPECT_EQ(child.rest, "kvr-writer-sim: injected faults: no reply 1, no blank result 1\n");
+}
+
+TEST(WriterSimProgram, UnusableFilesAreReportedBeforeServing) {
+  const std::string image = testing::TempDir() + "kvr_sim_big.bin";
+  WriteFile(image, Bytes(0x101, 0x00));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--flash-image", testing::TempDir() + "kvr_no_such.bin"}, "cannot read"},
+      {{"--flash-image", image, "--flash-size", "100"}, "is larger than the flash (100h bytes)"},
+      {{"--dump-flash", testing::TempDir() + "kvr_no_dir/dump.bin"}, "cannot write"},
+  };
+  for (const auto& [args, message] : cases) {
+    Child child(args);
+    ASSERT_GT(child.pid, 0);
+    const std::string line = child.ReadLine();
+    EXPECT_NE(line.find(message), std::string::npos) << line;
+    EXPECT_EQ(child.ExitCode(), 1) << line;
+  }
+  std::remove(image.c_str());
 }
 
 }  // namespace

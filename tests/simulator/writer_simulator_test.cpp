@@ -10,45 +10,16 @@
 namespace kvr::sim {
 namespace {
 
+using test::Block;
+using test::Cat;
 using test::Hex;
+using test::Joined;
 using test::kAck;
 using test::kHandshake;
+using test::Pattern;
 
 const Bytes kVersion = Hex("46 B9 6A 00 08 0C 02 00 80 16");
 const Bytes kVersionReply = Hex("68 00 07 0C 13 8E 16");
-
-Bytes Joined(const std::vector<Transmission>& sent) {
-  Bytes all;
-  for (const auto& t : sent) all.insert(all.end(), t.bytes.begin(), t.bytes.end());
-  return all;
-}
-
-Bytes Cat(Bytes a, const Bytes& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// Built and summed here, not by the simulator.
-Bytes Block(std::uint8_t command, std::uint32_t address, const Bytes& data, int count = -1) {
-  const std::size_t n = count < 0 ? data.size() : static_cast<std::size_t>(count);
-  const std::size_t length = 12 + data.size();
-  Bytes f = {0x6A, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length),
-             command};
-  for (int shift = 24; shift >= 0; shift -= 8)
-    f.push_back(static_cast<std::uint8_t>(address >> shift));
-  f.push_back(static_cast<std::uint8_t>(n >> 8));
-  f.push_back(static_cast<std::uint8_t>(n));
-  f = Cat(f, data);
-  unsigned sum = 0;
-  for (const auto b : f) sum += b;
-  return Cat(f, {static_cast<std::uint8_t>(sum), 0x16});
-}
-
-Bytes Pattern(std::size_t n, std::uint8_t seed) {
-  Bytes b(n);
-  for (std::size_t i = 0; i < n; ++i) b[i] = static_cast<std::uint8_t>(seed + i * 7);
-  return b;
-}
 
 TEST(Replies, EachCommandIsAnsweredExactlyInItsOwnMode) {
   struct Case {
@@ -87,25 +58,6 @@ TEST(Replies, IdentityIsTheChipsAndAMissingChipIsSilent) {
             Hex("68 00 08 0A F4 10 7E 16"));
   sim.Config().chipIdentity.reset();
   EXPECT_TRUE(sim.Receive(Hex("46 B9 6A 00 08 0A 0B 00 87 16"), 0).empty());
-}
-
-TEST(FlashWrites, ChunksAreStoredAndWritesOutsideTheArrayRefused) {
-  WriterSimulator sim;
-  const std::size_t end = WriterSimulator::kFlashSize;
-  const Bytes first = Block(0x04, 0x0000, Pattern(128, 1));
-  ASSERT_EQ(first.size(), 140u);
-  EXPECT_EQ(Joined(sim.Receive(first, 0)), kAck);
-  EXPECT_EQ(Joined(sim.Receive(Block(0x03, 0x0080, Pattern(128, 2)), 0)), kAck);
-  EXPECT_EQ(Joined(sim.Receive(Block(0x03, end - 16, Pattern(16, 3)), 0)), kAck);
-  EXPECT_TRUE(sim.Receive(Block(0x03, end - 15, Pattern(16, 4)), 0).empty());
-  EXPECT_TRUE(sim.Receive(Block(0x04, 0xFFFFFFF0u, Pattern(32, 4)), 0).empty());  // wraps 2^32
-  EXPECT_TRUE(sim.Receive(Block(0x04, 0x100, Pattern(64, 4), 128), 0).empty());   // count > data
-  EXPECT_TRUE(sim.Receive(Block(0x04, 0x100, Pattern(64, 4), 32), 0).empty());    // count < data
-
-  Bytes expected(end, 0xFF);
-  std::ranges::copy(Cat(Pattern(128, 1), Pattern(128, 2)), expected.begin());
-  std::ranges::copy(Pattern(16, 3), expected.end() - 16);
-  EXPECT_EQ(sim.Flash(), expected);
 }
 
 TEST(StreamParsing, SingleBytesAndGluedFramesGiveTheSameReplies) {
