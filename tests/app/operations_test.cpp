@@ -1,0 +1,392 @@
+// The device operations behind the function list, run as an operator runs them, against the
+// simulated writer and its chip; frames are checked against their layouts, texts exactly.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+
+#include "app/station_fixture.h"
+
+namespace kvr {
+namespace {
+
+constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
+constexpr std::uint8_t kClass = 11;  // the start-up model, VXA01H of the tree
+
+enum Function {
+  kAuto,
+  kErase,
+  kReadId,
+  kCheckEmpty,
+  kProgram,
+  kVerify,
+  kProgramOption,
+  kReadOption,
+  kReadEeprom
+};
+
+// Frames built here by hand from their layout tables, not by the station's builders.
+Bytes ShortFrame(std::uint8_t code, std::uint8_t parameter = 0, std::uint8_t classCode = kClass) {
+  Bytes frame{0x46, 0xB9, 0x6A, 0x00, 0x08, code, classCode, parameter};
+  frame.push_back(
+      static_cast<std::uint8_t>(std::accumulate(frame.begin() + 2, frame.end(), 0U) & 0xFF));
+  frame.push_back(0x16);
+  return frame;
+}
+
+Bytes WithSum(Bytes frame) {
+  frame.push_back(static_cast<std::uint8_t>(std::accumulate(frame.begin(), frame.end(), 0U)));
+  frame.push_back(0x16);
+  return frame;
+}
+
+class OperationsTest : public StationTest {
+ protected:
+  // The save that start-up left pending has run, as it would have long before a run.
+  OperationsTest() { station.DeferredSave(); }
+
+  // Frames after the connection (four handshakes and the version read).
+  std::vector<Bytes> OperationFrames() const {
+    const auto& all = writer.ReceivedFrames();
+    return all.size() > 5 ? std::vector<Bytes>(all.begin() + 5, all.end()) : std::vector<Bytes>{};
+  }
+  std::vector<Bytes> FramesWithCode(std::uint8_t code) const {
+    std::vector<Bytes> frames;
+    for (const Bytes& frame : OperationFrames()) {
+      const std::size_t at = frame[0] == 0x46 ? 5 : 3;
+      if (frame.size() > at && frame[at] == code) frames.push_back(frame);
+    }
+    return frames;
+  }
+  // A loaded image over start..end: byte a holds (a * 7 + 3).
+  void LoadImage(std::int32_t start, std::int32_t end, std::int32_t dataEnd = -1) {
+    for (std::int32_t a = 0; a <= 0xFFFF; ++a)
+      station.ImageBuffer.Set(a, static_cast<std::uint8_t>(a * 7 + 3));
+    station.FileLoaded = true;
+    station.ProgramStart = start;
+    station.ProgramEnd = end;
+    station.DataEnd = dataEnd < 0 ? end : dataEnd;
+  }
+  void Run(Function function) {
+    station.OnFunctionClick(function);
+    station.OnProgramClick();
+  }
+  bool FlashMatches(std::int32_t first, std::int32_t last) const {
+    for (std::int32_t a = first; a <= last; ++a)
+      if (writer.Flash()[static_cast<std::size_t>(a)] != station.ImageBuffer.Get(a)) return false;
+    return true;
+  }
+  std::string Log() const { return station.textMsg.Text(); }
+};
+
+TEST_F(OperationsTest, EraseAndItsFailures) {
+  writer.Chip().Load(0x10, std::vector<std::uint8_t>{0x00});
+  Run(kErase);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are erasing ...\r\nErase MCU        OK!");
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{ShortFrame(0x08)});
+  EXPECT_EQ(writer.Flash()[0x10], 0xFF);
+  EXPECT_EQ(station.LastRun.result, 0);
+
+  writer.ClearReceivedFrames();
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x08;
+  Run(kErase);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are erasing ...\r\n\r\nErase MCU failed!");
+  EXPECT_EQ(FramesWithCode(0x08).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // Stopped while the writer is silent: the stop message, no failure message.
+  At(1000, [&] { station.OnStopClick(); });
+  Run(kErase);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are erasing ...\r\n\r\n操作被中止!");
+}
+
+TEST_F(OperationsTest, CheckEmptyOnABlankChip) {
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\nRead is FFH all.");
+  EXPECT_EQ(OperationFrames(), (std::vector<Bytes>{ShortFrame(0x09), ShortFrame(0x01)}));
+  EXPECT_EQ(vp.beeper.Count(), 3);
+  EXPECT_EQ(station.LastRun.result, 0);
+  EXPECT_FALSE(vp.port.IsOpen());
+  EXPECT_TRUE(station.comDownload.enabled);
+}
+
+TEST_F(OperationsTest, CheckEmptyReportsTheFirstByteFound) {
+  writer.Chip().Load(0x100, std::vector<std::uint8_t>{0x02});
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "Check MCU empty ...\r\n\r\n000100H = 02\r\nMCU is not empty.");
+  EXPECT_EQ(station.LastRun.result, -2);
+
+  // So high in its 64 KB that it is not reported by address.
+  writer.Chip().Erase();
+  writer.Chip().Load(0xFDFE, std::vector<std::uint8_t>{0x5A});
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\nMCU is not empty.");
+}
+
+TEST_F(OperationsTest, CheckEmptyWithOptionsThatAreNotErased) {
+  writer.Chip().SetOptions(0xFF, 0xFB);
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "Check MCU empty ...\r\n\r\nOR0 = FFH, OR1 = FBH\r\n\r\nISP size = 0.0 K"
+                       "\r\nUnlock MCU           (LOCK=1)\r\nRead is transparent    (SB=1)"
+                       "\r\nMOVC is enable      (MOVCL=1)\r\n12T mode             (EN6T=1)"
+                       "\r\nBoot from AP         (HWBS=1)\r\nOSC gain is full    (OSCDN=1)"
+                       "\r\nEnable expand RAM (AUX_RAM=1)\r\nStop WDT with reset(CL_WDT=1)"
+                       "\r\nMCU is not empty.");
+  EXPECT_NE(station.txtBuffer.text.find("    FBH   1      1      1      1      1      0      1"),
+            std::string::npos);
+  EXPECT_EQ(station.txtBuffer2.text, station.txtBuffer.text);
+  EXPECT_EQ(vp.beeper.Count(), 0);
+}
+
+TEST_F(OperationsTest, BlankCheckWithoutItsResultFrame) {
+  writer.Config().blankResult = false;
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "Check MCU empty ...\r\nCheck MCU empty failed.\r\nMCU is not empty.");
+  // Six passes, each acknowledged at once and then waiting six seconds for the result.
+  EXPECT_EQ(FramesWithCode(0x09).size(), 6U);
+  EXPECT_GE(vp.clock.NowMs(), 36000.0);
+  EXPECT_EQ(station.link.ReplyTimeoutMs, 700);
+}
+
+// Program File writes whole blocks from the block boundary below the range start.
+TEST_F(OperationsTest, ProgramStartsAtItsBlockBoundaryInChunksOf128) {
+  LoadImage(0x100, 0x2FF);
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!");
+  const std::vector<Bytes> frames = OperationFrames();
+  ASSERT_EQ(frames.size(), 6U);
+  // 6A, length n + 12, command, 00 00, address, n, data, sum, 16.
+  Bytes first{0x6A, 0x00, 140, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80};
+  for (int a = 0; a < 128; ++a) first.push_back(static_cast<std::uint8_t>(a * 7 + 3));
+  EXPECT_EQ(frames[0], WithSum(first));
+  const std::pair<std::uint8_t, int> expected[] = {{0x04, 0x000}, {0x03, 0x080}, {0x03, 0x100},
+                                                   {0x03, 0x180}, {0x03, 0x200}, {0x03, 0x280}};
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    EXPECT_EQ(frames[i][3], expected[i].first) << i;
+    EXPECT_EQ(frames[i][6] * 256 + frames[i][7], expected[i].second) << i;
+  }
+  EXPECT_TRUE(FlashMatches(0, 0x2FF));
+  EXPECT_EQ(station.labKbyte.caption, ".750K");
+  EXPECT_FALSE(station.ProgressBar1.visible);
+  EXPECT_EQ(station.ProgressBar1.minimum, 0);
+  EXPECT_EQ(station.ProgressBar1.maximum, 0x2FF);
+  // The driver's single beep after programming.
+  EXPECT_EQ(vp.beeper.Count(), 1);
+}
+
+TEST_F(OperationsTest, RangeEndingInsideItsFirstBlockSendsTheWholeBlock) {
+  LoadImage(0x000, 0x100);
+  writer.Config().writeAck = sim::WriteAck::Short;  // the six-byte acknowledge
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!");
+  EXPECT_EQ(OperationFrames().size(), 4U);
+  EXPECT_TRUE(FlashMatches(0, 0x1FF));
+  EXPECT_EQ(station.labKbyte.caption, ".251K");
+
+  LoadImage(0x000, 0x1FF);
+  Run(kProgram);
+  EXPECT_EQ(station.labKbyte.caption, ".500K");
+}
+
+TEST_F(OperationsTest, ClassOneSendsItsFirstBlockWithoutTheFirstFlagAtFirst) {
+  const auto& names = station.combMcuModel.entries;
+  station.combMcuModel.index =
+      static_cast<int>(std::find(names.begin(), names.end(), "VXE01L") - names.begin());
+  station.OnModelListClick();
+  LoadImage(0, 0x3FF);
+  writer.Config().dropNth = 6;  // the first write of the first block goes unanswered
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!");
+  const std::vector<Bytes> frames = OperationFrames();
+  ASSERT_GE(frames.size(), 2U);
+  EXPECT_EQ(frames[0][3], 0x03);  // attempt 0 of a full block
+  EXPECT_EQ(frames[1][3], 0x04);  // its retry
+  EXPECT_EQ(frames[1][7], 0x00);  // from the block's start again
+  EXPECT_TRUE(FlashMatches(0, 0x3FF));
+}
+
+TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
+  LoadImage(0, 0x3FF);
+  writer.Config().fault = sim::Fault::BadCheck;
+  writer.Config().faultCommand = 0x03;
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram failed!");
+  // Each attempt gets as far as the second chunk of the block.
+  EXPECT_EQ(FramesWithCode(0x04).size(), 6U);
+  EXPECT_EQ(FramesWithCode(0x03).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+}
+
+TEST_F(OperationsTest, ReadBackReportsTheFirstDifference) {
+  LoadImage(0, 0x17FF);
+  station.ImageBuffer.Set(0x1234, 0x55);
+  writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                  station.ImageBuffer.Bytes().begin() + 0x1800));
+  writer.Chip().Load(0x1234, std::vector<std::uint8_t>{0xAA});
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are checking ...\r\nAddress: 001234\r\nBuffer:  55\r\nEEPROM:  AA"
+                       "\r\n\r\nFine the first disaffinity.");
+  const std::vector<Bytes> reads = FramesWithCode(0x00);
+  ASSERT_EQ(reads.size(), 0x1234 / 128 + 1U);
+  EXPECT_EQ(reads[0], WithSum({0x6A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x80}));
+  EXPECT_EQ(reads.back(), WithSum({0x6A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x80}));
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(vp.beeper.Count(), 1);
+}
+
+TEST_F(OperationsTest, ReadBackBeyondTheLoadedDataEndsAtTheRange) {
+  LoadImage(0, 0x3FF, 0x100);
+  writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                  station.ImageBuffer.Bytes().begin() + 0x400));
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are checking ...\r\nChecking OK!");
+  std::vector<int> chunks;
+  for (const Bytes& read : FramesWithCode(0x00)) chunks.push_back(read[6] * 256 + read[7]);
+  EXPECT_EQ(chunks,
+            (std::vector<int>{0x000, 0x080, 0x100, 0x101, 0x180, 0x200, 0x280, 0x300, 0x380}));
+  EXPECT_EQ(FramesWithCode(0x00)[2][9], 1);  // the chunk that ends with the data
+  EXPECT_EQ(station.labKbyte.caption, ".999K");
+}
+
+TEST_F(OperationsTest, StoppedVerificationIsAFailure) {
+  LoadImage(0, 0x7FFF);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x00;
+  At(900, [&] { station.OnStopClick(); });
+  Run(kVerify);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are checking ...\r\n操作被中止!");
+}
+
+TEST_F(OperationsTest, ReadOptionsReportsThem) {
+  writer.Chip().SetOptions(0xFD, 0xFF);
+  Run(kReadOption);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are reading MCU Option ...\r\nRead MCU Option OK!\r\n\r\n"
+                       "\r\nOR0 = FDH, OR1 = FFH\r\n\r\nISP size = 0.0 K"
+                       "\r\nUnlock MCU           (LOCK=1)\r\nRead is scrambled      (SB=0)"
+                       "\r\nMOVC is enable      (MOVCL=1)\r\n12T mode             (EN6T=1)"
+                       "\r\nBoot from AP         (HWBS=1)\r\nOSC gain is full    (OSCDN=1)"
+                       "\r\nEnable expand RAM (AUX_RAM=1)\r\nStop WDT with reset(CL_WDT=1)");
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{ShortFrame(0x01)});
+  EXPECT_EQ(station.LastRun.result, 0);
+
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x01;
+  Run(kReadOption);
+  EXPECT_EQ(Log(),
+            std::string(kConnected) + "We are reading MCU Option ...\r\nRead MCU Option failed!");
+}
+
+TEST_F(OperationsTest, ProgramOptionsFromThePanelAndTheSerialNumberMovesOn) {
+  station.texAuto_Increase[0].text = "0FFF";
+  station.texAuto_Increase[1].text = "2";
+  station.texAuto_Increase[2].text = "41";
+  station.optAuto_Increase.selected = 1;
+  station.cheAuto_Increase.checked = true;
+  station.OnAutoIncreaseClick();
+  Run(kProgramOption);
+  EXPECT_EQ(Log(),
+            std::string(kConnected) + "We are program MCU option ...\r\nProgram MCU option OK!");
+  // The panel's defaults for this model: LOCK, SB and MOVCL "YES", the rest 1; the ISP size is
+  // the stored choice (index 3, 4 K when nothing is stored).
+  Bytes frame{0x6A, 0x00, 0x16, 0x05, 0xC0, 0xFF};
+  frame.resize(20, 0x00);
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum(frame)});
+  EXPECT_EQ(writer.Chip().Or0(), 0xC0);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0042");
+  EXPECT_EQ(station.ImageBuffer.Get(0xFFF), 0x42);
+}
+
+TEST_F(OperationsTest, ProgramOptionsShowsWhatTheChipLastSaidOnlyWhenItSaidSomething) {
+  // This writer echoes other bytes than it was sent.
+  vp.port.onWrite = [this](const Bytes& bytes) {
+    if (bytes[0] == 0x6A && bytes[3] == 0x05) {
+      vp.port.DeliverAfter(1000, WithSum({0x68, 0x00, 0x08, 0x80, 0xFE, 0xEF}));
+      return;
+    }
+    for (auto& t : writer.Receive(bytes, vp.clock.Now()))
+      vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
+  };
+  Run(kProgramOption);
+  EXPECT_EQ(FramesWithCode(0x05).size(), 0U);  // they never reached the simulated writer
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are program MCU option ...\r\nProgram MCU option failed!\r\n"
+                       "\r\nISP size:  0.0 K\r\nLock MCU, read FF\r\nRead is transparent"
+                       "\r\nEnable MOVC instructio\r\n12T mode\r\nBoot from AP\r\nOSC gain is 1/2"
+                       "\r\nEnable expand RAM\r\nStop WDT with reset");
+  EXPECT_EQ(station.read_Option[0].caption, "Lock MCU, read FF");
+  EXPECT_EQ(station.read_Option[6].caption, "ISP size:   0.0 K");
+
+  // No answer at all: the labels keep what they showed.
+  ConnectSimulatedWriter(vp.port, vp.clock, writer);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x05;
+  station.OnModelListClick();  // a model choice resets the labels
+  Run(kProgramOption);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are program MCU option ...\r\nProgram MCU option failed!\r\n");
+  EXPECT_EQ(station.read_Option[0].caption, "LOCK: Unknown");
+}
+
+TEST_F(OperationsTest, ReadEepromFillsTheBufferFromTheChip) {
+  std::vector<std::uint8_t> image(0x10000);
+  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<std::uint8_t>(a ^ (a >> 8));
+  writer.Chip().Load(0, image);
+  Run(kReadEeprom);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nRead EEPROM OK!");
+  EXPECT_EQ(FramesWithCode(0x00).size(), 512U);
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), station.ImageBuffer.Bytes().begin()));
+  EXPECT_EQ(station.labKbyte.caption, "64.000K");
+  EXPECT_EQ(station.ProgramStart, 0);
+  EXPECT_EQ(station.ProgramEnd, 0xFFFF);
+  EXPECT_EQ(station.VScroll1.value, 0);
+  EXPECT_EQ(station.LastRun.result, 0);
+}
+
+TEST_F(OperationsTest, ReadEepromFailureAt0x4000KeepsWhatWasRead) {
+  writer.Chip().Load(0, std::vector<std::uint8_t>(0x8000, 0x3C));
+  writer.Config().deadAfter = 5 + 128;  // the connection, then 16 KB of reads
+  Run(kReadEeprom);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nRead EEPROM failed!");
+  EXPECT_EQ(station.ImageBuffer.Get(0x3FFF), 0x3C);
+  EXPECT_EQ(station.ImageBuffer.Get(0x4000), 0xFF);
+  EXPECT_EQ(station.ImageBuffer.Get(0xFFFF), 0xFF);
+  EXPECT_EQ(station.ProgramEnd, 0x3FF);  // the range is not changed
+  EXPECT_EQ(station.DataEnd, 0xFFFF);
+  EXPECT_FALSE(station.ProgressBar1.visible);
+}
+
+TEST_F(OperationsTest, ReadDataLandsWhereTheReplySaysNotWhereItWasAsked) {
+  vp.port.onWrite = [this](const Bytes& bytes) {
+    if (bytes[0] == 0x6A && bytes[3] == 0x00) {
+      const int address = bytes[6] * 256 + bytes[7];
+      Bytes reply{0x68, 0x00, 140, 0x00, 0x00, 0x00};
+      // The first read answers with the data of 0x0100.
+      const int said = address == 0 ? 0x0100 : address;
+      reply.push_back(static_cast<std::uint8_t>(said >> 8));
+      reply.push_back(static_cast<std::uint8_t>(said));
+      reply.push_back(0x00);
+      reply.push_back(0x80);
+      reply.resize(138, address == 0 ? 0x77 : 0x11);
+      vp.port.DeliverAfter(500, WithSum(reply));
+      return;
+    }
+    for (auto& t : writer.Receive(bytes, vp.clock.Now()))
+      vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
+  };
+  Run(kReadEeprom);
+  // 0x0000 was asked first; its answer claimed 0x0100, which the later read of 0x0100 overwrote.
+  EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0xFF);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0080), 0x11);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0100), 0x11);
+}
+
+}  // namespace
+}  // namespace kvr
