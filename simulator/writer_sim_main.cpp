@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
 
 namespace {
@@ -48,6 +49,7 @@ constexpr const char* kUsage =
 
 struct Options {
   WriterConfig config;
+  kvr::sim::BoardServeOptions board;
   std::string framesPath;
   std::string linkPath;
   bool help = false;
@@ -84,6 +86,11 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     };
     if (arg == "--help") {
       o.help = true;
+      continue;
+    }
+    if (const auto board = kvr::sim::TakeBoardOption(args, i, o.board, error);
+        board != kvr::sim::BoardOption::NotABoardOption) {
+      if (board == kvr::sim::BoardOption::Bad) return std::nullopt;
       continue;
     }
     if (arg == "--wire-time") {
@@ -185,7 +192,7 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   if (options->help) {
-    std::cout << kUsage;
+    std::cout << kUsage << kvr::sim::kBoardUsage;
     return 0;
   }
 
@@ -215,6 +222,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (frames.is_open()) server.SetFrameLog(&frames);
+  std::shared_ptr<kvr::sim::OfflineBoard> board;
+  if (options->board.enabled)
+    board = kvr::sim::ServeOfflineBoard(server, options->board, options->config,
+                                        frames.is_open() ? &frames : nullptr);
   std::cout << server.DevicePath() << std::endl;
 
   std::atomic<bool> signalled = false;
