@@ -164,7 +164,8 @@ void PtyServer::Serve() {
     std::vector<Transmission> replies;
     {
       const std::lock_guard lock(mutex_);
-      replies = simulator_.Receive(buffer.data(), static_cast<std::size_t>(n), received);
+      replies = peer_ ? peer_(buffer.data(), static_cast<std::size_t>(n), received)
+                      : simulator_.Receive(buffer.data(), static_cast<std::size_t>(n), received);
     }
     for (auto& t : replies) {
       if (queuedBytes + t.bytes.size() > kMaxQueuedBytes) continue;
@@ -209,6 +210,11 @@ void PtyServer::Configure(const std::function<void(WriterConfig&)>& change) {
 void PtyServer::Access(const std::function<void(WriterSimulator&)>& use) {
   const std::lock_guard lock(mutex_);
   use(simulator_);
+}
+
+void PtyServer::SetPeer(Peer peer) {
+  const std::lock_guard lock(mutex_);
+  peer_ = std::move(peer);
 }
 
 std::string PtyServer::Error() const {

@@ -39,11 +39,18 @@ class PtyServer {
   // Why Serve() ended by itself; empty when it did not.
   std::string Error() const;
 
+  // Another protocol peer answers on the line instead of the writer simulator (the offline
+  // board); it is called under the same lock as the simulator.
+  using Peer =
+      std::function<std::vector<Transmission>(const std::uint8_t*, std::size_t, std::int64_t)>;
+  void SetPeer(Peer peer);
+
  private:
   void Fail(const std::string& what);
 
-  mutable std::mutex mutex_;  // guards simulator_, log_ and error_
+  mutable std::mutex mutex_;  // guards simulator_, peer_, log_ and error_
   WriterSimulator simulator_;
+  Peer peer_;
   std::ostream* log_ = nullptr;
   std::string error_;
 

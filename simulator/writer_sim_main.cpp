@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
 
 namespace {
@@ -83,6 +84,7 @@ struct Options {
   std::optional<std::pair<std::uint8_t, std::uint8_t>> optionRegisters;
   std::string flashImagePath;
   std::string dumpPath;
+  kvr::sim::BoardServeOptions board;
   std::string framesPath;
   std::string linkPath;
   bool help = false;
@@ -206,6 +208,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
     };
     if (arg == "--help") {
       o.help = true;
+    } else if (const auto board = kvr::sim::TakeBoardOption(args, i, o.board, error);
+               board != kvr::sim::BoardOption::NotABoardOption) {
+      if (board == kvr::sim::BoardOption::Bad) return std::nullopt;
     } else if (arg == "--wire-time") {
       c.wireTime = true;
     } else if (arg == "--no-chip") {
@@ -319,7 +324,7 @@ int main(int argc, char** argv) {
     return kUsageError;
   }
   if (options->help) {
-    std::cout << kUsage;
+    std::cout << kUsage << kvr::sim::kBoardUsage;
     return 0;
   }
 
@@ -369,6 +374,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (frames.is_open()) server.SetFrameLog(&frames);
+  std::shared_ptr<kvr::sim::OfflineBoard> board;
+  if (options->board.enabled)
+    board = kvr::sim::ServeOfflineBoard(server, options->board, options->config,
+                                        frames.is_open() ? &frames : nullptr);
   std::cout << server.DevicePath() << std::endl;
 
   std::atomic<bool> signalled = false;

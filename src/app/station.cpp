@@ -88,6 +88,7 @@ Station::Station(Platform& platform, bool useEnglish)
                      &Text4.enabled,       &Check6.enabled,       &optFillbyte.enabled,
                      &comLoadFile.enabled, &comReDownload.enabled};
   for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
+  lockedControls_.insert(lockedControls_.end(), {&comTJXZ.enabled, &txt_download_max.enabled});
   FormLoad();
 }
 

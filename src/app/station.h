@@ -18,6 +18,7 @@
 #include "link/message_log.h"
 #include "link/writer_link.h"
 #include "operations/flash_programmer.h"
+#include "offline/board_image.h"
 #include "operations/operation_context.h"
 #include "operations/option_bytes.h"
 #include "platform/platform.h"
@@ -336,6 +337,32 @@ class Station : public OptionPanelControls {
   std::unique_ptr<Timer> timerBeep_;
   std::vector<bool*> lockedControls_;
   int runDepth_ = 0;
+
+  // ---- Offline board (tab "TJSL"): download with a copy limit, and the LED legend ----
+ public:
+  CommandButton comTJXZ{"下载到脱机烧录板"};
+  CommandButton comTJSL_disp{"LED 显示说明"};
+  TextBox txt_download_max;  // copy limit, 1 to 1,000,000
+  BoardImageArray BoardImage{};
+  std::int32_t BoardCapacity = 0;  // bytes of program and data, learnt from the board
+  bool BoardOption = false;
+  // 0 when the last download ended with "Download OK.", -1 when it ended otherwise; empty
+  // before the first.
+  std::optional<std::int16_t> LastOfflineDownload;
+
+  void OnOfflineDownloadClick();
+  void OnOfflineLegendClick();
+
+ private:
+  std::int16_t OfflineDownload();
+  bool CopyLimitAccepted();
+  bool DownloadToBoard();
+  bool ConnectBoard();
+  void PrepareBoardImage();
+  bool SendBoardRange(std::int32_t first, std::int32_t last);
+  bool BoardExchange(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);
+  void LogBoard(const std::string& message);
+  // ---- end of the offline board ----
 };
 
 }  // namespace kvr

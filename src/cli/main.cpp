@@ -17,6 +17,7 @@
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_timer.h"
+#include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
 
 #ifndef _WIN32
@@ -117,18 +118,69 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
   return 0;
 }
 
+// The offline board's options; taken out of the arguments before the station's own are read.
+struct OfflineOptions {
+  bool download = false;
+  bool legend = false;
+  std::optional<std::string> copies;
+  std::vector<std::string> errors;
+};
+
+constexpr const char* kOfflineHelp =
+    "Offline board (instead of pressing Program):\n"
+    "  --offline-download     download the loaded image to the offline programming board\n"
+    "  --copies N             the board's copy limit, 1 to 1000000 (needed for the download)\n"
+    "  --offline-legend       show the legend of the board's LEDs\n"
+    "  With --offline-download, --simulate serves a simulated offline board, and the exit\n"
+    "  status is 0 only when the download ended with \"Download OK.\".\n";
+
+OfflineOptions TakeOfflineOptions(std::vector<std::string>& args) {
+  OfflineOptions offline;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--offline-download") {
+      offline.download = true;
+    } else if (args[i] == "--offline-legend") {
+      offline.legend = true;
+    } else if (args[i] == "--copies") {
+      if (i + 1 < args.size())
+        offline.copies = args[++i];
+      else
+        offline.errors.push_back("option --copies needs a value");
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  if (offline.download && !offline.copies && offline.errors.empty())
+    offline.errors.push_back("--offline-download needs --copies N");
+  if (offline.copies && !offline.download)
+    offline.errors.push_back("--copies belongs to --offline-download");
+  args = std::move(rest);
+  return offline;
+}
+
+std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
+  auto server = std::make_unique<kvr::sim::PtyServer>();
+  if (!server->Open(error)) return nullptr;
+  kvr::sim::ServeOfflineBoard(*server, {}, {}, nullptr);
+  server->Start();
+  return server;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
-  const kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
+  const OfflineOptions offline = TakeOfflineOptions(args);
+  kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
+  options.errors.insert(options.errors.end(), offline.errors.begin(), offline.errors.end());
   if (!options.errors.empty()) {
     for (const std::string& error : options.errors) std::cerr << "kvr-cli: " << error << '\n';
     return 2;
   }
   if (options.help) {
-    std::cout << StartOptionsHelp(kvr::Program::CommandLine);
+    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp;
     return 0;
   }
 
@@ -140,7 +192,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<kvr::sim::PtyServer> simulator;
   if (options.simulate) {
     std::string error;
-    simulator = kvr::StartSimulatedWriter(options, &error);
+    simulator =
+        offline.download ? StartSimulatedBoard(&error) : kvr::StartSimulatedWriter(options, &error);
     if (!simulator) return Fail("cannot start the simulated writer: " + error, 1);
   }
 
@@ -192,11 +245,17 @@ int main(int argc, char** argv) {
   station.DeferredSave();
 
   if (const int status = PrepareImage(station, dialogs, options); status != 0) return status;
-  if (!options.program) return 0;
+  if (offline.legend) station.OnOfflineLegendClick();
+  if (!offline.download && (offline.legend || !options.program)) return 0;
 
   kvr::LogPrinter printer(std::cout);
   pump.SetIdleHook([&] { printer.Update(station.textMsg.Text()); });
-  station.OnProgramClick();
+  if (offline.download) {
+    station.txt_download_max.text = *offline.copies;
+    station.OnOfflineDownloadClick();
+  } else {
+    station.OnProgramClick();
+  }
   printer.Update(station.textMsg.Text());
   printer.Finish();
 
@@ -206,6 +265,12 @@ int main(int argc, char** argv) {
     out << station.textMsg.Text();
     out.close();
     if (!out) status = Fail("cannot write the message log to " + options.logOut, 1);
+  }
+
+  if (offline.download) {
+    if (station.LastOfflineDownload != 0)
+      return Fail("the download to the offline board did not end with \"Download OK.\"", 1);
+    return status;
   }
 
   const auto& run = station.LastRun;

@@ -46,13 +46,6 @@ bool ExtendsShown(const std::string& shown, const std::string& text) {
   return !IsContinuationByte(next) && !(shown.back() == '\r' && next == '\n');
 }
 
-void SyncButton(QPushButton* button, const CommandButton& control) {
-  const QString caption = QString::fromStdString(control.caption);
-  if (button->text() != caption) button->setText(caption);
-  if (button->isEnabled() != control.enabled) button->setEnabled(control.enabled);
-  if (button->isHidden() == control.visible) button->setVisible(control.visible);
-}
-
 // The function list: its highlight is the station's, so the operator changes it only through
 // the click handler, never by the view's own selection rules. Moving with the keys is a click
 // on the entry moved to.
@@ -237,6 +230,7 @@ void MainWindow::Connect() {
   });
   ConnectDevice();
   ConnectImage();
+  ConnectOffline();
 }
 
 void MainWindow::Sync() {
@@ -248,6 +242,7 @@ void MainWindow::Sync() {
   SyncList(Combo1_, station_.Combo1, false);
   SyncDevice();
   SyncImage();
+  SyncOffline();
 
   const ProgressBar& bar = station_.ProgressBar1;
   // An empty range would turn the bar into a busy indicator; a value outside the range would

@@ -89,6 +89,11 @@ class MainWindow : public QMainWindow {
   QLabel* CaptionLabel(const char* key);
   void ClickSequenceSlot(int slot);
 
+  // The offline board's tab page (main_window_offline.cpp).
+  QWidget* BuildOfflinePage();
+  void ConnectOffline();
+  void SyncOffline();
+
   Station& station_;
   const PortMap& ports_;
 
@@ -151,6 +156,10 @@ class MainWindow : public QMainWindow {
   QPushButton* comStoreFile_ = nullptr;
   std::array<QLineEdit*, 4> texAuto_Increase_{};
   std::array<QRadioButton*, 3> optAuto_Increase_{};
+
+  QPushButton* comTJXZ_ = nullptr;
+  QPushButton* comTJSL_disp_ = nullptr;
+  QLineEdit* txt_download_max_ = nullptr;
 
   // Labels whose captions are the station's static captions, by key.
   std::vector<std::pair<std::string, QLabel*>> captionLabels_;

@@ -259,6 +259,7 @@ QWidget* MainWindow::BuildTabStrip() {
     QWidget* content = nullptr;
     if (tab.key == "auto_increase") content = BuildSerialPage();
     if (tab.key == "save_file") content = BuildExportPage();
+    if (tab.key == "TJSL") content = BuildOfflinePage();
     if (content != nullptr) {
       auto* layout = new QVBoxLayout(page);
       layout->setContentsMargins(6, 6, 6, 6);

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QString>
 #include <string>
 #include <string_view>
@@ -72,6 +73,13 @@ inline void SyncCheckBox(QCheckBox* widget, const CheckBox& box) {
   if (widget->isChecked() != box.checked) widget->setChecked(box.checked);
   SetEnabled(widget, box.enabled);
   SetVisible(widget, box.visible);
+}
+
+inline void SyncButton(QPushButton* button, const CommandButton& control) {
+  const QString caption = QString::fromStdString(control.caption);
+  if (button->text() != caption) button->setText(caption);
+  if (button->isEnabled() != control.enabled) button->setEnabled(control.enabled);
+  if (button->isHidden() == control.visible) button->setVisible(control.visible);
 }
 
 inline void SyncTextBox(QLineEdit* widget, const TextBox& box) {

@@ -195,6 +195,12 @@ void WriterLink::ConfigurePort() {
 
 std::int16_t WriterLink::ConnectWriter(std::int16_t replyTimeoutMs,
                                        std::uint8_t handshakeParameter) {
+  if (Handshake(replyTimeoutMs, handshakeParameter) < 0) return -1;
+  ReadWriterVersion();
+  return 0;
+}
+
+std::int16_t WriterLink::Handshake(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter) {
   for (int pass = 0; pass < kHandshakePasses; ++pass) {
     bool answered = false;
     for (int attempt = 0; attempt < kHandshakeAttempts && !answered; ++attempt) {
@@ -208,11 +214,10 @@ std::int16_t WriterLink::ConnectWriter(std::int16_t replyTimeoutMs,
     }
     if (!answered) return -1;
   }
-  ReadWriterVersion();
   return 0;
 }
 
-void WriterLink::ReadWriterVersion() {
+bool WriterLink::ReadWriterVersion() {
   WriterVersion.assign(1, '0');  // no version read yet in this connection
   bool answered = false;
   for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
@@ -223,7 +228,7 @@ void WriterLink::ReadWriterVersion() {
     answered = outcome == Outcome::Complete && RxBuffer[3] == command::kVersion;
     if (answered || outcome == Outcome::Stopped) break;
   }
-  if (!answered) return;
+  if (!answered) return false;
   TakeReply();
   WriterVersion = {HexDigit(ReplyBuffer[4] >> 4), HexDigit(ReplyBuffer[4])};
   std::string line = kWriterVersion.Pick(useEnglish_);
@@ -234,6 +239,7 @@ void WriterLink::ReadWriterVersion() {
   line += kLineBreak;
   log_.Append(line);
   log_.MoveCaretToEnd();
+  return true;
 }
 
 void WriterLink::FlushInput() {

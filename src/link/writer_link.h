@@ -79,12 +79,15 @@ class WriterLink {
   void ConfigurePort();
   // 0 connected, -1 the writer did not answer (or the run was stopped).
   std::int16_t ConnectWriter(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter);
+  // The four handshake passes of ConnectWriter alone; 0 or -1 as it.
+  std::int16_t Handshake(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter);
+  // The version read that follows the handshake; true when a version reply came.
+  bool ReadWriterVersion();
   void FlushInput();
   // Returns whether the port is still open afterwards.
   bool ClosePort();
 
  private:
-  void ReadWriterVersion();
   void ClearReplyFlags();
   void RestartTimers();
   void OnReplyTimer();
