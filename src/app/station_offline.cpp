@@ -163,7 +163,8 @@ bool Station::ConnectBoard() {
     link.TakeReply();
     BoardCapacity = link.ReplyBuffer[5] * 1024;
     BoardOption = link.ReplyBuffer[4] != 0;
-    answered = link.ReadWriterVersion();
+    // A log line of its own, as the board's other messages.
+    answered = link.ReadWriterVersion(kLineBreak);
   }
   if (!answered) {
     LogBoard(link.StopRequested ? kStopped : kConnectFailed);

@@ -217,7 +217,7 @@ std::int16_t WriterLink::Handshake(std::int16_t replyTimeoutMs, std::uint8_t han
   return 0;
 }
 
-bool WriterLink::ReadWriterVersion() {
+bool WriterLink::ReadWriterVersion(const char* before) {
   WriterVersion.assign(1, '0');  // no version read yet in this connection
   bool answered = false;
   for (int attempt = 0; attempt < kVersionAttempts; ++attempt) {
@@ -231,7 +231,8 @@ bool WriterLink::ReadWriterVersion() {
   if (!answered) return false;
   TakeReply();
   WriterVersion = {HexDigit(ReplyBuffer[4] >> 4), HexDigit(ReplyBuffer[4])};
-  std::string line = kWriterVersion.Pick(useEnglish_);
+  std::string line = before;
+  line += kWriterVersion.Pick(useEnglish_);
   line += WriterVersion[0];
   line += '.';
   line += WriterVersion[1];

@@ -81,8 +81,9 @@ class WriterLink {
   std::int16_t ConnectWriter(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter);
   // The four handshake passes of ConnectWriter alone; 0 or -1 as it.
   std::int16_t Handshake(std::int16_t replyTimeoutMs, std::uint8_t handshakeParameter);
-  // The version read that follows the handshake; true when a version reply came.
-  bool ReadWriterVersion();
+  // The version read that follows the handshake; true when a version reply came. The version
+  // line follows `before` in the log.
+  bool ReadWriterVersion(const char* before = "");
   void FlushInput();
   // Returns whether the port is still open afterwards.
   bool ClosePort();

@@ -113,7 +113,7 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
             "\n正在连接...\n请给脱机烧录板上电。"
             "[box] 此脱机烧录器最多下载51K 程序和数据(含ISP程序), 超出部分将不下载。\n\n"
             "                           按确定继续\n"
-            "Writer Version : 2.1\n\n\n连接成功。\n\n"
+            "\nWriter Version : 2.1\n\n\n连接成功。\n\n"
             "正在处理数据，请稍候...\n正在擦除全片内容...\n正在下载 ...\n"
             "Download OK. / 下载成功。\n");
 

@@ -14,7 +14,7 @@ namespace {
 using test::ByteVector;
 
 constexpr const char* kConnected =
-    "\r\n正在连接...\r\n请给脱机烧录板上电。Writer Version : 2.1\r\n\r\n\r\n连接成功。\r\n";
+    "\r\n正在连接...\r\n请给脱机烧录板上电。\r\nWriter Version : 2.1\r\n\r\n\r\n连接成功。\r\n";
 constexpr const char* kDownloading =
     "\r\n正在处理数据，请稍候...\r\n正在擦除全片内容...\r\n正在下载 ...";
 constexpr const char* kStart = "\r\n正在连接...\r\n请给脱机烧录板上电。";
