@@ -165,6 +165,7 @@ void Station::OperationDriver() {
   comDownload.enabled = true;
   comStop_Download.enabled = false;
   --runDepth_;
+  if (onRunFinished) onRunFinished();
 }
 
 std::optional<std::int16_t> Station::RunOperation(const std::string& name) {

@@ -17,8 +17,8 @@
 #include "image/image_buffer.h"
 #include "link/message_log.h"
 #include "link/writer_link.h"
-#include "operations/flash_programmer.h"
 #include "offline/board_image.h"
+#include "operations/flash_programmer.h"
 #include "operations/operation_context.h"
 #include "operations/option_bytes.h"
 #include "platform/platform.h"
@@ -161,6 +161,8 @@ class Station : public OptionPanelControls {
     std::string function;
   };
   RunRecord LastRun;
+  // Runs when a run has closed down (front ends count chips with it).
+  std::function<void()> onRunFinished;
 
   // Operator events.
   void OnProgramClick();

@@ -1,0 +1,401 @@
+// The automatic sequence, its editing, the good count, repeat and the production report, run as
+// an operator runs them against the simulated writer on virtual time.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "app/station_fixture.h"
+
+namespace kvr {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
+
+// A step's summary line: its name, `width` blanks, " OK!".
+std::string Line(const std::string& name, int width) {
+  return name + std::string(static_cast<std::size_t>(width), ' ') + " OK!\r\n";
+}
+
+class AutoSequenceTest : public StationTest {
+ protected:
+  AutoSequenceTest() {
+    station.DeferredSave();
+    dir_ = fs::temp_directory_path() /
+           ("kvr-auto-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  ~AutoSequenceTest() override { fs::remove_all(dir_); }
+
+  // Appends the steps as the operator does: highlight a step offered, press "Append -->".
+  void Sequence(std::initializer_list<const char*> steps) {
+    station.EditAutoSequence(2);
+    for (const char* step : steps) {
+      for (int i = 0; i < Station::kFirstSequenceSlot; ++i)
+        if (station.txtAuto[static_cast<std::size_t>(i)].text == step) station.OnAutoSlotClick(i);
+      station.EditAutoSequence(0);
+    }
+  }
+  // A loaded 2 KB image, with the serial-number stamp at 0x7FF when `serial` is given.
+  void LoadImage(const char* serial = nullptr) {
+    for (std::int32_t a = 0; a <= 0x7FF; ++a)
+      station.ImageBuffer.Set(a, static_cast<std::uint8_t>(a * 13 + 1));
+    station.FileLoaded = true;
+    station.ProgramStart = 0;
+    station.ProgramEnd = station.DataEnd = 0x7FF;
+    if (serial != nullptr) {
+      station.texAuto_Increase[0].text = "07FF";
+      station.texAuto_Increase[1].text = "2";
+      station.texAuto_Increase[2].text = serial;
+      station.optAuto_Increase.selected = 1;
+      station.cheAuto_Increase.checked = true;
+      station.OnAutoIncreaseClick();
+    }
+  }
+  std::string Setting(const std::string& key) {
+    return vp.settings.Read(Station::kApplication, "Settings", key, "<none>");
+  }
+  std::vector<std::string> ReportLines() const {
+    std::ifstream in(dir_ / "report.csv");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  std::string Log() const { return station.textMsg.Text(); }
+
+  fs::path dir_;
+};
+
+TEST_F(AutoSequenceTest, FourStepsInEnglishLeaveOneAlignedLineEach) {
+  LoadImage();
+  Sequence({"Erase MCU", "Check MCU Empty", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) + Line("Check MCU Empty", 13) +
+                       Line("Program File", 9) + Line("Verify Program", 12) +
+                       "\r\nAuto              OK!");
+  EXPECT_EQ(station.textMsg.Caret(), Log().size());
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "1");
+  EXPECT_EQ(Setting("Write_OK_Count"), "1");
+  EXPECT_EQ(vp.beeper.Count(), 1);  // sounds are on
+  EXPECT_EQ(station.LastRun.result, 0);
+  // The writer's version 1.3 verifies this class by page sums.
+  bool sums = false;
+  for (const Bytes& frame : writer.ReceivedFrames()) sums = sums || frame[3] == 0x0D;
+  EXPECT_TRUE(sums);
+  for (std::int32_t a = 0; a <= 0x7FF; ++a)
+    ASSERT_EQ(writer.Flash()[static_cast<std::size_t>(a)], station.ImageBuffer.Get(a)) << a;
+}
+
+TEST_F(AutoSequenceTest, FourStepsInChinese) {
+  station.UseEnglish = false;
+  station.OnBeepClick(false);
+  LoadImage();
+  Sequence({"Erase MCU", "Check MCU Empty", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_EQ(Log(), std::string("正在与编程器连接 ...\r\n烧录器版本号: 1.3\r\n\r\n") +
+                       Line("Erase MCU", 15) + Line("Check MCU Empty", 14) +
+                       Line("Program File", 15) + Line("Verify Program", 11) +
+                       "\r\n运行自动功能            OK!");
+  EXPECT_EQ(vp.beeper.Count(), 0);
+}
+
+TEST_F(AutoSequenceTest, AFailingStepEndsTheRunAndNothingMovesOn) {
+  writer.Config().versionByte = 0x12;  // verification by read-back
+  writer.Config().flipReadNth = 1;
+  LoadImage("41");
+  Sequence({"Erase MCU", "Program File", "Verify Program", "Program Option"});
+  station.OnProgramClick();
+  EXPECT_EQ(Log(), std::string("We are connecting...\r\nWriter Version : 1.2\r\n\r\n") +
+                       Line("Erase MCU", 15) + Line("Program File", 13) +
+                       "\r\nVerify Program         failed!\r\n\r\nAuto             failed!");
+  EXPECT_EQ(vp.beeper.Count(), 3);
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0041");  // not moved on
+  for (const Bytes& frame : writer.ReceivedFrames()) EXPECT_NE(frame[3], 0x05);
+}
+
+TEST_F(AutoSequenceTest, OldNamesAreRewrittenAndUnknownNamesFail) {
+  Sequence({"Erase MCU"});
+  station.txtAuto[9].text = "Read MCU Option";
+  station.OnProgramClick();
+  EXPECT_EQ(station.txtAuto[9].text, "Read Option");
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) + Line("Read Option", 13) +
+                       "\r\nAuto              OK!");
+
+  station.txtAuto[10].text = "Polish MCU";
+  station.OnProgramClick();
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) + Line("Read Option", 13) +
+                       "\r\nPolish MCU         failed!\r\n\r\nAuto             failed!");
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "1");
+}
+
+TEST_F(AutoSequenceTest, ReadIdentityWaitsBeforeItsTwoReads) {
+  Sequence({"Read MCU ID"});
+  station.OnProgramClick();
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Read MCU ID", 15) + "\r\nAuto              OK!");
+  int reads = 0;
+  for (const Bytes& frame : writer.ReceivedFrames()) reads += frame[5] == 0x0A ? 1 : 0;
+  EXPECT_EQ(reads, 2);
+  EXPECT_GE(vp.clock.NowMs(), 800.0);
+}
+
+TEST_F(AutoSequenceTest, ClassOneIsVerifiedByReadBack) {
+  const auto& names = station.combMcuModel.entries;
+  station.combMcuModel.index =
+      static_cast<int>(std::find(names.begin(), names.end(), "VXE02L") - names.begin());
+  station.OnModelListClick();
+  station.DeferredSave();
+  LoadImage();
+  writer.Config().loseWriteNth = 3;  // the chip misses a chunk it acknowledged
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_NE(Log().find("Verify Program         failed!"), std::string::npos) << Log();
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
+}
+
+TEST_F(AutoSequenceTest, SerialNumberMovesOnOnceForAGoodChip) {
+  LoadImage("41");
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, 0);
+  EXPECT_EQ(writer.Flash()[0x7FE], 0x00);
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x41);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0042");
+  EXPECT_EQ(station.ImageBuffer.Get(0x7FF), 0x42);
+
+  // With the option step too it still moves on only once.
+  Sequence({"Erase MCU", "Program File", "Verify Program", "Program Option"});
+  station.OnProgramClick();
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x42);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0043");
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "0043");
+}
+
+TEST_F(AutoSequenceTest, EditingTheSequenceMovesUpAndIsSaved) {
+  Sequence({"Erase MCU", "Check MCU Empty", "Program File"});
+  EXPECT_EQ(Setting("Auto_VXA_10"), "Program File");
+  station.OnAutoSlotClick(9);
+  station.EditAutoSequence(1);
+  EXPECT_EQ(station.txtAuto[8].text, "Erase MCU");
+  EXPECT_EQ(station.txtAuto[9].text, "Program File");
+  EXPECT_EQ(station.txtAuto[10].text, "");
+  EXPECT_FALSE(station.txtAuto[9].highlighted);
+  EXPECT_EQ(Setting("Auto_VXA_9"), "Program File");
+  EXPECT_EQ(Setting("Auto_VXA_10"), "");
+
+  // All eight slots used: a further append does nothing.
+  for (int i = 0; i < 8; ++i) {
+    station.OnAutoSlotClick(0);
+    station.EditAutoSequence(0);
+  }
+  EXPECT_EQ(station.txtAuto[15].text, "Erase MCU");
+  station.OnAutoSlotClick(1);
+  station.EditAutoSequence(0);
+  for (int slot = 10; slot < 16; ++slot) EXPECT_EQ(station.txtAuto[slot].text, "Erase MCU");
+
+  station.EditAutoSequence(2);
+  for (int slot = 8; slot < 16; ++slot) {
+    EXPECT_EQ(station.txtAuto[slot].text, "");
+    EXPECT_EQ(Setting("Auto_VXA_" + std::to_string(slot)), "");
+  }
+}
+
+TEST_F(AutoSequenceTest, CountAndSequenceSurviveARestart) {
+  Sequence({"Erase MCU", "Read Option"});
+  station.OnProgramClick();
+  station.OnProgramClick();
+  Station restarted(vp.platform);
+  EXPECT_EQ(restarted.txtWrite_OK_Count.text, "2");
+  EXPECT_EQ(restarted.txtAuto[8].text, "Erase MCU");
+  EXPECT_EQ(restarted.txtAuto[9].text, "Read Option");
+}
+
+TEST_F(AutoSequenceTest, ClearingTheCount) {
+  station.ClearOkCount();  // a count of 0 asks nothing
+  EXPECT_EQ(Setting("Write_OK_Count"), "0");
+  EXPECT_TRUE(vp.dialogs.ShownDialogs().empty());
+
+  station.txtWrite_OK_Count.text = "5";
+  vp.dialogs.ExpectQuestion(false);
+  station.ClearOkCount();
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text, " You want to clear the Auto Count(Y/N)? ");
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "5");
+  EXPECT_EQ(Setting("Write_OK_Count"), "5");
+
+  station.UseEnglish = false;
+  vp.dialogs.ExpectQuestion(true);
+  station.ClearOkCount();
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            " You want to clear the Auto Count(Y/N)? \r\n    您要把烧录成功计数清0吗(Y/N)? ");
+  EXPECT_EQ(Setting("Write_OK_Count"), "0");
+}
+
+TEST_F(AutoSequenceTest, RepeatOfFiveChipsWhereTheThirdFails) {
+  LoadImage("1");
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  station.txtReportFile.text = (dir_ / "report.csv").string();
+  station.comDalay_ReDownLoad.index = 1;
+  // The third chip's erase is never answered.
+  int erases = 0;
+  writer.Config().faultCommand = 0x08;
+  writer.SetFrameObserver([&](const Bytes& frame) {
+    if (frame.size() == 10 && frame[5] == 0x08) ++erases;
+    writer.Config().fault = erases >= 3 && erases <= 8 ? sim::Fault::Silent : sim::Fault::None;
+  });
+  int runs = 0;
+  std::vector<double> starts;
+  std::vector<std::string> serials;
+  station.onRunFinished = [&] {
+    serials.push_back(std::to_string(writer.Flash()[0x7FF]));
+    if (++runs == 5) station.EndRepeat();
+  };
+  vp.pump.SetIdleHook([&] {
+    if (starts.size() < static_cast<std::size_t>(runs + 1) && station.comStop_Download.enabled &&
+        station.textMsg.Text().rfind("We are connecting...", 0) == 0 &&
+        station.textMsg.Text().size() < 30)
+      starts.push_back(vp.clock.NowMs());
+  });
+  station.RepeatRun();
+  vp.pump.SetIdleHook({});
+
+  EXPECT_EQ(runs, 5);
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "4");
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0005");
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 6U);  // the header and five records
+  EXPECT_EQ(lines[0],
+            "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
+            "total_ms,good_count");
+  // Field 6 is the number stamped into the chip; every good chip has its own.
+  std::set<std::string> goodSerials;
+  for (std::size_t i = 1; i <= 5; ++i) {
+    std::vector<std::string> fields;
+    std::stringstream record(lines[i]);
+    for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
+    ASSERT_EQ(fields.size(), 13U) << lines[i];
+    if (i == 3) {
+      EXPECT_EQ(fields[8], "failed");
+      EXPECT_EQ(fields[9], "Erase MCU");
+      EXPECT_EQ(fields[5], "");  // it never got as far as its number
+    } else {
+      EXPECT_EQ(fields[8], "OK");
+      goodSerials.insert(fields[5]);
+    }
+  }
+  EXPECT_EQ(goodSerials, (std::set<std::string>{"0001", "0002", "0003", "0004"}));
+  // The third chip was erased but never programmed.
+  EXPECT_EQ(serials, (std::vector<std::string>{"1", "2", "255", "3", "4"}));
+  EXPECT_NE(lines[1].find("2026-01-05T09:00:00+01:00,,COM1,VXA01H,,0001,"), std::string::npos)
+      << lines[1];
+  EXPECT_EQ(lines[5].substr(lines[5].rfind(',') + 1), "4");
+  EXPECT_TRUE(station.comReDownload.enabled);
+  EXPECT_TRUE(station.comDownload.enabled);
+  EXPECT_FALSE(station.comStop_Download.enabled);
+}
+
+TEST_F(AutoSequenceTest, PauseAfterAFailedAutoProgramRunIsTwoSeconds) {
+  Sequence({"Erase MCU"});
+  station.comDalay_ReDownLoad.index = 5;
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x08;
+  std::vector<double> ends;
+  std::vector<std::string> logs;
+  station.onRunFinished = [&] {
+    ends.push_back(vp.clock.NowMs());
+    if (ends.size() == 2) station.EndRepeat();
+  };
+  double secondStart = 0;
+  station.link.Timer1();  // the reply timer runs from the first handshake of each run
+  vp.pump.SetIdleHook([&] {
+    if (ends.size() == 1 && secondStart == 0 && station.comStop_Download.enabled &&
+        station.textMsg.Text() == "We are connecting...\r\n")
+      secondStart = vp.clock.NowMs();
+  });
+  station.RepeatRun();
+  vp.pump.SetIdleHook({});
+  ASSERT_EQ(ends.size(), 2U);
+  EXPECT_NEAR(secondStart - ends[0], 2000.0, 1.0);
+}
+
+TEST_F(AutoSequenceTest, CountdownLinesAndStopDuringTheCountdown) {
+  Sequence({"Erase MCU"});
+  station.comDalay_ReDownLoad.index = 3;
+  int runs = 0;
+  std::vector<std::size_t> carets;
+  station.onRunFinished = [&] { ++runs; };
+  // Stop when the countdown has shown 3 and 2.
+  vp.pump.SetIdleHook([&] {
+    if (station.textMsg.Text().find("We are going to next ... 2") != std::string::npos &&
+        station.comStop_Download.enabled) {
+      carets.push_back(station.textMsg.Caret());
+      station.OnStopClick();
+    }
+  });
+  station.RepeatRun();
+  vp.pump.SetIdleHook({});
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
+                       "\r\nAuto              OK!"
+                       "\r\nWe are going to next ... 3\r\nWe are going to next ... 2"
+                       "\r\n操作被中止!");
+  ASSERT_FALSE(carets.empty());
+  EXPECT_EQ(carets[0], Log().find("We are going to next ... 2"));
+  EXPECT_TRUE(station.comReDownload.enabled);
+  EXPECT_FALSE(station.comStop_Download.enabled);
+}
+
+TEST_F(AutoSequenceTest, StopDuringARunWithNoPauseEndsTheRepeat) {
+  Sequence({"Erase MCU"});
+  station.comDalay_ReDownLoad.index = 0;
+  writer.Config().eraseUs = 300'000;
+  int runs = 0;
+  station.onRunFinished = [&] { ++runs; };
+  At(2000, [&] { station.OnStopClick(); });
+  station.RepeatRun();
+  EXPECT_GE(runs, 1);
+  EXPECT_LE(vp.clock.NowMs(), 3000.0);
+  EXPECT_TRUE(station.comReDownload.enabled);
+}
+
+TEST_F(AutoSequenceTest, AReportThatCannotBeWrittenIsAWarningNotAStop) {
+  Sequence({"Erase MCU"});
+  station.txtReportFile.text = dir_.string();  // a folder
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, 0);
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "1");
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
+                       "\r\nAuto              OK!"
+                       "\r\nThe production report could not be written: " +
+                       dir_.string() + ": it is a folder");
+  EXPECT_FALSE(station.LastReportError.empty());
+}
+
+TEST_F(AutoSequenceTest, JsonLinesReportAndItsSetting) {
+  Sequence({"Erase MCU"});
+  station.txtReportFile.text = (dir_ / "report.jsonl").string();
+  station.OnReportFormatClick(1);
+  station.DeferredSave();
+  EXPECT_EQ(Setting("Production_Report_Format"), "jsonl");
+  EXPECT_EQ(Setting("Production_Report"), (dir_ / "report.jsonl").string());
+  station.OnProgramClick();
+  std::ifstream in(dir_ / "report.jsonl");
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line.rfind("{\"time\":\"2026-01-05T09:00:00+01:00\",\"host\":\"\",\"port\":\"COM1\","
+                       "\"model\":\"VXA01H\",\"identity\":\"\",\"serial\":\"\",\"image\":\"\","
+                       "\"image_crc32\":\"\",\"result\":\"OK\",\"failed_step\":\"\",\"steps\":"
+                       "[{\"name\":\"Erase MCU\",\"ms\":",
+                       0),
+            0U)
+      << line;
+}
+
+}  // namespace
+}  // namespace kvr
