@@ -23,9 +23,13 @@ void IspSerialPort::Close() {
   if (port_.isOpen()) port_.close();
 }
 
-bool IspSerialPort::ClearInput() { return port_.isOpen() && port_.clear(QSerialPort::Input); }
+bool IspSerialPort::ClearInput() {
+  return port_.isOpen() && port_.clear(QSerialPort::Input);
+}
 
-bool IspSerialPort::ClearOutput() { return port_.isOpen() && port_.clear(QSerialPort::Output); }
+bool IspSerialPort::ClearOutput() {
+  return port_.isOpen() && port_.clear(QSerialPort::Output);
+}
 
 std::size_t IspSerialPort::BytesWaiting() const {
   return port_.isOpen() ? static_cast<std::size_t>(port_.bytesAvailable()) : 0;

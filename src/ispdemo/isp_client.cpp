@@ -36,7 +36,9 @@ IspClient::IspClient(SerialPort& port, EventPump& pump, TimerFactory& timers, Li
   port_.SetDataReceivedHandler([this] { OnData(); });
 }
 
-IspClient::~IspClient() { port_.SetDataReceivedHandler(nullptr); }
+IspClient::~IspClient() {
+  port_.SetDataReceivedHandler(nullptr);
+}
 
 int IspClient::TransferMs(std::size_t bytes) const {
   const int bits = line_.parity ? 11 : 10;

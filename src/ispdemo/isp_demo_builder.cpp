@@ -186,8 +186,8 @@ BaudReloadResult BaudReload(std::string_view crystal, std::string_view baud) {
   const float error = static_cast<float>((actual - b) / b * 100.0);
   result.caption = " " + SingleText(error).substr(0, 5) + "%";
   if (error <= -3.5f || error >= 3.5f || n <= 2) {
-    result.colour = (error <= -5 || error >= 5 || n <= 2) ? BaudErrorColour::Red
-                                                           : BaudErrorColour::Yellow;
+    result.colour =
+        (error <= -5 || error >= 5 || n <= 2) ? BaudErrorColour::Red : BaudErrorColour::Yellow;
   }
   return result;
 }

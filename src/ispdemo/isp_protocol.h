@@ -37,7 +37,9 @@ enum class Status : std::uint8_t {
 };
 
 std::uint16_t Crc16(const std::uint8_t* data, std::size_t size, std::uint16_t crc = 0xFFFF);
-inline std::uint16_t Crc16(const Bytes& bytes) { return Crc16(bytes.data(), bytes.size()); }
+inline std::uint16_t Crc16(const Bytes& bytes) {
+  return Crc16(bytes.data(), bytes.size());
+}
 
 // Data longer than kMaxData is not sent: the demo would refuse it.
 Bytes EncodeRequest(Command command, const Bytes& data = {});

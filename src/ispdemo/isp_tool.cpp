@@ -74,7 +74,9 @@ bool IspTool::EraseChip(const ChipIdentity& identity) {
   return true;
 }
 
-bool IspTool::Identify() { return Connect().has_value(); }
+bool IspTool::Identify() {
+  return Connect().has_value();
+}
 
 bool IspTool::Erase() {
   const auto identity = Connect();

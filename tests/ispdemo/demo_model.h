@@ -19,9 +19,9 @@ class DemoModel {
   int sectors = 124;
   std::uint8_t baseHigh = 0xF8;
 
-  int dropAnswers = 0;     // the next requests get no answer
-  int garbleAnswers = 0;   // the next answers carry a wrong check value
-  int damagedRequests = 0; // the next requests are answered "check value wrong"
+  int dropAnswers = 0;      // the next requests get no answer
+  int garbleAnswers = 0;    // the next answers carry a wrong check value
+  int damagedRequests = 0;  // the next requests are answered "check value wrong"
   std::optional<std::pair<Command, Status>> refuse;  // answers that command with that status
   std::vector<std::pair<std::uint8_t, Bytes>> requests;
 
@@ -66,8 +66,12 @@ class DemoModel {
     const int address = data.size() >= 2 ? data[0] << 8 | data[1] : 0;
     switch (static_cast<Command>(command)) {
       case Command::Identify:
-        out = {static_cast<std::uint8_t>(model >> 8), static_cast<std::uint8_t>(model), 0x10,
-               static_cast<std::uint8_t>(sectors), baseHigh, 64};
+        out = {static_cast<std::uint8_t>(model >> 8),
+               static_cast<std::uint8_t>(model),
+               0x10,
+               static_cast<std::uint8_t>(sectors),
+               baseHigh,
+               64};
         return;
       case Command::Erase:
         for (int a = 0; a < sectors * kSectorSize; ++a) flash[a] = 0xFF;

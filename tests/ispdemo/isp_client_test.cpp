@@ -137,7 +137,8 @@ TEST_F(ClientTest, ToolProgramsErasesFirstAndVerifies) {
   EXPECT_EQ(first[2], 0xFF);
   EXPECT_EQ(first[2 + 0x10], 0x10);
   for (int a = 0x10; a < 0x90; ++a) EXPECT_EQ(model.flash[a], a);
-  EXPECT_EQ(lines.front(), "ISP demo 1.0 on model 4005 at F800: erase clears 0000-F7FF (124 sectors)");
+  EXPECT_EQ(lines.front(),
+            "ISP demo 1.0 on model 4005 at F800: erase clears 0000-F7FF (124 sectors)");
   EXPECT_EQ(lines[1], "Erased 0000-F7FF");
   EXPECT_EQ(lines[2], "Programmed 4 blocks, 0010-0401");
   EXPECT_EQ(lines.back(), "Verified 130 bytes, 0010-0401");

@@ -45,7 +45,9 @@ class BuilderTest : public ::testing::Test {
     for (std::int32_t a = 0; a <= ImageBufferArray::kLastAddress; ++a) buffer->Set(a, 0x5A);
   }
   IspDemoBuildResult Build(const IspDemoParameters& p) { return BuildIspDemo(p, *buffer); }
-  std::uint8_t At(int offset, std::int32_t base = kBase) const { return buffer->Get(base + offset); }
+  std::uint8_t At(int offset, std::int32_t base = kBase) const {
+    return buffer->Get(base + offset);
+  }
 
   std::unique_ptr<ImageBufferArray> buffer = std::make_unique<ImageBufferArray>();
   const std::array<std::uint8_t, 1024> original = TemplateBytes();
@@ -185,9 +187,9 @@ TEST_F(BuilderTest, CrystalSetsClassWaitAndTimingBytes) {
     const char* crystal;
     std::uint8_t crystalClass, wait;
   };
-  for (const Case& c : {Case{"4", 1, 0x83}, Case{"4.5", 2, 0x83}, Case{"5.5", 2, 0x82},
-                        Case{"10.5", 3, 0x82}, Case{"20.5", 5, 0x81}, Case{"42", 9, 0x80},
-                        Case{"42.5", 12, 0x80}}) {
+  for (const Case& c :
+       {Case{"4", 1, 0x83}, Case{"4.5", 2, 0x83}, Case{"5.5", 2, 0x82}, Case{"10.5", 3, 0x82},
+        Case{"20.5", 5, 0x81}, Case{"42", 9, 0x80}, Case{"42.5", 12, 0x80}}) {
     auto p = Vxa05h();
     p.crystal = c.crystal;
     ASSERT_FALSE(Build(p).failed) << c.crystal;
@@ -223,7 +225,7 @@ TEST_F(BuilderTest, EraseCountAndBaseFollowTheModel) {
   p.eraseData = false;
   ASSERT_FALSE(Build(p).failed);
   EXPECT_EQ(At(108), 64);  // 7FFF / 512: the AP area alone
-  p.apUpToIsp = true;  // no data area: the erase-data choice does not matter
+  p.apUpToIsp = true;      // no data area: the erase-data choice does not matter
   ASSERT_FALSE(Build(p).failed);
   EXPECT_EQ(At(108), 124);
 
@@ -313,8 +315,8 @@ TEST(BaudReloadLabel, ExamplesColoursAndGivingUp) {
   r = BaudReload("11.0592", "57601");  // a small negative error
   EXPECT_EQ(r.caption, " -.001%");
 
-  for (auto [crystal, baud] : {std::pair{"0", "9600"}, std::pair{"x", "9600"},
-                               std::pair{"12", "0"}, std::pair{"12", ""}}) {
+  for (auto [crystal, baud] : {std::pair{"0", "9600"}, std::pair{"x", "9600"}, std::pair{"12", "0"},
+                               std::pair{"12", ""}}) {
     r = BaudReload(crystal, baud);
     EXPECT_EQ(r.n, 0.0f) << crystal << "/" << baud;
     EXPECT_FALSE(r.caption) << crystal << "/" << baud;
