@@ -7,7 +7,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${KVR_JOBS:-2}"
 
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev fonts-dejavu-core)
+          libgtest-dev fonts-dejavu-core sdcc sdcc-ucsim)
 
 install_missing() {
   local missing=()
