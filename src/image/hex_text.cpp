@@ -6,6 +6,15 @@
 
 namespace kvr {
 
+TextItemReader::TextItemReader(std::istream& in) : in_(in) {
+  const std::istream::pos_type start = in_.tellg();
+  char mark[3] = {};
+  in_.read(mark, sizeof mark);
+  if (in_.gcount() == 3 && mark[0] == '\xEF' && mark[1] == '\xBB' && mark[2] == '\xBF') return;
+  in_.clear();
+  if (start != std::istream::pos_type(-1)) in_.seekg(start);
+}
+
 bool TextItemReader::Next(std::string& item) {
   item.clear();
   int c = in_.get();
@@ -19,6 +28,8 @@ bool TextItemReader::Next(std::string& item) {
     }
     if (item.size() < kMaxItem) item.push_back(static_cast<char>(c));
   }
+  // A record's length is counted from its text: a trailing blank would make its check byte data.
+  while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.pop_back();
   return true;
 }
 

@@ -7,14 +7,15 @@
 
 namespace kvr {
 
-// Reads a text file item by item: an item ends at a line end or a comma; leading blanks are
-// skipped. An item longer than kMaxItem keeps only its first kMaxItem characters, so an endless
-// line cannot take all memory.
+// Reads a text file item by item: an item ends at a line end or a comma; blanks and tabs
+// around it are no part of it, nor is the CR of a CR LF. A UTF-8 byte-order mark at the very
+// start, as some editors write it, is skipped. An item longer than kMaxItem keeps only its
+// first kMaxItem characters, so an endless line cannot take all memory.
 class TextItemReader {
  public:
   static constexpr std::size_t kMaxItem = 64 * 1024;
 
-  explicit TextItemReader(std::istream& in) : in_(in) {}
+  explicit TextItemReader(std::istream& in);
   // False at the end of the file.
   bool Next(std::string& item);
 

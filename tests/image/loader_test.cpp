@@ -136,6 +136,32 @@ TEST_F(LoaderTest, HexRecordsLandAtTheirAddressPlusTheBufferStart) {
   EXPECT_TRUE(vp.dialogs.ShownDialogs().empty());
 }
 
+TEST_F(LoaderTest, RecordsAsEditorsAndToolchainsWriteThem) {
+  // A byte-order mark, lower-case digits, a trailing blank, a tab, a bare LF and CR LF: the
+  // check byte is never taken for data and the first record is not lost.
+  Load(Write("edited.hex",
+             "\xEF\xBB\xBF:0100000002FD\r\n"
+             ":04001000AAAAAAAA44 \r\n"
+             ":02002000beef31\t\n"
+             ":020000040000FA \t \r\n" +
+                 kEnd));
+  EXPECT_TRUE(vp.dialogs.ShownDialogs().empty()) << LastBox();
+  EXPECT_EQ(station.ImageBuffer.Get(0x00), 0x02);
+  EXPECT_EQ(station.ImageBuffer.Get(0x13), 0xAA);
+  EXPECT_EQ(station.ImageBuffer.Get(0x14), 0x00) << "the check byte is no data";
+  EXPECT_EQ(station.ImageBuffer.Get(0x20), 0xBE);
+  EXPECT_EQ(station.ImageBuffer.Get(0x21), 0xEF);
+  EXPECT_EQ(station.ImageBuffer.Get(0x22), 0x00);
+  EXPECT_EQ(station.DataEnd, 0x21);
+  EXPECT_EQ(station.FileChecksum, 0x02 + 4 * 0xAA + 0xBE + 0xEF);
+
+  // Judged by its items, a marked HEX file under another name is still HEX.
+  station.Check6.checked = true;
+  Load(Write("marked.txt", "\xEF\xBB\xBF:0100000011EE\r\n" + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x00), 0x11);
+  EXPECT_EQ(station.DataEnd, 0);
+}
+
 TEST_F(LoaderTest, FileNamedOtherwiseIsJudgedByItsFirstItems) {
   const std::string hexText = Record(0x0000, {0x11}) + Record(0x0001, {0x22}) + kEnd;
   Load(Write("image.dat", hexText));
