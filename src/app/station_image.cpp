@@ -221,6 +221,7 @@ std::int16_t Station::HexLoader() {
   const RegionLimits limits = ReadRegionLimits();
   const std::int64_t offset = LeadingHexValue(Text4.text);
   std::int64_t maxAddr = 0;
+  std::int64_t base = 0;  // of the last extended address record
   int badRecords = 0;
   LoadReport report;
   FileChecksum = 0;
@@ -243,8 +244,17 @@ std::int16_t Station::HexLoader() {
     }
     const std::uint8_t type = record.Byte(3);
     if (type == 0x01) break;
+    if (type == 0x02 || type == 0x04) {
+      // Data above 64 K must land there, where the region rules see it, and not fold onto the
+      // code below. Only a record with its two address bytes moves the base.
+      if (record.N() == 5) {
+        const std::int64_t upper = record.Byte(4) * 256 + record.Byte(5);
+        base = type == 0x04 ? upper * 0x10000 : upper * 16;
+      }
+      continue;
+    }
     if (type != 0x00) continue;
-    const std::int64_t address = record.Byte(1) * 256 + record.Byte(2) + offset;
+    const std::int64_t address = base + record.Byte(1) * 256 + record.Byte(2) + offset;
     for (std::int64_t j = 0; j <= record.N() - 4; ++j) {
       const std::uint8_t value = record.Byte(j + 4);
       FileChecksum += value;

@@ -119,10 +119,10 @@ TEST_F(LoaderTest, ClearKeepsTheAreaAboveTheCodeSpace) {
 }
 
 TEST_F(LoaderTest, HexRecordsLandAtTheirAddressPlusTheBufferStart) {
-  const std::string path =
-      Write("prog.hex.bak", Record(0x0000, {0x02, 0x00, 0x30}) + Record(0x0000, {0x10}, 0x04) +
-                                Record(0x0000, {0x20}, 0x02) + "; comment\r\n\r\n" +
-                                Record(0x0010, {0xAA, 0xBB}) + kEnd + Record(0x0020, {0xCC}));
+  const std::string path = Write(
+      "prog.hex.bak", Record(0x0000, {0x02, 0x00, 0x30}) + Record(0x0000, {0x00, 0x00}, 0x04) +
+                          Record(0x0000, {0x00, 0x00}, 0x02) + "; comment\r\n\r\n" +
+                          Record(0x0010, {0xAA, 0xBB}) + kEnd + Record(0x0020, {0xCC}));
   Load(path);
   EXPECT_TRUE(station.FileLoaded);
   EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0x02);
@@ -203,6 +203,46 @@ TEST_F(LoaderTest, StartAddressMovesRecordsAndWhatFallsBeyondIsReported) {
   EXPECT_EQ(LastBox(),
             "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
             "\r\n\r\n        Press enter continue ");
+}
+
+TEST_F(LoaderTest, ExtendedAddressRecordsPlaceDataAtItsFullAddress) {
+  // A model whose ISP area lies above 64 K.
+  station.SelectedDevice.DeviceClassCode = 0;
+  station.SelectedDevice.IspStart = 0x10000;
+  station.SelectedDevice.IspEnd = 0x11FFF;
+  station.RegionUpdate();
+  const std::string block1 = Record(0x0000, {0x02, 0x00, 0x30}) +
+                             Record(0x0000, {0x00, 0x01}, 0x04) + Record(0x0000, {0xA5, 0x5A}) +
+                             Record(0x0000, {0x10, 0x00}, 0x02) + Record(0x0010, {0x77}) +
+                             Record(0x0000, {0x00, 0x00}, 0x04) + Record(0x0100, {0x01});
+  vp.dialogs.ExpectInformation();
+  Load(Write("block1.hex", block1 + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0x02) << "the reset vector stays";
+  EXPECT_EQ(station.ImageBuffer.Get(0x0001), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10000), 0xA5);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10001), 0x5A);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10010), 0x77) << "segment 1000 times 16";
+  EXPECT_EQ(station.ImageBuffer.Get(0x0100), 0x01) << "upper part 0000 again";
+  EXPECT_EQ(station.DataEnd, 0x10010);
+  EXPECT_EQ(LastBox(),
+            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "\r\n\r\n        Press enter continue ");
+
+  // Above the ISP range and beyond the buffer: dropped and reported; a malformed extended
+  // record moves nothing.
+  station.Check6.checked = true;
+  vp.dialogs.ExpectInformation();
+  Load(Write("beyond.hex", Record(0x0000, {0x00, 0x01}, 0x04) + Record(0x2400, {0xB1, 0xB2}) +
+                               Record(0x0000, {0x02}, 0x04) + Record(0x0010, {0xC3}) + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x12400), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10010), 0xC3);
+  EXPECT_EQ(LastBox(),
+            "    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。\r\n\r\n"
+            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "\r\n\r\n        Press enter continue ");
+  EXPECT_EQ(station.DataEnd, 0x11FFF);
+  EXPECT_EQ(station.FileChecksum, 0xB1 + 0xB2 + 0xC3);
 }
 
 TEST_F(LoaderTest, StartAddressBeyondTheIspRangeLoadsNothing) {
