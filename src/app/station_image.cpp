@@ -54,6 +54,11 @@ struct LoadReport {
   bool ispData = false;
 };
 
+// Where address 0 of a file lands: the load driver checks this value and the loaders use it.
+std::int32_t BufferStart(const TextBox& text4) {
+  return ParseHexField(text4.text, 5);
+}
+
 constexpr Wording kPressEnter{"        Press enter continue ", "             按确定继续。"};
 
 }  // namespace
@@ -165,8 +170,9 @@ void Station::OpenFileDialog() {
 void Station::LoadFile() {
   if (LoadedFileName.empty()) return;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int32_t start = ParseHexField(Text4.text, 5);
-  if (start > limits.IspRangeEnd) {
+  const std::int32_t start = BufferStart(Text4);
+  // A text that names no address has no place in the buffer either.
+  if (start < 0 || start > limits.IspRangeEnd) {
     platform_.dialogs.Information(UseEnglish ? "Buffer Start Address Outrun the valid scope. "
                                              : "Buffer Start Address Outrun the valid scope. \r\n"
                                                "       缓冲区起始地址超出有效空间。");
@@ -194,7 +200,8 @@ void Station::ChooseLoader() {
   const auto first = LoadedFileName.find_first_not_of(' ');
   if (first == std::string::npos) return;
   BusyPointer = true;
-  bool hex = Upper(LoadedFileName).find(".HEX") != std::string::npos;
+  // The name alone: a folder such as proj.hexfiles says nothing about the file in it.
+  bool hex = Upper(PathText(PathOf(LoadedFileName).filename())).find(".HEX") != std::string::npos;
   if (!hex) {
     // Judged by its first three text items: HEX records all begin with a colon.
     std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
@@ -219,7 +226,7 @@ std::int16_t Station::HexLoader() {
   std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
   if (!in.is_open()) return 0;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int64_t offset = LeadingHexValue(Text4.text);
+  const std::int64_t offset = std::max(BufferStart(Text4), 0);
   std::int64_t maxAddr = 0;
   std::int64_t base = 0;  // of the last extended address record
   int badRecords = 0;
@@ -342,7 +349,7 @@ void Station::BinaryLoader() {
   std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
   if (!in.is_open()) return;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int64_t offset = LeadingHexValue(Text4.text);
+  const std::int64_t offset = std::max(BufferStart(Text4), 0);
   LoadStart = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
   std::int64_t address = offset;
   FileChecksum = 0;

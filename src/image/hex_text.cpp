@@ -33,19 +33,6 @@ bool TextItemReader::Next(std::string& item) {
   return true;
 }
 
-std::int64_t LeadingHexValue(std::string_view text) {
-  const auto first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return 0;
-  std::int64_t value = 0;
-  for (std::size_t i = first; i < text.size(); ++i) {
-    const int digit = HexDigitValue(text[i]);
-    if (digit < 0) break;
-    value = value * 16 + digit;
-    if (value > 0xFFFFFFFFLL) return 0xFFFFFFFFLL;
-  }
-  return value;
-}
-
 HexRecordText::HexRecordText(std::string_view rest) : rest_(rest) {
   // Round half to even, as the record length has always been computed.
   n_ = static_cast<std::int64_t>(std::nearbyint(static_cast<double>(rest.size()) / 2.0 - 2.0));

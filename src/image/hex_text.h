@@ -23,10 +23,6 @@ class TextItemReader {
   std::istream& in_;
 };
 
-// The value of a text read as an unsigned hexadecimal number up to its first non-hexadecimal
-// character, after trimming; an empty text is 0. Values beyond 32 bits stop growing there.
-std::int64_t LeadingHexValue(std::string_view text);
-
 // One record of a HEX file as the loader reads it, from the line without its colon.
 class HexRecordText {
  public:

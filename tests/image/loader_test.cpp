@@ -245,6 +245,35 @@ TEST_F(LoaderTest, ExtendedAddressRecordsPlaceDataAtItsFullAddress) {
   EXPECT_EQ(station.FileChecksum, 0xB1 + 0xB2 + 0xC3);
 }
 
+TEST_F(LoaderTest, OnlyTheFileNameDecidesForHex) {
+  fs::create_directories(dir_ / "proj.hexfiles");
+  Load(Write("proj.hexfiles/fw.bin", "\x12\x34\x56"));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0002), 0x56) << "loaded as binary";
+  EXPECT_EQ(station.DataEnd, 2);
+}
+
+TEST_F(LoaderTest, LoadersUseTheBufferStartTheCheckAccepted) {
+  // The check keeps the last five digits: 100000 is address 0, for both loaders.
+  station.Text4.text = "100000";
+  Load(Write("a.hex", Record(0x0000, {0x01, 0x02}) + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0001), 0x02);
+  EXPECT_EQ(station.LoadStart, 0);
+  EXPECT_EQ(station.DataEnd, 1);
+  station.Check6.checked = true;
+  station.Text4.text = " 100010 ";
+  Load(Write("a.bin", "\x03"));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x03);
+  EXPECT_EQ(station.LoadStart, 0x10);
+
+  // No address at all: refused as one outside the valid scope, nothing loaded.
+  station.Text4.text = "12G4";
+  vp.dialogs.ExpectInformation();
+  Load(Write("b.hex", Record(0x0000, {0x05}) + kEnd));
+  EXPECT_EQ(LastBox(), "Buffer Start Address Outrun the valid scope. ");
+  EXPECT_EQ(station.ImageBuffer.Get(0x0012), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x03);
+}
+
 TEST_F(LoaderTest, StartAddressBeyondTheIspRangeLoadsNothing) {
   station.Text4.text = "FC00";
   vp.dialogs.ExpectInformation();
