@@ -54,6 +54,16 @@ struct LoadReport {
   bool ispData = false;
 };
 
+// A bad record as the checksum box shows it: a line of many kilobytes would make the box wider
+// than the screen. The cut does not split a UTF-8 character.
+std::string ShownLine(const std::string& line) {
+  constexpr std::size_t kShown = 80;
+  if (line.size() <= kShown) return line;
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  return line.substr(0, cut) + "...";
+}
+
 // Where address 0 of a file lands: the load driver checks this value and the loaders use it.
 std::int32_t BufferStart(const TextBox& text4) {
   return ParseHexField(text4.text, 5);
@@ -240,7 +250,7 @@ std::int16_t Station::HexLoader() {
     if (line.empty() || line.front() != ':') continue;
     const HexRecordText record(std::string_view(line).substr(1));
     if (!record.CheckIsGood() && badRecords < 3) {
-      platform_.dialogs.Information("Checksum is Error.\r\n\r\n" + line, LoadedFileName);
+      platform_.dialogs.Information("Checksum is Error.\r\n\r\n" + ShownLine(line), LoadedFileName);
       if (++badRecords == 3 &&
           !platform_.dialogs.Question("不再检测校验和, 继续加载文件请输入 Y\r\n\r\n"
                                       "中止加载文件, 立即返回请输入 N")) {

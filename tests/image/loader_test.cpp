@@ -312,6 +312,23 @@ TEST_F(LoaderTest, ThirdBadRecordAsksAndNoAbortsWithAnEmptyBuffer) {
   EXPECT_TRUE(station.FileLoaded);
 }
 
+TEST_F(LoaderTest, ChecksumBoxShowsTheStartOfALongLine) {
+  const std::string longLine = ":FF000000" + std::string(5000, 'A');
+  const std::string exact = ":" + std::string(79, '1');
+  // A cut never splits a character: the box's text stays valid UTF-8.
+  const std::string wide = ":" + std::string(78, '2') + "\xE6\x95\xB0" + "3";
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectQuestion(true);
+  Load(Write("long.hex", longLine + "\r\n" + exact + "\r\n" + wide + "\r\n" + kEnd));
+  const auto& shown = vp.dialogs.ShownDialogs();
+  ASSERT_GE(shown.size(), 3U);
+  EXPECT_EQ(shown[0].text, "Checksum is Error.\r\n\r\n" + longLine.substr(0, 80) + "...");
+  EXPECT_EQ(shown[1].text, "Checksum is Error.\r\n\r\n" + exact);
+  EXPECT_EQ(shown[2].text, "Checksum is Error.\r\n\r\n" + wide.substr(0, 79) + "...");
+}
+
 TEST_F(LoaderTest, TrailingFillBytesStillCountAsData) {
   station.optFillbyte.selected = 0;
   Load(Write("ff.hex", Record(0x0100, {0x12, 0xFF, 0xFF}) + kEnd));
