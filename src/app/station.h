@@ -204,7 +204,8 @@ class Station : public OptionPanelControls {
   void ChooseLoader();
   std::int16_t HexLoader();
   void BinaryLoader();
-  void BinExport();
+  // The click of the store command; true when the file was written.
+  bool BinExport();
   void OnExportFieldChange();
 
   // Buffer view and editor.

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <system_error>
 
 #include "app/station.h"
+#include "image/file_replace.h"
 #include "image/hex_field.h"
 #include "image/hex_text.h"
 
@@ -45,6 +47,14 @@ std::string PathText(const std::filesystem::path& path) {
 
 std::filesystem::path PathOf(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+// The folder a stored path stands for: the path itself when it is a folder, else the folder
+// of the file it names. The file itself is never proposed as the name to save under.
+std::string FolderOf(const std::string& stored) {
+  std::error_code error;
+  const std::filesystem::path path = PathOf(stored);
+  return std::filesystem::is_directory(path, error) ? stored : PathText(path.parent_path());
 }
 
 struct LoadReport {
@@ -414,11 +424,11 @@ void Station::BinaryLoader() {
   FileLoaded = true;
 }
 
-void Station::BinExport() {
-  if (!comStoreFile.enabled) return;
-  auto message = [&](const char* english, const char* chinese) {
-    platform_.dialogs.Information(UseEnglish ? std::string(english)
-                                             : std::string(english) + "\r\n" + chinese);
+bool Station::BinExport() {
+  if (!comStoreFile.enabled) return false;
+  auto message = [&](const std::string& english, const char* chinese) {
+    platform_.dialogs.Information(UseEnglish ? english : english + "\r\n" + chinese);
+    return false;
   };
   const std::int32_t start = ParseHexField(txt_Start_Address.text, 4);
   if (start < 0) return message("Start_Address Small in 0.", "      起始地址小于 0。");
@@ -430,42 +440,23 @@ void Station::BinExport() {
 
   FileDialogRequest request;
   request.title = "Save .bin file";
-  request.initialDirectory =
-      platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory);
+  request.initialDirectory = FolderOf(
+      platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory));
   request.filters = {{"(*.bin)", "*.bin"}, {"All Files (*.*)", "*.*"}};
   const std::string name = platform_.dialogs.SaveFile(request);
-  if (name.empty()) return;
+  if (name.empty()) return false;
 
-  // Written beside the target and renamed over it only when complete, so a failed write never
-  // costs the operator the file that was there.
-  namespace fs = std::filesystem;
-  const fs::path target = PathOf(name);
-  fs::path part = target;
-  part += ".part";
-  bool written = false;
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    for (std::int32_t a = start; out && a <= end; ++a)
-      out.put(static_cast<char>(ImageBuffer.Get(a)));
-    out.flush();
-    written = out.good();
+  const auto& bytes = ImageBuffer.Bytes();
+  const std::span<const std::uint8_t> range(bytes.data() + start, static_cast<std::size_t>(length));
+  switch (WriteFileAtomically(PathOf(name), range)) {
+    case ReplaceResult::Written:
+      return true;
+    case ReplaceResult::TargetIsFolder:
+      return message("A folder cannot be replaced by the file: " + name, "不能用文件替换文件夹。");
+    case ReplaceResult::Failed:
+      break;
   }
-  std::error_code error;
-  if (written) {
-    fs::rename(part, target, error);
-    if (error) {
-      // Some systems refuse to rename over an existing file.
-      fs::remove(target, error);
-      fs::rename(part, target, error);
-    }
-    written = !error;
-  }
-  if (!written) {
-    fs::remove(part, error);
-    platform_.dialogs.Information(UseEnglish ? "The file could not be written: " + name
-                                             : "The file could not be written: " + name +
-                                                   "\r\n文件无法写入。");
-  }
+  return message("The file could not be written: " + name, "文件无法写入。");
 }
 
 void Station::OnExportFieldChange() {

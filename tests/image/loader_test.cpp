@@ -4,6 +4,12 @@
 #include <fstream>
 #include <random>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "app/station_fixture.h"
 
 namespace kvr {
@@ -417,19 +423,97 @@ TEST_F(LoaderTest, ExportWritesTheRangeAndRefusesBadOnes) {
   EXPECT_EQ(LastBox(), "File length too small.\r\n文件长度不能小于 0。");
 }
 
-TEST_F(LoaderTest, FailedExportKeepsTheOldFile) {
-  const std::string target = Write("keep.bin", "old contents");
-  fs::create_directories(target + ".part");  // the new file cannot be written
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Scripted dialogs that also keep what the save dialog was asked to show.
+class RecordingDialogs : public ScriptedDialogs {
+ public:
+  std::string SaveFile(const FileDialogRequest& request) override {
+    lastSave = request;
+    return ScriptedDialogs::SaveFile(request);
+  }
+  FileDialogRequest lastSave;
+};
+
+TEST_F(LoaderTest, ExportDialogStartsInTheFolderOfTheLastFileWithoutAName) {
+  RecordingDialogs dialogs;
+  Platform platform{vp.port, vp.pump, vp.timers, dialogs, vp.settings, vp.beeper};
+  Station exporter(platform);
+  exporter.txt_length.text = "10";
+  exporter.OnExportFieldChange();
+  const std::string source = Write("source.hex", Record(0x0000, {0x01}) + kEnd);
+  vp.settings.Write(Station::kApplication, "Settings", "FilePath", source);
+  dialogs.ExpectSaveFile("");
+  exporter.BinExport();
+  EXPECT_EQ(fs::path(dialogs.lastSave.initialDirectory), dir_);
+  EXPECT_EQ(dialogs.lastSave.initialName, "");
+  EXPECT_EQ(dialogs.lastSave.title, "Save .bin file");
+
+  vp.settings.Write(Station::kApplication, "Settings", "FilePath", dir_.string());
+  dialogs.ExpectSaveFile("");
+  exporter.BinExport();
+  EXPECT_EQ(fs::path(dialogs.lastSave.initialDirectory), dir_);
+  EXPECT_EQ(Contents(source), Record(0x0000, {0x01}) + kEnd);
+}
+
+TEST_F(LoaderTest, ExportNeverReplacesAFolder) {
+  const fs::path folder = dir_ / "EMPTYDIR";
+  fs::create_directories(folder);
   station.txt_Start_Address.text = "0";
   station.txt_length.text = "10";
   station.OnExportFieldChange();
-  vp.dialogs.ExpectSaveFile(target);
+  vp.dialogs.ExpectSaveFile(folder.string());
+  vp.dialogs.ExpectInformation();
+  EXPECT_FALSE(station.BinExport());
+  EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string());
+  EXPECT_TRUE(fs::is_directory(folder));
+
+  station.UseEnglish = false;
+  vp.dialogs.ExpectSaveFile(folder.string());
   vp.dialogs.ExpectInformation();
   station.BinExport();
+  EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string() +
+                           "\r\n不能用文件替换文件夹。");
+  EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST_F(LoaderTest, ExportReplacesTheOldFileOnlyWhenTheNewOneIsWhole) {
+  station.ImageBuffer.Set(0, 0x42);
+  const std::string target = Write("keep.bin", "old contents");
+  // Something of the operator's own under the name a partial file would take stays as it is.
+  fs::create_directories(target + ".part");
+  station.txt_Start_Address.text = "0";
+  station.txt_length.text = "1";
+  station.OnExportFieldChange();
+  vp.dialogs.ExpectSaveFile(target);
+  EXPECT_TRUE(station.BinExport());
+  EXPECT_EQ(Contents(target), "\x42");
+  EXPECT_TRUE(fs::is_directory(target + ".part"));
+  fs::remove(target + ".part");
+
+#ifndef _WIN32
+  // The disk fills up in the middle of the new file.
+  Write("keep.bin", "old contents");
+  station.txt_length.text = "10000";
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{1000, limit.rlim_max};
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  vp.dialogs.ExpectSaveFile(target);
+  vp.dialogs.ExpectInformation();
+  const bool written = station.BinExport();
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
   EXPECT_EQ(LastBox(), "The file could not be written: " + target);
-  std::ifstream in(target, std::ios::binary);
-  std::string kept((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(kept, "old contents");
+  EXPECT_EQ(Contents(target), "old contents");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1)
+      << "no partial file is left behind";
+#endif
 }
 
 TEST_F(LoaderTest, StoreCommandFollowsItsFields) {
