@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "controls/controls.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
 #include "catalogue/selected_device.h"
+#include "controls/controls.h"
 #include "image/image_buffer.h"
 #include "link/message_log.h"
 #include "link/writer_link.h"
@@ -206,7 +206,10 @@ class Station : public OptionPanelControls {
   void BinaryLoader();
   // The click of the store command; true when the file was written.
   bool BinExport();
+  // The change and lost-focus events of the two export fields.
   void OnExportFieldChange();
+  // Every write of an export field by the station itself: its change event runs as well.
+  void WriteExportField(TextBox& field, std::string text);
 
   // Buffer view and editor.
   enum class ViewKey { PageUp, PageDown, Other };

@@ -459,6 +459,11 @@ bool Station::BinExport() {
   return message("The file could not be written: " + name, "文件无法写入。");
 }
 
+void Station::WriteExportField(TextBox& field, std::string text) {
+  field.text = std::move(text);
+  OnExportFieldChange();
+}
+
 void Station::OnExportFieldChange() {
   if (txt_Start_Address.text.empty() || txt_length.text.empty())
     comStoreFile.enabled = false;

@@ -73,7 +73,7 @@ void Station::OnScrollChange() {
   txtBuffer2.text = txtBuffer.text;
   txtBuffer2.selStart = txtBuffer.selStart;
   txtBuffer2.selLength = txtBuffer.selLength;
-  txt_length.text = UpperHex(static_cast<std::int64_t>(ProgramEnd) + 1);
+  WriteExportField(txt_length, UpperHex(static_cast<std::int64_t>(ProgramEnd) + 1));
   VScroll1.enabled = true;
 }
 

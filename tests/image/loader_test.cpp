@@ -516,6 +516,24 @@ TEST_F(LoaderTest, ExportReplacesTheOldFileOnlyWhenTheNewOneIsWhole) {
 #endif
 }
 
+TEST_F(LoaderTest, StoreCommandFollowsTheLengthTheViewWrites) {
+  // Start-up drew the view, which wrote the length.
+  EXPECT_EQ(station.txt_length.text, "400");
+  EXPECT_TRUE(station.comStoreFile.enabled);
+  station.comStoreFile.enabled = false;
+  Load(Write("a.hex", Record(0x0800, {0x01}) + kEnd));
+  EXPECT_EQ(station.txt_length.text, "801");
+  EXPECT_TRUE(station.comStoreFile.enabled);
+
+  station.txt_Start_Address.text = "";
+  station.OnScrollChange();
+  EXPECT_FALSE(station.comStoreFile.enabled);
+  station.txt_Start_Address.text = "0";
+  station.DemoImageReady = true;
+  station.OnScrollChange();
+  EXPECT_FALSE(station.comStoreFile.enabled) << "left alone while the demo image is ready";
+}
+
 TEST_F(LoaderTest, StoreCommandFollowsItsFields) {
   station.txt_Start_Address.text = "0";
   station.txt_length.text = "";
