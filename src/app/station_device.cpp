@@ -124,6 +124,8 @@ void Station::FinishSelection() {
   RebuildOptionPanel(*this, SelectedDevice);
   for (Frame& frame : Frame1) frame.enabled = true;
   cheAuto_Increase.enabled = true;
+  // A ticked stamp is checked against the new model's limits before it writes again.
+  OnAutoIncreaseClick();
 }
 
 }  // namespace kvr
