@@ -63,9 +63,10 @@ void Station::OnTreeNodeClick(const std::string& key) {
   const auto node = std::find_if(treeDevice.nodes.begin(), treeDevice.nodes.end(),
                                  [&](const TreeNode& n) { return n.key == key; });
   if (node == treeDevice.nodes.end()) return;
-  treeDevice.selectedKey = key;
-  // A family node only opens or closes.
+  // A family node only opens or closes; the model in use stays the one remembered for the
+  // next start.
   if (IsFamilyKey(key)) return;
+  treeDevice.selectedKey = key;
   ClearSelection();
   if (const DeviceModel* row = FindModel(node->parentKey, key)) ApplyRow(*row);
   txtDevice.text = key;
