@@ -90,15 +90,7 @@ bool RenameOver(const fs::path& from, const fs::path& to) {
   // rename() replaces an existing file in one step, and refuses a folder.
   std::error_code error;
   fs::rename(from, to, error);
-  if (error) return false;
-  // The new name itself reaches the disk with its folder.
-  const fs::path folder = to.has_parent_path() ? to.parent_path() : fs::path(".");
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd >= 0) {
-    ::fsync(fd);
-    ::close(fd);
-  }
-  return true;
+  return !error;
 }
 
 void RemoveFile(const fs::path& path) {

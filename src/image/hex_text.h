@@ -4,6 +4,7 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kvr {
 
@@ -32,12 +33,16 @@ class HexRecordText {
   std::int64_t N() const { return n_; }
   // Byte i: the two characters 2i+1 and 2i+2 (counted from 1), read up to the first
   // non-hexadecimal character; a single remaining character counts alone; nothing readable is 0.
-  std::uint8_t Byte(std::int64_t i) const;
+  std::uint8_t Byte(std::int64_t i) const {
+    return i >= 0 && static_cast<std::uint64_t>(i) < bytes_.size()
+               ? bytes_[static_cast<std::size_t>(i)]
+               : 0;
+  }
   bool CheckIsGood() const;
 
  private:
-  std::string_view rest_;
   std::int64_t n_;
+  std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace kvr
