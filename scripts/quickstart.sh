@@ -6,8 +6,10 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${KVR_JOBS:-2}"
 
+# fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
+# font with those glyphs and would show boxes.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev fonts-dejavu-core sdcc sdcc-ucsim)
+          libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim)
 
 install_missing() {
   local missing=()

@@ -1,11 +1,22 @@
 #include "app/start_options.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "app/station.h"
+#include "image/hex_field.h"
 #include "simulator/pty_server.h"
 
 namespace kvr {
+
+namespace {
+
+bool IsHexNumber(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return HexDigitValue(c) >= 0; });
+}
+
+}  // namespace
 
 StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program) {
   StartOptions options;
@@ -87,8 +98,16 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
         options.errors.push_back("option --export needs START LENGTH FILE");
         i = args.size();
       } else {
-        options.exportRange = StartOptions::ExportRange{args[i + 1], args[i + 2], args[i + 3]};
+        StartOptions::ExportRange range{args[i + 1], args[i + 2], args[i + 3]};
         i += 3;
+        // An empty field would leave the store command disabled and the run silent.
+        if (!IsHexNumber(range.start) || !IsHexNumber(range.length))
+          options.errors.push_back("--export wants hexadecimal START and LENGTH, not \"" +
+                                   range.start + "\" and \"" + range.length + "\"");
+        else if (range.file.empty())
+          options.errors.push_back("--export wants a FILE to store into");
+        else
+          options.exportRange = std::move(range);
       }
     } else if (cli && arg == "--view") {
       options.view = true;
@@ -135,8 +154,7 @@ std::string StartOptionsHelp(Program program) {
          "Presses Program once and prints the message log as it grows.\n"
          "  --port COMn|PATH       the writer's port (default: the stored choice, else COM1)\n"
          "  --function NAME        the function-list entry to run (default \"Auto Program\")\n"
-         "  --yes | --no           the answer to question boxes (default: none; a question\n"
-         "                         then fails the run)\n"
+         "  --yes | --no           the answer to question boxes (default: the preselected No)\n"
          "  --log-out FILE         write the message log as it stands at the end to FILE\n"
          "  --model NAME           choose NAME in the device tree (e.g. VXA01H, VXB03L)\n"
          "  --list-model NAME      choose NAME from the model list (e.g. VXA06H, VXE02L)\n"

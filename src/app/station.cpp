@@ -84,9 +84,17 @@ Station::Station(Platform& platform, bool useEnglish)
     comDalay_ReDownLoad.entries.push_back(std::to_string(seconds));
   comDalay_ReDownLoad.index = 4;
 
-  lockedControls_ = {&comDownload.enabled, &txtDevice.enabled,    &Combo2.enabled,
-                     &Text4.enabled,       &Check6.enabled,       &optFillbyte.enabled,
-                     &comLoadFile.enabled, &comReDownload.enabled};
+  // Every control that changes what a run reads belongs here, those added later too.
+  lockedControls_ = {&comDownload.enabled,
+                     &txtDevice.enabled,
+                     &Combo2.enabled,
+                     &Text4.enabled,
+                     &Check6.enabled,
+                     &optFillbyte.enabled,
+                     &comLoadFile.enabled,
+                     &comReDownload.enabled,
+                     &optISP_DEMO_erase_data.enabled,
+                     &labISP_DEMO_erase_data.enabled};
   for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
   lockedControls_.insert(lockedControls_.end(), {&comTJXZ.enabled, &txt_download_max.enabled});
   FormLoad();

@@ -260,8 +260,12 @@ class Station : public OptionPanelControls {
   void ChooseLoader();
   std::int16_t HexLoader();
   void BinaryLoader();
-  void BinExport();
+  // The click of the store command; true when the file was written.
+  bool BinExport();
+  // The change and lost-focus events of the two export fields.
   void OnExportFieldChange();
+  // Every write of an export field by the station itself: its change event runs as well.
+  void WriteExportField(TextBox& field, std::string text);
 
   // Buffer view and editor.
   enum class ViewKey { PageUp, PageDown, Other };

@@ -63,9 +63,10 @@ void Station::OnTreeNodeClick(const std::string& key) {
   const auto node = std::find_if(treeDevice.nodes.begin(), treeDevice.nodes.end(),
                                  [&](const TreeNode& n) { return n.key == key; });
   if (node == treeDevice.nodes.end()) return;
-  treeDevice.selectedKey = key;
-  // A family node only opens or closes.
+  // A family node only opens or closes; the model in use stays the one remembered for the
+  // next start.
   if (IsFamilyKey(key)) return;
+  treeDevice.selectedKey = key;
   ClearSelection();
   modelFromList_ = false;
   if (const DeviceModel* row = FindModel(node->parentKey, key)) ApplyRow(*row);
@@ -128,6 +129,8 @@ void Station::FinishSelection() {
   RebuildOptionPanel(*this, SelectedDevice);
   for (Frame& frame : Frame1) frame.enabled = true;
   cheAuto_Increase.enabled = true;
+  // A ticked stamp is checked against the new model's limits before it writes again.
+  OnAutoIncreaseClick();
 }
 
 }  // namespace kvr

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <span>
 #include <system_error>
 
 #include "app/station.h"
+#include "image/file_replace.h"
 #include "image/hex_field.h"
 #include "image/hex_text.h"
 
@@ -47,12 +49,35 @@ std::filesystem::path PathOf(const std::string& text) {
   return std::filesystem::path(std::u8string(text.begin(), text.end()));
 }
 
+// The folder a stored path stands for: the path itself when it is a folder, else the folder
+// of the file it names. The file itself is never proposed as the name to save under.
+std::string FolderOf(const std::string& stored) {
+  std::error_code error;
+  const std::filesystem::path path = PathOf(stored);
+  return std::filesystem::is_directory(path, error) ? stored : PathText(path.parent_path());
+}
+
 struct LoadReport {
   bool overScope = false;
   bool gapData = false;
   bool dataMemory = false;
   bool ispData = false;
 };
+
+// A bad record as the checksum box shows it: a line of many kilobytes would make the box wider
+// than the screen. The cut does not split a UTF-8 character.
+std::string ShownLine(const std::string& line) {
+  constexpr std::size_t kShown = 80;
+  if (line.size() <= kShown) return line;
+  std::size_t cut = kShown;
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  return line.substr(0, cut) + "...";
+}
+
+// Where address 0 of a file lands: the load driver checks this value and the loaders use it.
+std::int32_t BufferStart(const TextBox& text4) {
+  return ParseHexField(text4.text, 5);
+}
 
 constexpr Wording kPressEnter{"        Press enter continue ", "             按确定继续。"};
 
@@ -165,8 +190,9 @@ void Station::OpenFileDialog() {
 void Station::LoadFile() {
   if (LoadedFileName.empty()) return;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int32_t start = ParseHexField(Text4.text, 5);
-  if (start > limits.IspRangeEnd) {
+  const std::int32_t start = BufferStart(Text4);
+  // A text that names no address has no place in the buffer either.
+  if (start < 0 || start > limits.IspRangeEnd) {
     platform_.dialogs.Information(UseEnglish ? "Buffer Start Address Outrun the valid scope. "
                                              : "Buffer Start Address Outrun the valid scope. \r\n"
                                                "       缓冲区起始地址超出有效空间。");
@@ -195,7 +221,8 @@ void Station::ChooseLoader() {
   const auto first = LoadedFileName.find_first_not_of(' ');
   if (first == std::string::npos) return;
   BusyPointer = true;
-  bool hex = Upper(LoadedFileName).find(".HEX") != std::string::npos;
+  // The name alone: a folder such as proj.hexfiles says nothing about the file in it.
+  bool hex = Upper(PathText(PathOf(LoadedFileName).filename())).find(".HEX") != std::string::npos;
   if (!hex) {
     // Judged by its first three text items: HEX records all begin with a colon.
     std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
@@ -220,8 +247,9 @@ std::int16_t Station::HexLoader() {
   std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
   if (!in.is_open()) return 0;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int64_t offset = LeadingHexValue(Text4.text);
+  const std::int64_t offset = std::max(BufferStart(Text4), 0);
   std::int64_t maxAddr = 0;
+  std::int64_t base = 0;  // of the last extended address record
   int badRecords = 0;
   LoadReport report;
   FileChecksum = 0;
@@ -233,7 +261,7 @@ std::int16_t Station::HexLoader() {
     if (line.empty() || line.front() != ':') continue;
     const HexRecordText record(std::string_view(line).substr(1));
     if (!record.CheckIsGood() && badRecords < 3) {
-      platform_.dialogs.Information("Checksum is Error.\r\n\r\n" + line, LoadedFileName);
+      platform_.dialogs.Information("Checksum is Error.\r\n\r\n" + ShownLine(line), LoadedFileName);
       if (++badRecords == 3 &&
           !platform_.dialogs.Question("不再检测校验和, 继续加载文件请输入 Y\r\n\r\n"
                                       "中止加载文件, 立即返回请输入 N")) {
@@ -244,8 +272,17 @@ std::int16_t Station::HexLoader() {
     }
     const std::uint8_t type = record.Byte(3);
     if (type == 0x01) break;
+    if (type == 0x02 || type == 0x04) {
+      // Data above 64 K must land there, where the region rules see it, and not fold onto the
+      // code below. Only a record with its two address bytes moves the base.
+      if (record.N() == 5) {
+        const std::int64_t upper = record.Byte(4) * 256 + record.Byte(5);
+        base = type == 0x04 ? upper * 0x10000 : upper * 16;
+      }
+      continue;
+    }
     if (type != 0x00) continue;
-    const std::int64_t address = record.Byte(1) * 256 + record.Byte(2) + offset;
+    const std::int64_t address = base + record.Byte(1) * 256 + record.Byte(2) + offset;
     for (std::int64_t j = 0; j <= record.N() - 4; ++j) {
       const std::uint8_t value = record.Byte(j + 4);
       FileChecksum += value;
@@ -333,7 +370,7 @@ void Station::BinaryLoader() {
   std::ifstream in(PathOf(LoadedFileName), std::ios::binary);
   if (!in.is_open()) return;
   const RegionLimits limits = ReadRegionLimits();
-  const std::int64_t offset = LeadingHexValue(Text4.text);
+  const std::int64_t offset = std::max(BufferStart(Text4), 0);
   LoadStart = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
   std::int64_t address = offset;
   FileChecksum = 0;
@@ -388,11 +425,11 @@ void Station::BinaryLoader() {
   FileLoaded = true;
 }
 
-void Station::BinExport() {
-  if (!comStoreFile.enabled) return;
-  auto message = [&](const char* english, const char* chinese) {
-    platform_.dialogs.Information(UseEnglish ? std::string(english)
-                                             : std::string(english) + "\r\n" + chinese);
+bool Station::BinExport() {
+  if (!comStoreFile.enabled) return false;
+  auto message = [&](const std::string& english, const char* chinese) {
+    platform_.dialogs.Information(UseEnglish ? english : english + "\r\n" + chinese);
+    return false;
   };
   const std::int32_t start = ParseHexField(txt_Start_Address.text, 4);
   if (start < 0) return message("Start_Address Small in 0.", "      起始地址小于 0。");
@@ -404,42 +441,28 @@ void Station::BinExport() {
 
   FileDialogRequest request;
   request.title = "Save .bin file";
-  request.initialDirectory =
-      platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory);
+  request.initialDirectory = FolderOf(
+      platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory));
   request.filters = {{"(*.bin)", "*.bin"}, {"All Files (*.*)", "*.*"}};
   const std::string name = platform_.dialogs.SaveFile(request);
-  if (name.empty()) return;
+  if (name.empty()) return false;
 
-  // Written beside the target and renamed over it only when complete, so a failed write never
-  // costs the operator the file that was there.
-  namespace fs = std::filesystem;
-  const fs::path target = PathOf(name);
-  fs::path part = target;
-  part += ".part";
-  bool written = false;
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    for (std::int32_t a = start; out && a <= end; ++a)
-      out.put(static_cast<char>(ImageBuffer.Get(a)));
-    out.flush();
-    written = out.good();
+  const auto& bytes = ImageBuffer.Bytes();
+  const std::span<const std::uint8_t> range(bytes.data() + start, static_cast<std::size_t>(length));
+  switch (WriteFileAtomically(PathOf(name), range)) {
+    case ReplaceResult::Written:
+      return true;
+    case ReplaceResult::TargetIsFolder:
+      return message("A folder cannot be replaced by the file: " + name, "不能用文件替换文件夹。");
+    case ReplaceResult::Failed:
+      break;
   }
-  std::error_code error;
-  if (written) {
-    fs::rename(part, target, error);
-    if (error) {
-      // Some systems refuse to rename over an existing file.
-      fs::remove(target, error);
-      fs::rename(part, target, error);
-    }
-    written = !error;
-  }
-  if (!written) {
-    fs::remove(part, error);
-    platform_.dialogs.Information(UseEnglish ? "The file could not be written: " + name
-                                             : "The file could not be written: " + name +
-                                                   "\r\n文件无法写入。");
-  }
+  return message("The file could not be written: " + name, "文件无法写入。");
+}
+
+void Station::WriteExportField(TextBox& field, std::string text) {
+  field.text = std::move(text);
+  OnExportFieldChange();
 }
 
 void Station::OnExportFieldChange() {

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstdio>
 
 #include "app/station.h"
 #include "image/buffer_view.h"
@@ -16,9 +17,10 @@ bool IsHexKey(char key) {
 }
 
 std::string UpperHex(std::int64_t value) {
-  if (value <= 0) return value == 0 ? "0" : "-" + UpperHex(-value);
-  std::string text;
-  for (; value > 0; value /= 16) text.insert(text.begin(), "0123456789ABCDEF"[value % 16]);
+  const auto magnitude = value < 0 ? 0ULL - static_cast<unsigned long long>(value)
+                                   : static_cast<unsigned long long>(value);
+  char text[24];
+  std::snprintf(text, sizeof text, "%s%llX", value < 0 ? "-" : "", magnitude);
   return text;
 }
 
@@ -73,7 +75,7 @@ void Station::OnScrollChange() {
   txtBuffer2.text = txtBuffer.text;
   txtBuffer2.selStart = txtBuffer.selStart;
   txtBuffer2.selLength = txtBuffer.selLength;
-  txt_length.text = UpperHex(static_cast<std::int64_t>(ProgramEnd) + 1);
+  WriteExportField(txt_length, UpperHex(static_cast<std::int64_t>(ProgramEnd) + 1));
   VScroll1.enabled = true;
 }
 

@@ -52,6 +52,14 @@ std::string ConsoleDialogs::SaveFile(const FileDialogRequest& request) {
   return path;
 }
 
+void ProductionSettings::Write(const std::string& application, const std::string& section,
+                               const std::string& key, const std::string& value) {
+  if (section != "Auto_Increase" && !(section == "Settings" && key == "Write_OK_Count")) return;
+  // No stored text holds a NUL: an absent key never reads as the value.
+  if (store_.Read(application, section, key, std::string(1, '\0')) == value) return;
+  store_.Write(application, section, key, value);
+}
+
 void ConsoleBeeper::Beep() {
   if (!audible_) return;
   std::fputc('\a', stderr);

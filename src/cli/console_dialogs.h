@@ -47,7 +47,9 @@ class ConsoleBeeper : public Beeper {
 
 // The window's settings as a production run sees them: every setting is read, but only what a
 // run itself moves on (the good-device count and the serial number) is written back, so a
-// script's options never change how the window starts.
+// script's options never change how the window starts. A value that is stored already is not
+// written again: a run that moves nothing on leaves the file as it was, and does not wait for
+// the disk.
 class ProductionSettings : public SettingsStore {
  public:
   explicit ProductionSettings(SettingsStore& store) : store_(store) {}
@@ -56,10 +58,7 @@ class ProductionSettings : public SettingsStore {
     return store_.Read(application, section, key, defaultValue);
   }
   void Write(const std::string& application, const std::string& section, const std::string& key,
-             const std::string& value) override {
-    if (section == "Auto_Increase" || (section == "Settings" && key == "Write_OK_Count"))
-      store_.Write(application, section, key, value);
-  }
+             const std::string& value) override;
 
  private:
   SettingsStore& store_;

@@ -65,6 +65,11 @@ std::string TreeModels(const kvr::Station& station) {
   return names;
 }
 
+bool IsFolder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(std::filesystem::path(path), error);
+}
+
 std::string Verdict(std::int16_t result) {
   if (result == 0) return "the chip is the selected model";
   if (result == -2) return "the chip is not the selected model, or it is encrypted";
@@ -92,6 +97,8 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.OnSerialFieldChange();
   }
   if (!options.load.empty()) {
+    if (IsFolder(options.load))
+      return Fail("cannot open \"" + options.load + "\": it is a directory", 2);
     std::error_code error;
     if (!std::filesystem::is_regular_file(std::filesystem::path(options.load), error))
       return Fail("cannot open \"" + options.load + "\": no such file", 2);
@@ -103,11 +110,12 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.OnAutoIncreaseClick();
   }
   if (options.exportRange) {
-    station.txt_Start_Address.text = options.exportRange->start;
-    station.txt_length.text = options.exportRange->length;
-    station.OnExportFieldChange();
+    if (IsFolder(options.exportRange->file))
+      return Fail("cannot store into \"" + options.exportRange->file + "\": it is a directory", 2);
+    station.WriteExportField(station.txt_Start_Address, options.exportRange->start);
+    station.WriteExportField(station.txt_length, options.exportRange->length);
     dialogs.QueueSavePath(options.exportRange->file);
-    station.BinExport();
+    if (!station.BinExport()) return Fail("the export wrote no file", 1);
   }
   if (options.view) {
     std::string view;

@@ -4,13 +4,6 @@
 
 namespace kvr {
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 std::int32_t ParseHexField(std::string_view text, int width) {
   // Seven digits still fit a signed 32-bit result.
   if (width < 1 || width > 7) return -1;

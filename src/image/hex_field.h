@@ -6,7 +6,12 @@
 namespace kvr {
 
 // The value of one hexadecimal digit (either case), or -1.
-int HexDigitValue(char c);
+inline int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 
 // A hexadecimal field of a fixed width (4 or 5 digits): blanks trimmed, padded on the left with
 // "0", and only the last `width` characters read, so a longer text loses its leading characters.

@@ -33,7 +33,7 @@ TEST_F(SettingsTest, FreshStartSelectsTheDefaultsAndSavesThemOnce) {
   EXPECT_EQ(station.comDalay_ReDownLoad.index, 4);
   EXPECT_EQ(station.comDalay_ReDownLoad.Text(), "4");
   EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
-  EXPECT_FALSE(station.comStoreFile.enabled);
+  EXPECT_TRUE(station.comStoreFile.enabled) << "the view wrote the export length";
   EXPECT_EQ(station.txtAuto[0].text, "Erase MCU");
   EXPECT_EQ(station.txtAuto[6].text, "Read Option");
   EXPECT_EQ(station.txtFuction[1].text, "Erase MCU");
@@ -54,13 +54,20 @@ TEST_F(SettingsTest, FreshStartSelectsTheDefaultsAndSavesThemOnce) {
   EXPECT_EQ(station.txtISP_reange[2].text, "0EC00");
 }
 
-TEST_F(SettingsTest, FamilyNodeIsStoredAsTheFallBackModel) {
+TEST_F(SettingsTest, FamilyNodeClickKeepsTheModelInUseForTheNextStart) {
   station.OnTreeNodeClick("VXB04H");
   station.OnTreeNodeClick("FamilyVXB");
   station.Timer3().SetEnabled(true);
   Settle();
+  EXPECT_EQ(Stored("DeviceProducts"), "VXB04H");
+  EXPECT_EQ(station.SelectedDevice.IdentityCode, "F10C");
+  station.QueryUnload();
+  EXPECT_EQ(Station(vp.platform).txtDevice.text, "VXB04H");
+
+  // No model remembered at all: the fall-back model is stored.
+  station.treeDevice.selectedKey = "FamilyVXB";
+  station.SaveSettings();
   EXPECT_EQ(Stored("DeviceProducts"), "VXA01H");
-  EXPECT_EQ(station.SelectedDevice.IdentityCode, "F10C") << "the model itself stays";
 }
 
 TEST_F(SettingsTest, PortChangeSavesWithoutTheFitCheckAndModelChangeWithIt) {

@@ -154,7 +154,12 @@ TEST_F(StationTest, SelectionRebuildsThePanelAndEnablesTheFrames) {
 }
 
 TEST_F(StationTest, ProgramRunLocksTheModelAndPanelControls) {
+  ChooseFromList(station, "VXA02L");  // has a data area: the erase-data choice is offered
+  station.OnTreeNodeClick("VXA01H");
+  ASSERT_TRUE(station.optISP_DEMO_erase_data.enabled);
   At(1, [&] {
+    EXPECT_FALSE(station.optISP_DEMO_erase_data.enabled);
+    EXPECT_FALSE(station.labISP_DEMO_erase_data.enabled);
     EXPECT_FALSE(station.txtDevice.enabled);
     EXPECT_FALSE(station.Combo2.enabled);
     EXPECT_FALSE(station.Text4.enabled);
@@ -171,6 +176,8 @@ TEST_F(StationTest, ProgramRunLocksTheModelAndPanelControls) {
   EXPECT_TRUE(station.txtDevice.enabled);
   EXPECT_TRUE(station.Combo2.enabled);
   EXPECT_TRUE(station.Option[0].enabled);
+  EXPECT_TRUE(station.optISP_DEMO_erase_data.enabled);
+  EXPECT_TRUE(station.labISP_DEMO_erase_data.enabled);
 }
 
 TEST_F(StationTest, ReadMcuIdReadsTwiceAndReportsTheSecond) {

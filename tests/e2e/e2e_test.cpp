@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -151,13 +155,17 @@ struct CliRun {
   std::string err;
 };
 
-CliRun RunCli(QStringList args) {
-  QTemporaryDir dir;
+CliRun RunCliWithSettings(QStringList args, const QString& settings) {
   QProcess cli;
-  cli.start(KVR_CLI, args << "--settings" << dir.filePath("settings.ini"));
+  cli.start(KVR_CLI, args << "--settings" << settings);
   if (!cli.waitForFinished(30000)) return {-1, {}, {}};
   return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
           cli.readAllStandardError().toStdString()};
+}
+
+CliRun RunCli(QStringList args) {
+  QTemporaryDir dir;
+  return RunCliWithSettings(std::move(args), dir.filePath("settings.ini"));
 }
 
 TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
@@ -207,6 +215,93 @@ TEST(EndToEnd, CommandLineLoadsStampsViewsAndExportsWithoutAWriter) {
   const CliRun missing = RunCli({"--no-program", "--load", dir.filePath("none.hex")});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.err.find("no such file"), std::string::npos);
+}
+
+TEST(EndToEnd, CommandLineRefusesFoldersAndBadExportFields) {
+  QTemporaryDir dir;
+  const QString folder = dir.filePath("EMPTYDIR");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const CliRun load = RunCli({"--no-program", "--load", folder});
+  EXPECT_EQ(load.exitCode, 2);
+  EXPECT_EQ(load.err, "kvr-cli: cannot open \"" + folder.toStdString() + "\": it is a directory\n");
+
+  const CliRun into = RunCli({"--no-program", "--export", "0", "10", folder});
+  EXPECT_EQ(into.exitCode, 2);
+  EXPECT_EQ(into.err,
+            "kvr-cli: cannot store into \"" + folder.toStdString() + "\": it is a directory\n");
+  EXPECT_TRUE(QFileInfo(folder).isDir());
+
+  const QString out = dir.filePath("out.bin");
+  for (const QStringList& fields : {QStringList{"", "10"}, QStringList{"0", "1G"},
+                                    QStringList{"x", "10"}, QStringList{"0", " "}}) {
+    const CliRun bad = RunCli({"--no-program", "--export", fields[0], fields[1], out});
+    EXPECT_EQ(bad.exitCode, 2) << fields.join(',').toStdString();
+    EXPECT_EQ(bad.err, "kvr-cli: --export wants hexadecimal START and LENGTH, not \"" +
+                           fields[0].toStdString() + "\" and \"" + fields[1].toStdString() +
+                           "\"\n");
+  }
+  const CliRun noName = RunCli({"--no-program", "--export", "0", "10", ""});
+  EXPECT_EQ(noName.exitCode, 2);
+  EXPECT_EQ(noName.err, "kvr-cli: --export wants a FILE to store into\n");
+  EXPECT_FALSE(QFileInfo::exists(out));
+
+  // A range the store command refuses: its box, and no file.
+  const CliRun tooLong = RunCli({"--no-program", "--export", "0", "10001", out});
+  EXPECT_EQ(tooLong.exitCode, 1);
+  EXPECT_EQ(tooLong.out, "[box] File length too big.\n");
+  EXPECT_EQ(tooLong.err, "kvr-cli: the export wrote no file\n");
+}
+
+TEST(EndToEnd, CommandLineRunThatChangesNothingLeavesTheSettingsFileAlone) {
+  QTemporaryDir dir;
+  const QString settings = dir.filePath("settings.ini");
+  const QString hex = dir.filePath("prog.hex");
+  {
+    std::ofstream out(hex.toStdString(), std::ios::binary);
+    out << ":0400000002003012B8\r\n:00000001FF\r\n";
+  }
+  const QStringList stamp{"--no-program",
+                          "--load",
+                          hex,
+                          "--serial-address",
+                          "0007",
+                          "--serial-bytes",
+                          "2",
+                          "--serial-next",
+                          "42",
+                          "--serial-mode",
+                          "dec",
+                          "--serial-enable",
+                          "--export",
+                          "0",
+                          "8",
+                          dir.filePath("out.bin")};
+  ASSERT_EQ(RunCliWithSettings(stamp, settings).exitCode, 0);
+  const std::string before = ReadFile(settings);
+  ASSERT_NE(before.find("next_value=0042"), std::string::npos) << before;
+  const std::filesystem::path file(settings.toStdString());
+  const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+  std::filesystem::last_write_time(file, old);
+
+  // The same job again, and a view of the file: nothing stored moves on.
+  ASSERT_EQ(RunCliWithSettings(stamp, settings).exitCode, 0);
+  ASSERT_EQ(RunCliWithSettings({"--no-program", "--load", hex, "--view"}, settings).exitCode, 0);
+  EXPECT_EQ(std::filesystem::last_write_time(file), old);
+  EXPECT_EQ(ReadFile(settings), before);
+
+  // Another next number is stored.
+  QStringList next = stamp;
+  next[next.indexOf("42")] = "43";
+  ASSERT_EQ(RunCliWithSettings(next, settings).exitCode, 0);
+  EXPECT_NE(std::filesystem::last_write_time(file), old);
+  EXPECT_NE(ReadFile(settings).find("next_value=0043"), std::string::npos);
+}
+
+TEST(EndToEnd, CommandLineHelpSaysAnUnansweredQuestionTakesNo) {
+  const CliRun help = RunCli({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("the preselected No"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.find("fails the run"), std::string::npos);
 }
 
 TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {

@@ -4,6 +4,12 @@
 #include <fstream>
 #include <random>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+
+#include <csignal>
+#endif
+
 #include "app/station_fixture.h"
 
 namespace kvr {
@@ -119,10 +125,10 @@ TEST_F(LoaderTest, ClearKeepsTheAreaAboveTheCodeSpace) {
 }
 
 TEST_F(LoaderTest, HexRecordsLandAtTheirAddressPlusTheBufferStart) {
-  const std::string path =
-      Write("prog.hex.bak", Record(0x0000, {0x02, 0x00, 0x30}) + Record(0x0000, {0x10}, 0x04) +
-                                Record(0x0000, {0x20}, 0x02) + "; comment\r\n\r\n" +
-                                Record(0x0010, {0xAA, 0xBB}) + kEnd + Record(0x0020, {0xCC}));
+  const std::string path = Write(
+      "prog.hex.bak", Record(0x0000, {0x02, 0x00, 0x30}) + Record(0x0000, {0x00, 0x00}, 0x04) +
+                          Record(0x0000, {0x00, 0x00}, 0x02) + "; comment\r\n\r\n" +
+                          Record(0x0010, {0xAA, 0xBB}) + kEnd + Record(0x0020, {0xCC}));
   Load(path);
   EXPECT_TRUE(station.FileLoaded);
   EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0x02);
@@ -134,6 +140,32 @@ TEST_F(LoaderTest, HexRecordsLandAtTheirAddressPlusTheBufferStart) {
   EXPECT_EQ(station.FileChecksum, 0x02 + 0x30 + 0xAA + 0xBB);
   EXPECT_EQ(station.txtFileCheckSum.text, "0000197H       ");
   EXPECT_TRUE(vp.dialogs.ShownDialogs().empty());
+}
+
+TEST_F(LoaderTest, RecordsAsEditorsAndToolchainsWriteThem) {
+  // A byte-order mark, lower-case digits, a trailing blank, a tab, a bare LF and CR LF: the
+  // check byte is never taken for data and the first record is not lost.
+  Load(Write("edited.hex",
+             "\xEF\xBB\xBF:0100000002FD\r\n"
+             ":04001000AAAAAAAA44 \r\n"
+             ":02002000beef31\t\n"
+             ":020000040000FA \t \r\n" +
+                 kEnd));
+  EXPECT_TRUE(vp.dialogs.ShownDialogs().empty()) << LastBox();
+  EXPECT_EQ(station.ImageBuffer.Get(0x00), 0x02);
+  EXPECT_EQ(station.ImageBuffer.Get(0x13), 0xAA);
+  EXPECT_EQ(station.ImageBuffer.Get(0x14), 0x00) << "the check byte is no data";
+  EXPECT_EQ(station.ImageBuffer.Get(0x20), 0xBE);
+  EXPECT_EQ(station.ImageBuffer.Get(0x21), 0xEF);
+  EXPECT_EQ(station.ImageBuffer.Get(0x22), 0x00);
+  EXPECT_EQ(station.DataEnd, 0x21);
+  EXPECT_EQ(station.FileChecksum, 0x02 + 4 * 0xAA + 0xBE + 0xEF);
+
+  // Judged by its items, a marked HEX file under another name is still HEX.
+  station.Check6.checked = true;
+  Load(Write("marked.txt", "\xEF\xBB\xBF:0100000011EE\r\n" + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x00), 0x11);
+  EXPECT_EQ(station.DataEnd, 0);
 }
 
 TEST_F(LoaderTest, FileNamedOtherwiseIsJudgedByItsFirstItems) {
@@ -179,6 +211,75 @@ TEST_F(LoaderTest, StartAddressMovesRecordsAndWhatFallsBeyondIsReported) {
             "\r\n\r\n        Press enter continue ");
 }
 
+TEST_F(LoaderTest, ExtendedAddressRecordsPlaceDataAtItsFullAddress) {
+  // A model whose ISP area lies above 64 K.
+  station.SelectedDevice.DeviceClassCode = 0;
+  station.SelectedDevice.IspStart = 0x10000;
+  station.SelectedDevice.IspEnd = 0x11FFF;
+  station.RegionUpdate();
+  const std::string block1 = Record(0x0000, {0x02, 0x00, 0x30}) +
+                             Record(0x0000, {0x00, 0x01}, 0x04) + Record(0x0000, {0xA5, 0x5A}) +
+                             Record(0x0000, {0x10, 0x00}, 0x02) + Record(0x0010, {0x77}) +
+                             Record(0x0000, {0x00, 0x00}, 0x04) + Record(0x0100, {0x01});
+  vp.dialogs.ExpectInformation();
+  Load(Write("block1.hex", block1 + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0x02) << "the reset vector stays";
+  EXPECT_EQ(station.ImageBuffer.Get(0x0001), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10000), 0xA5);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10001), 0x5A);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10010), 0x77) << "segment 1000 times 16";
+  EXPECT_EQ(station.ImageBuffer.Get(0x0100), 0x01) << "upper part 0000 again";
+  EXPECT_EQ(station.DataEnd, 0x10010);
+  EXPECT_EQ(LastBox(),
+            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "\r\n\r\n        Press enter continue ");
+
+  // Above the ISP range and beyond the buffer: dropped and reported; a malformed extended
+  // record moves nothing.
+  station.Check6.checked = true;
+  vp.dialogs.ExpectInformation();
+  Load(Write("beyond.hex", Record(0x0000, {0x00, 0x01}, 0x04) + Record(0x2400, {0xB1, 0xB2}) +
+                               Record(0x0000, {0x02}, 0x04) + Record(0x0010, {0xC3}) + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x12400), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x10010), 0xC3);
+  EXPECT_EQ(LastBox(),
+            "    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。\r\n\r\n"
+            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "\r\n\r\n        Press enter continue ");
+  EXPECT_EQ(station.DataEnd, 0x11FFF);
+  EXPECT_EQ(station.FileChecksum, 0xB1 + 0xB2 + 0xC3);
+}
+
+TEST_F(LoaderTest, OnlyTheFileNameDecidesForHex) {
+  fs::create_directories(dir_ / "proj.hexfiles");
+  Load(Write("proj.hexfiles/fw.bin", "\x12\x34\x56"));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0002), 0x56) << "loaded as binary";
+  EXPECT_EQ(station.DataEnd, 2);
+}
+
+TEST_F(LoaderTest, LoadersUseTheBufferStartTheCheckAccepted) {
+  // The check keeps the last five digits: 100000 is address 0, for both loaders.
+  station.Text4.text = "100000";
+  Load(Write("a.hex", Record(0x0000, {0x01, 0x02}) + kEnd));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0001), 0x02);
+  EXPECT_EQ(station.LoadStart, 0);
+  EXPECT_EQ(station.DataEnd, 1);
+  station.Check6.checked = true;
+  station.Text4.text = " 100010 ";
+  Load(Write("a.bin", "\x03"));
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x03);
+  EXPECT_EQ(station.LoadStart, 0x10);
+
+  // No address at all: refused as one outside the valid scope, nothing loaded.
+  station.Text4.text = "12G4";
+  vp.dialogs.ExpectInformation();
+  Load(Write("b.hex", Record(0x0000, {0x05}) + kEnd));
+  EXPECT_EQ(LastBox(), "Buffer Start Address Outrun the valid scope. ");
+  EXPECT_EQ(station.ImageBuffer.Get(0x0012), 0x00);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x03);
+}
+
 TEST_F(LoaderTest, StartAddressBeyondTheIspRangeLoadsNothing) {
   station.Text4.text = "FC00";
   vp.dialogs.ExpectInformation();
@@ -215,6 +316,23 @@ TEST_F(LoaderTest, ThirdBadRecordAsksAndNoAbortsWithAnEmptyBuffer) {
   EXPECT_EQ(station.HexLoader(), 0);
   EXPECT_EQ(station.ImageBuffer.Get(3), 0x55);
   EXPECT_TRUE(station.FileLoaded);
+}
+
+TEST_F(LoaderTest, ChecksumBoxShowsTheStartOfALongLine) {
+  const std::string longLine = ":FF000000" + std::string(5000, 'A');
+  const std::string exact = ":" + std::string(79, '1');
+  // A cut never splits a character: the box's text stays valid UTF-8.
+  const std::string wide = ":" + std::string(78, '2') + "\xE6\x95\xB0" + "3";
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectInformation();
+  vp.dialogs.ExpectQuestion(true);
+  Load(Write("long.hex", longLine + "\r\n" + exact + "\r\n" + wide + "\r\n" + kEnd));
+  const auto& shown = vp.dialogs.ShownDialogs();
+  ASSERT_GE(shown.size(), 3U);
+  EXPECT_EQ(shown[0].text, "Checksum is Error.\r\n\r\n" + longLine.substr(0, 80) + "...");
+  EXPECT_EQ(shown[1].text, "Checksum is Error.\r\n\r\n" + exact);
+  EXPECT_EQ(shown[2].text, "Checksum is Error.\r\n\r\n" + wide.substr(0, 79) + "...");
 }
 
 TEST_F(LoaderTest, TrailingFillBytesStillCountAsData) {
@@ -305,19 +423,115 @@ TEST_F(LoaderTest, ExportWritesTheRangeAndRefusesBadOnes) {
   EXPECT_EQ(LastBox(), "File length too small.\r\n文件长度不能小于 0。");
 }
 
-TEST_F(LoaderTest, FailedExportKeepsTheOldFile) {
-  const std::string target = Write("keep.bin", "old contents");
-  fs::create_directories(target + ".part");  // the new file cannot be written
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// Scripted dialogs that also keep what the save dialog was asked to show.
+class RecordingDialogs : public ScriptedDialogs {
+ public:
+  std::string SaveFile(const FileDialogRequest& request) override {
+    lastSave = request;
+    return ScriptedDialogs::SaveFile(request);
+  }
+  FileDialogRequest lastSave;
+};
+
+TEST_F(LoaderTest, ExportDialogStartsInTheFolderOfTheLastFileWithoutAName) {
+  RecordingDialogs dialogs;
+  Platform platform{vp.port, vp.pump, vp.timers, dialogs, vp.settings, vp.beeper};
+  Station exporter(platform);
+  exporter.txt_length.text = "10";
+  exporter.OnExportFieldChange();
+  const std::string source = Write("source.hex", Record(0x0000, {0x01}) + kEnd);
+  vp.settings.Write(Station::kApplication, "Settings", "FilePath", source);
+  dialogs.ExpectSaveFile("");
+  exporter.BinExport();
+  EXPECT_EQ(fs::path(dialogs.lastSave.initialDirectory), dir_);
+  EXPECT_EQ(dialogs.lastSave.initialName, "");
+  EXPECT_EQ(dialogs.lastSave.title, "Save .bin file");
+
+  vp.settings.Write(Station::kApplication, "Settings", "FilePath", dir_.string());
+  dialogs.ExpectSaveFile("");
+  exporter.BinExport();
+  EXPECT_EQ(fs::path(dialogs.lastSave.initialDirectory), dir_);
+  EXPECT_EQ(Contents(source), Record(0x0000, {0x01}) + kEnd);
+}
+
+TEST_F(LoaderTest, ExportNeverReplacesAFolder) {
+  const fs::path folder = dir_ / "EMPTYDIR";
+  fs::create_directories(folder);
   station.txt_Start_Address.text = "0";
   station.txt_length.text = "10";
   station.OnExportFieldChange();
-  vp.dialogs.ExpectSaveFile(target);
+  vp.dialogs.ExpectSaveFile(folder.string());
+  vp.dialogs.ExpectInformation();
+  EXPECT_FALSE(station.BinExport());
+  EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string());
+  EXPECT_TRUE(fs::is_directory(folder));
+
+  station.UseEnglish = false;
+  vp.dialogs.ExpectSaveFile(folder.string());
   vp.dialogs.ExpectInformation();
   station.BinExport();
+  EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string() +
+                           "\r\n不能用文件替换文件夹。");
+  EXPECT_TRUE(fs::is_directory(folder));
+}
+
+TEST_F(LoaderTest, ExportReplacesTheOldFileOnlyWhenTheNewOneIsWhole) {
+  station.ImageBuffer.Set(0, 0x42);
+  const std::string target = Write("keep.bin", "old contents");
+  // Something of the operator's own under the name a partial file would take stays as it is.
+  fs::create_directories(target + ".part");
+  station.txt_Start_Address.text = "0";
+  station.txt_length.text = "1";
+  station.OnExportFieldChange();
+  vp.dialogs.ExpectSaveFile(target);
+  EXPECT_TRUE(station.BinExport());
+  EXPECT_EQ(Contents(target), "\x42");
+  EXPECT_TRUE(fs::is_directory(target + ".part"));
+  fs::remove(target + ".part");
+
+#ifndef _WIN32
+  // The disk fills up in the middle of the new file.
+  Write("keep.bin", "old contents");
+  station.txt_length.text = "10000";
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &limit), 0);
+  const rlimit small{1000, limit.rlim_max};
+  const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  vp.dialogs.ExpectSaveFile(target);
+  vp.dialogs.ExpectInformation();
+  const bool written = station.BinExport();
+  setrlimit(RLIMIT_FSIZE, &limit);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
   EXPECT_EQ(LastBox(), "The file could not be written: " + target);
-  std::ifstream in(target, std::ios::binary);
-  std::string kept((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(kept, "old contents");
+  EXPECT_EQ(Contents(target), "old contents");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1)
+      << "no partial file is left behind";
+#endif
+}
+
+TEST_F(LoaderTest, StoreCommandFollowsTheLengthTheViewWrites) {
+  // Start-up drew the view, which wrote the length.
+  EXPECT_EQ(station.txt_length.text, "400");
+  EXPECT_TRUE(station.comStoreFile.enabled);
+  station.comStoreFile.enabled = false;
+  Load(Write("a.hex", Record(0x0800, {0x01}) + kEnd));
+  EXPECT_EQ(station.txt_length.text, "801");
+  EXPECT_TRUE(station.comStoreFile.enabled);
+
+  station.txt_Start_Address.text = "";
+  station.OnScrollChange();
+  EXPECT_FALSE(station.comStoreFile.enabled);
+  station.txt_Start_Address.text = "0";
+  station.DemoImageReady = true;
+  station.OnScrollChange();
+  EXPECT_FALSE(station.comStoreFile.enabled) << "left alone while the demo image is ready";
 }
 
 TEST_F(LoaderTest, StoreCommandFollowsItsFields) {

@@ -54,7 +54,10 @@ class SerialNumberTest : public StationTest {
   std::string Stored(const char* key) {
     return vp.settings.Read(Station::kApplication, "Auto_Increase", key, "<none>");
   }
-  std::string LastBox() const { return vp.dialogs.ShownDialogs().back().text; }
+  std::string LastBox() const {
+    const auto& shown = vp.dialogs.ShownDialogs();
+    return shown.empty() ? std::string() : shown.back().text;
+  }
   const std::string& Next() const { return station.texAuto_Increase[2].text; }
   using Bytes = std::vector<std::uint8_t>;
 };
@@ -115,6 +118,26 @@ TEST_F(SerialNumberTest, HighestAddressDependsOnTheClass) {
   vp.dialogs.ExpectInformation();
   Enable("FC00", "2", "1", 1);
   EXPECT_EQ(LastBox(), "自动增量低位地址太大");
+}
+
+TEST_F(SerialNumberTest, ModelChoiceChecksTheStampAgain) {
+  Enable("3001", "2", "42", 1);  // within the user area of the tree model
+  ASSERT_TRUE(station.SerialActive);
+  // VXE01L ends its AP range at 1FFF: the stamp may no longer write at 3001.
+  const auto& models = station.combMcuModel.entries;
+  station.combMcuModel.index =
+      static_cast<int>(std::find(models.begin(), models.end(), "VXE01L") - models.begin());
+  vp.dialogs.ExpectInformation();
+  station.OnModelListClick();
+  EXPECT_EQ(LastBox(), "The Auto_Increase low address too big");
+  EXPECT_FALSE(station.SerialActive);
+  EXPECT_TRUE(station.cheAuto_Increase.checked);
+
+  // Back in the tree, the number is valid again and stamped once more.
+  station.ImageBuffer.Set(0x3001, 0x00);
+  station.OnTreeNodeClick("VXB03H");
+  EXPECT_TRUE(station.SerialActive);
+  EXPECT_EQ(BytesAt(0x3000, 2), (Bytes{0x00, 0x42}));
 }
 
 TEST_F(SerialNumberTest, AdvanceSteps) {
