@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <optional>
 
 #include "app/station.h"
 #include "image/hex_field.h"
@@ -10,6 +11,31 @@
 namespace kvr {
 
 namespace {
+
+// A whole decimal number from `min` to `max`, or nothing.
+std::optional<long long> WholeNumber(const std::string& text, long long min, long long max) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  if (value < min || value > max) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string> SplitSteps(const std::string& text) {
+  std::vector<std::string> steps;
+  std::string step;
+  for (const char c : text + ",") {
+    if (c != ',') {
+      step += c;
+      continue;
+    }
+    const auto first = step.find_first_not_of(' ');
+    if (first != std::string::npos)
+      steps.push_back(step.substr(first, step.find_last_not_of(' ') - first + 1));
+    step.clear();
+  }
+  return steps;
+}
 
 bool IsHexNumber(const std::string& text) {
   return !text.empty() &&
@@ -93,22 +119,58 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
         options.errors.push_back("--fill wants FF or 00, not \"" + fill + "\"");
     } else if (cli && arg == "--load") {
       value(options.load);
-    } else if (cli && arg == "--export") {
+    } else if (cli && (arg == "--export" || arg == "--save-after")) {
       if (i + 3 >= args.size()) {
-        options.errors.push_back("option --export needs START LENGTH FILE");
+        options.errors.push_back("option " + arg + " needs START LENGTH FILE");
         i = args.size();
       } else {
         StartOptions::ExportRange range{args[i + 1], args[i + 2], args[i + 3]};
         i += 3;
         // An empty field would leave the store command disabled and the run silent.
         if (!IsHexNumber(range.start) || !IsHexNumber(range.length))
-          options.errors.push_back("--export wants hexadecimal START and LENGTH, not \"" +
+          options.errors.push_back(arg + " wants hexadecimal START and LENGTH, not \"" +
                                    range.start + "\" and \"" + range.length + "\"");
         else if (range.file.empty())
-          options.errors.push_back("--export wants a FILE to store into");
+          options.errors.push_back(arg + " wants a FILE to store into");
         else
-          options.exportRange = std::move(range);
+          (arg == "--export" ? options.exportRange : options.saveAfter) = std::move(range);
       }
+    } else if (cli && arg == "--auto-sequence") {
+      std::string text;
+      value(text);
+      const std::vector<std::string> steps = SplitSteps(text);
+      if (steps.size() > 8)
+        options.errors.push_back("--auto-sequence holds at most 8 steps, not " +
+                                 std::to_string(steps.size()));
+      else
+        options.autoSequence = steps;
+    } else if (cli && arg == "--repeat") {
+      options.repeat = true;
+    } else if (cli && (arg == "--count" || arg == "--delay")) {
+      std::string text;
+      value(text);
+      const bool count = arg == "--count";
+      const auto number = WholeNumber(text, count ? 1 : 0, count ? 1'000'000'000 : 60);
+      if (!number)
+        options.errors.push_back(
+            arg +
+            (count ? " wants a number of chips from 1" : " wants whole seconds from 0 to 60") +
+            ", not \"" + text + "\"");
+      else if (count)
+        options.count = *number;
+      else
+        options.delay = static_cast<int>(*number);
+    } else if (cli && arg == "--clear-ok-count") {
+      options.clearOkCount = true;
+    } else if (cli && arg == "--report") {
+      value(options.report.emplace());
+    } else if (cli && arg == "--report-format") {
+      std::string format;
+      value(format);
+      if (format == "csv" || format == "jsonl")
+        options.reportFormat = format == "jsonl" ? 1 : 0;
+      else
+        options.errors.push_back("--report-format wants csv or jsonl, not \"" + format + "\"");
     } else if (cli && arg == "--view") {
       options.view = true;
     } else if (cli && arg == "--no-program") {
@@ -171,10 +233,21 @@ std::string StartOptionsHelp(Program program) {
          "  --serial-enable        tick Enable Auto_Increase (validate and stamp)\n"
          "  --export START LENGTH FILE  store buffer bytes START.. (hex, LENGTH hex) in FILE\n"
          "  --view                 print the buffer view\n"
-         "  --no-program           do the file work only; do not press Program\n" +
+         "  --no-program           do the file work only; do not press Program\n"
+         "  --save-after START LENGTH FILE  after a successful run, store buffer bytes as\n"
+         "                         --export does (e.g. what \"Read EEPROM\" read)\n"
+         "Production:\n"
+         "  --auto-sequence \"A,B\"  set the automatic sequence (saved, as the window saves it)\n"
+         "  --repeat               run the function again and again (Program repeat)\n"
+         "  --count N              end the repeat after N chips\n"
+         "  --delay S              seconds between two chips of a repeat, 0 to 60\n"
+         "  --clear-ok-count       clear the good-device count (asks; answer with --yes)\n"
+         "  --report FILE          append one record per automatic run to FILE\n"
+         "  --report-format csv|jsonl  the report's format (default: the stored one, csv)\n"
+         "  SIGINT or SIGTERM acts as the Stop button.\n" +
          shared +
-         "Exit status: 0 when the run connected and its operation succeeded; 1 when it did\n"
-         "not; 2 for bad options.\n";
+         "Exit status: 0 when the run connected and its operation succeeded (with --repeat:\n"
+         "when every chip was good); 1 when it did not; 2 for bad options.\n";
 }
 
 std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options,

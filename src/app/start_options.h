@@ -50,6 +50,17 @@ struct StartOptions {
   std::optional<int> serialMode;
   bool serialEnable = false;
   bool program = true;  // --no-program: file work only, no run
+  // After the run: the .bin export of the Save_file tab (only when the run succeeded).
+  std::optional<ExportRange> saveAfter;  // --save-after START LENGTH FILE
+
+  // Production runs.
+  std::optional<std::vector<std::string>> autoSequence;  // --auto-sequence "A,B,C"
+  bool repeat = false;                                   // --repeat
+  std::optional<long long> count;                        // --count N: chips of a repeat
+  std::optional<int> delay;                              // --delay S: seconds between chips
+  bool clearOkCount = false;                             // --clear-ok-count
+  std::optional<std::string> report;                     // --report FILE
+  std::optional<int> reportFormat;                       // --report-format csv|jsonl: 0 or 1
 
   std::vector<std::string> errors;  // one clear message per bad option
 };

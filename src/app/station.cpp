@@ -141,6 +141,7 @@ std::string Station::SelectedFunction() const {
 
 void Station::OperationDriver() {
   ++runDepth_;
+  ++RunsStarted;
   LastRun = {};
   const bool english = UseEnglish;
   textMsg.Replace(std::string(kConnecting.Pick(english)) + kLineBreak);
@@ -177,6 +178,7 @@ void Station::OperationDriver() {
 }
 
 std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
+  CurrentOperation = name;
   if (name == "Read MCU ID") {
     ReadIdentity(operations_, false);
     return ReadIdentity(operations_, true);

@@ -161,6 +161,10 @@ class Station : public OptionPanelControls {
     std::string function;
   };
   RunRecord LastRun;
+  // The operation or automatic step now running, for front ends that show its progress.
+  std::string CurrentOperation;
+  // Runs started since the station started: a front end that prints the log sees a new one.
+  std::uint64_t RunsStarted = 0;
   // Runs when a run has closed down (front ends count chips with it).
   std::function<void()> onRunFinished;
 

@@ -135,6 +135,7 @@ std::int16_t Station::VerifyProgramStep() {
 }
 
 std::int16_t Station::RunAutoStep(const std::string& name) {
+  CurrentOperation = name;
   std::int16_t result = -1;
   if (name == "Read MCU ID") {
     WaitMs(kIdentityWaitMs);
@@ -241,7 +242,12 @@ void Station::WriteReport(ProductionRecord& record) {
   record.port = describePort ? describePort(port) : "COM" + std::to_string(port);
   record.model = ModelName();
   if (FileLoaded) {
-    record.image = LoadedFileName;
+    std::error_code error;
+    const std::filesystem::path absolute =
+        std::filesystem::absolute(std::filesystem::u8path(LoadedFileName), error);
+    const std::u8string image =
+        (error ? std::filesystem::u8path(LoadedFileName) : absolute).u8string();
+    record.image.assign(image.begin(), image.end());
     record.imageCrc32 = LoadedFileCrc32;
   }
   const ReportFormat format =

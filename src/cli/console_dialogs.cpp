@@ -54,7 +54,10 @@ std::string ConsoleDialogs::SaveFile(const FileDialogRequest& request) {
 
 void ProductionSettings::Write(const std::string& application, const std::string& section,
                                const std::string& key, const std::string& value) {
-  if (section != "Auto_Increase" && !(section == "Settings" && key == "Write_OK_Count")) return;
+  const bool moved =
+      section == "Auto_Increase" || (section == "Settings" && key == "Write_OK_Count");
+  const bool sequence = sequence_ && section == "Settings" && key.rfind("Auto_VXA_", 0) == 0;
+  if (!moved && !sequence) return;
   // No stored text holds a NUL: an absent key never reads as the value.
   if (store_.Read(application, section, key, std::string(1, '\0')) == value) return;
   store_.Write(application, section, key, value);

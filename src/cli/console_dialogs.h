@@ -59,9 +59,12 @@ class ProductionSettings : public SettingsStore {
   }
   void Write(const std::string& application, const std::string& section, const std::string& key,
              const std::string& value) override;
+  // The command line set the automatic sequence: it is saved as the window saves it.
+  void AllowSequence() { sequence_ = true; }
 
  private:
   SettingsStore& store_;
+  bool sequence_ = false;
 };
 
 }  // namespace kvr

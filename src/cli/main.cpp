@@ -2,8 +2,11 @@
 // grows and tells by its exit status whether the run connected and its operation succeeded.
 
 #include <QCoreApplication>
+#include <QSysInfo>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -16,6 +19,7 @@
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
+#include "platform/qt/qt_stop_signals.h"
 #include "platform/qt/qt_timer.h"
 #include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
@@ -126,6 +130,48 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
   return 0;
 }
 
+// The automatic sequence as the operator builds it: delete all, then append each step.
+int SetSequence(kvr::Station& station, const std::vector<std::string>& steps) {
+  for (const std::string& step : steps) {
+    bool offered = false;
+    for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
+      offered =
+          offered || (!step.empty() && station.txtAuto[static_cast<std::size_t>(i)].text == step);
+    if (!offered) {
+      std::string names;
+      for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
+        if (!station.txtAuto[static_cast<std::size_t>(i)].text.empty())
+          names += "\n  " + station.txtAuto[static_cast<std::size_t>(i)].text;
+      return Fail("no step \"" + step + "\" for the automatic sequence; the steps are:" + names, 2);
+    }
+  }
+  station.EditAutoSequence(2);
+  for (const std::string& step : steps) {
+    for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
+      if (station.txtAuto[static_cast<std::size_t>(i)].text == step) station.OnAutoSlotClick(i);
+    station.EditAutoSequence(0);
+  }
+  return 0;
+}
+
+// Good and failed chips of a run or a repeat, and when it began.
+struct Tally {
+  long long good = 0;
+  long long failed = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+};
+
+void PrintSummary(const Tally& tally) {
+  const long long total = tally.good + tally.failed;
+  const double hours =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - tally.start).count() /
+      3600.0;
+  char rate[32];
+  std::snprintf(rate, sizeof rate, "%.0f", hours > 0 ? static_cast<double>(total) / hours : 0.0);
+  std::cout << "Summary: " << tally.good << " good, " << tally.failed << " failed, " << total
+            << " in all, " << rate << " chips per hour\n";
+}
+
 // The offline board's options; taken out of the arguments before the station's own are read.
 struct OfflineOptions {
   bool download = false;
@@ -228,8 +274,13 @@ int main(int argc, char** argv) {
   kvr::ConsoleBeeper beeper(false);
 #endif
   kvr::ProductionSettings production(*settings);
+  if (options.autoSequence) production.AllowSequence();
   kvr::Platform platform{port, pump, timers, dialogs, production, beeper};
   kvr::Station station(platform, options.english);
+  station.HostName = QSysInfo::machineHostName().toStdString();
+  station.describePort = [&ports](int number) {
+    return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
+  };
   if (portIndex >= 0) station.combCommPort.index = portIndex;
   if (options.showExtraFamilies) station.SetShowExtraFamilies(true);
   if (!options.treeModel.empty() && !ChooseTreeModel(station, options.treeModel))
@@ -253,17 +304,72 @@ int main(int argc, char** argv) {
   station.DeferredSave();
 
   if (const int status = PrepareImage(station, dialogs, options); status != 0) return status;
+  if (options.autoSequence)
+    if (const int status = SetSequence(station, *options.autoSequence); status != 0) return status;
+  if (options.report) station.txtReportFile.text = *options.report;
+  if (options.reportFormat) station.optReportFormat.selected = *options.reportFormat;
+  if (options.delay) station.comDalay_ReDownLoad.index = *options.delay;
+  if (options.clearOkCount) station.ClearOkCount();
   if (offline.legend) station.OnOfflineLegendClick();
   if (!offline.download && (offline.legend || !options.program)) return 0;
 
-  kvr::LogPrinter printer(std::cout);
-  pump.SetIdleHook([&] { printer.Update(station.textMsg.Text()); });
+#ifndef _WIN32
+  const bool terminal = isatty(STDOUT_FILENO) != 0;
+#else
+  const bool terminal = false;
+#endif
+  kvr::LogPrinter printer(std::cout, terminal);
+  std::chrono::steady_clock::time_point progressStart;
+  std::chrono::steady_clock::time_point progressDrawn;
+  bool progressShown = false;
+  std::uint64_t runsPrinted = station.RunsStarted;
+  pump.SetIdleHook([&] {
+    if (station.RunsStarted != runsPrinted) {
+      runsPrinted = station.RunsStarted;
+      printer.NewRun();
+    }
+    printer.Update(station.textMsg.Text());
+    const kvr::ProgressBar& bar = station.ProgressBar1;
+    if (!bar.visible) {
+      progressShown = false;
+      printer.SetStatus({});
+      return;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (!progressShown) progressStart = now;
+    // Ten times a second is as often as anybody reads it.
+    if (progressShown && now - progressDrawn < std::chrono::milliseconds(100)) return;
+    progressShown = true;
+    progressDrawn = now;
+    printer.SetStatus(
+        kvr::ProgressText(station.CurrentOperation, bar.minimum, bar.maximum, bar.value,
+                          std::chrono::duration<double>(now - progressStart).count()));
+  });
+  // The command line's Stop button.
+  kvr::QtStopSignals stopSignals([&station] {
+    if (station.RunInProgress()) station.OnStopClick();
+  });
+
+  Tally tally;
+  station.onRunFinished = [&] {
+    const bool good = station.LastRun.connected && station.LastRun.result == 0;
+    (good ? tally.good : tally.failed) += 1;
+    if (!station.LastReportError.empty())
+      std::cerr << "kvr-cli: warning: the production report could not be written: "
+                << station.LastReportError << '\n';
+    if (options.count && tally.good + tally.failed >= *options.count) station.EndRepeat();
+    // A stop between two chips ends the repeat with the last chip's result standing.
+    if (stopSignals.Received() > 0) station.EndRepeat();
+  };
   if (offline.download) {
     station.txt_download_max.text = *offline.copies;
     station.OnOfflineDownloadClick();
+  } else if (options.repeat) {
+    station.RepeatRun();
   } else {
     station.OnProgramClick();
   }
+  station.onRunFinished = {};
   printer.Update(station.textMsg.Text());
   printer.Finish();
 
@@ -280,6 +386,10 @@ int main(int argc, char** argv) {
       return Fail("the download to the offline board did not end with \"Download OK.\"", 1);
     return status;
   }
+  if (options.repeat) {
+    PrintSummary(tally);
+    return tally.failed == 0 && tally.good > 0 ? status : 1;
+  }
 
   const auto& run = station.LastRun;
   if (!run.connected) return Fail("the run did not reach the writer", 1);
@@ -291,12 +401,17 @@ int main(int argc, char** argv) {
               << device.DeviceClassCode << ", identity " << device.IdentityCode << ")\n"
               << "Verdict: " << Verdict(*run.result) << '\n';
   }
-  if (!run.result) {
-    std::cerr << "kvr-cli: note: \"" << run.function
-              << "\" has no operation in this build yet; the run connected and closed down\n";
-    return status;
+  if (run.result != 0)
+    return Fail(
+        "\"" + run.function + "\" failed (result " + std::to_string(run.result.value_or(-1)) + ")",
+        1);
+  if (options.saveAfter) {
+    if (IsFolder(options.saveAfter->file))
+      return Fail("cannot store into \"" + options.saveAfter->file + "\": it is a directory", 2);
+    station.WriteExportField(station.txt_Start_Address, options.saveAfter->start);
+    station.WriteExportField(station.txt_length, options.saveAfter->length);
+    dialogs.QueueSavePath(options.saveAfter->file);
+    if (!station.BinExport()) return Fail("the export after the run wrote no file", 1);
   }
-  if (*run.result != 0)
-    return Fail("\"" + run.function + "\" failed (result " + std::to_string(*run.result) + ")", 1);
   return status;
 }

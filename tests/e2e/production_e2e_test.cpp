@@ -1,0 +1,221 @@
+// kvr-cli's device operations and production runs over a pseudo-terminal against kvr-writer-sim.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <fstream>
+
+#include "e2e/processes.h"
+
+namespace kvr {
+namespace {
+
+using test::CliRun;
+using test::ReadFile;
+using test::RunCli;
+using test::SimProcess;
+
+// A 16 KB image and its Intel HEX file, 16 bytes a record.
+std::string Image16k() {
+  std::string image(16384, '\0');
+  for (std::size_t a = 0; a < image.size(); ++a)
+    image[a] = static_cast<char>((a * 7 + 3) ^ (a >> 9));
+  return image;
+}
+
+void WriteHex(const QString& path, const std::string& image) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  for (std::size_t a = 0; a < image.size(); a += 16) {
+    unsigned sum = 16 + (a >> 8) + (a & 0xFF);
+    char head[16];
+    std::snprintf(head, sizeof head, ":10%04X00", static_cast<unsigned>(a));
+    out << head;
+    for (std::size_t i = 0; i < 16; ++i) {
+      const auto byte = static_cast<unsigned char>(image[a + i]);
+      sum += byte;
+      char digits[4];
+      std::snprintf(digits, sizeof digits, "%02X", byte);
+      out << digits;
+    }
+    char check[8];
+    std::snprintf(check, sizeof check, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
+    out << check;
+  }
+  out << ":00000001FF\r\n";
+}
+
+class ProductionEndToEnd : public ::testing::Test {
+ protected:
+  ProductionEndToEnd() {
+    hex_ = dir_.filePath("fw16k.hex");
+    WriteHex(hex_, Image16k());
+  }
+  QStringList Station(const SimProcess& sim) const {
+    return {"--port", sim.DevicePath(), "--settings", dir_.filePath("settings.ini")};
+  }
+  QString Path(const char* name) const { return dir_.filePath(name); }
+
+  QTemporaryDir dir_;
+  QString hex_;
+};
+
+TEST_F(ProductionEndToEnd, SixteenKilobytesProgrammedAndVerifiedLandInTheChip) {
+  SimProcess sim({"--dump-flash", Path("flash.bin")});
+  const CliRun program = RunCli(Station(sim) << "--load" << hex_ << "--function"
+                                             << "Program File");
+  EXPECT_EQ(program.exitCode, 0) << program.out << program.err;
+  EXPECT_NE(program.out.find("Programming ...\nProgram OK!\n"), std::string::npos) << program.out;
+  const CliRun verify = RunCli(Station(sim) << "--load" << hex_ << "--function"
+                                            << "Verify Program");
+  EXPECT_EQ(verify.exitCode, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("We are checking ...\nChecking OK!\n"), std::string::npos)
+      << verify.out;
+  // Empty no more.
+  const CliRun check = RunCli(Station(sim) << "--function"
+                                           << "Check MCU Empty");
+  EXPECT_EQ(check.exitCode, 1) << check.out;
+  EXPECT_NE(check.out.find("MCU is not empty."), std::string::npos) << check.out;
+  sim.Stop();
+  const std::string flash = ReadFile(Path("flash.bin"));
+  ASSERT_GE(flash.size(), 16384U);
+  EXPECT_EQ(flash.substr(0, 16384), Image16k());
+}
+
+TEST_F(ProductionEndToEnd, CheckEmptyExitsZeroOnlyOnAnEmptyChip) {
+  SimProcess sim({});
+  const CliRun check = RunCli(Station(sim) << "--function"
+                                           << "Check MCU Empty");
+  EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+  EXPECT_NE(check.out.find("Check MCU empty ...\nRead is FFH all.\n"), std::string::npos)
+      << check.out;
+}
+
+TEST_F(ProductionEndToEnd, SaveAfterStoresWhatTheEepromReadFound) {
+  std::string chip(0x10000, '\0');
+  for (std::size_t a = 0; a < chip.size(); ++a) chip[a] = static_cast<char>(a * 5 + (a >> 8));
+  {
+    std::ofstream out(Path("chip.bin").toStdString(), std::ios::binary);
+    out << chip;
+  }
+  SimProcess sim({"--flash-image", Path("chip.bin")});
+  const CliRun read = RunCli(Station(sim) << "--function"
+                                          << "Read EEPROM"
+                                          << "--save-after"
+                                          << "0"
+                                          << "10000" << Path("eeprom.bin"));
+  EXPECT_EQ(read.exitCode, 0) << read.out << read.err;
+  EXPECT_EQ(ReadFile(Path("eeprom.bin")), chip);
+
+  // A failed run stores nothing.
+  sim.Stop();
+  const CliRun failed = RunCli(QStringList{"--port", "/dev/kvr-no-such-port", "--settings",
+                                           Path("settings.ini"), "--function", "Read EEPROM",
+                                           "--save-after", "0", "10000", Path("none.bin")});
+  EXPECT_EQ(failed.exitCode, 1);
+  EXPECT_FALSE(QFile::exists(Path("none.bin")));
+}
+
+TEST_F(ProductionEndToEnd, RepeatOfThreeChipsWithReportAndSummary) {
+  SimProcess sim({});
+  const CliRun run = RunCli(Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                         << "Erase MCU, Check MCU Empty,Program File,Verify Program"
+                                         << "--repeat"
+                                         << "--count"
+                                         << "3"
+                                         << "--delay"
+                                         << "0"
+                                         << "--report" << Path("report.csv"));
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Summary: 3 good, 0 failed, 3 in all, "), std::string::npos) << run.out;
+  const std::string report = ReadFile(Path("report.csv"));
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), 4) << report;
+  EXPECT_NE(report.find(",OK,,Erase MCU "), std::string::npos) << report;
+  // The sequence was saved as the window saves it; the report file was not.
+  const std::string settings = ReadFile(Path("settings.ini"));
+  EXPECT_NE(settings.find("Auto_VXA_8=Erase MCU"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("Auto_VXA_11=Verify Program"), std::string::npos) << settings;
+  EXPECT_NE(settings.find("Write_OK_Count=3"), std::string::npos) << settings;
+  EXPECT_EQ(settings.find("Production_Report"), std::string::npos) << settings;
+
+  const CliRun clear = RunCli(Station(sim) << "--clear-ok-count"
+                                           << "--yes"
+                                           << "--no-program");
+  EXPECT_EQ(clear.exitCode, 0) << clear.err;
+  EXPECT_NE(clear.out.find("[question]  You want to clear the Auto Count(Y/N)? "),
+            std::string::npos)
+      << clear.out;
+  EXPECT_NE(ReadFile(Path("settings.ini")).find("Write_OK_Count=0"), std::string::npos);
+}
+
+TEST_F(ProductionEndToEnd, BadProductionOptions) {
+  const CliRun unknown = RunCli({"--auto-sequence", "Erase MCU,Polish MCU", "--settings",
+                                 Path("settings.ini"), "--no-program"});
+  EXPECT_EQ(unknown.exitCode, 2);
+  EXPECT_NE(unknown.err.find("no step \"Polish MCU\""), std::string::npos) << unknown.err;
+  EXPECT_EQ(RunCli({"--delay", "61"}).exitCode, 2);
+  EXPECT_EQ(RunCli({"--count", "0"}).exitCode, 2);
+  EXPECT_EQ(RunCli({"--report-format", "xml"}).exitCode, 2);
+  EXPECT_EQ(RunCli({"--save-after", "0", "G", "x.bin"}).exitCode, 2);
+}
+
+// SIGINT acts as the Stop button: during the countdown the repeat ends at once, with the
+// chips done so far all good; the report and the count are kept.
+TEST_F(ProductionEndToEnd, InterruptDuringTheCountdownEndsTheRepeat) {
+  SimProcess sim({});
+  QProcess cli;
+  cli.start(KVR_CLI, Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                  << "Erase MCU,Program File"
+                                  << "--repeat"
+                                  << "--delay"
+                                  << "30"
+                                  << "--report" << Path("report.csv"));
+  ASSERT_TRUE(cli.waitForStarted(10000));
+  std::string out;
+  while (out.find("We are going to next ... 30") == std::string::npos &&
+         cli.waitForReadyRead(20000))
+    out += cli.readAllStandardOutput().toStdString();
+  ASSERT_NE(out.find("We are going to next ... 30"), std::string::npos) << out;
+  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
+  ASSERT_TRUE(cli.waitForFinished(5000));
+  out += cli.readAllStandardOutput().toStdString();
+  EXPECT_EQ(cli.exitCode(), 0) << out;
+  EXPECT_NE(out.find("操作被中止!"), std::string::npos) << out;
+  EXPECT_NE(out.find("Summary: 1 good, 0 failed, 1 in all"), std::string::npos) << out;
+  EXPECT_NE(ReadFile(Path("settings.ini")).find("Write_OK_Count=1"), std::string::npos);
+  EXPECT_NE(ReadFile(Path("report.csv")).find(",OK,"), std::string::npos);
+}
+
+// During a run the stop command reaches the writer and the run ends within a reply time-out.
+TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
+  SimProcess sim({"--erase-ms", "600", "--frames", Path("frames.txt")});
+  QProcess cli;
+  cli.start(KVR_CLI, Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                  << "Erase MCU,Program File"
+                                  << "--repeat"
+                                  << "--delay"
+                                  << "0");
+  ASSERT_TRUE(cli.waitForStarted(10000));
+  std::string out;
+  while (out.find("We are erasing ...") == std::string::npos && cli.waitForReadyRead(20000))
+    out += cli.readAllStandardOutput().toStdString();
+  ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
+  ASSERT_TRUE(cli.waitForFinished(3000));
+  out += cli.readAllStandardOutput().toStdString();
+  EXPECT_EQ(cli.exitCode(), 1) << out;
+  EXPECT_NE(out.find("Summary: 0 good, 1 failed"), std::string::npos) << out;
+  sim.Stop();
+  EXPECT_NE(ReadFile(Path("frames.txt")).find("46 B9 6A 00 08 82 0B 00 FF 16"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kvr
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
