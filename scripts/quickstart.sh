@@ -36,7 +36,9 @@ case "${1:-}" in
     install_missing
     build "$here/build" -DCMAKE_BUILD_TYPE=Release -DKVR_BUILD_TESTS=OFF
     "$here/build/src/kvr-cli" --simulate --settings "$here/build/demo-settings.ini" \
-      --function "Auto Program"
+      --load "$here/examples/demo-4k.hex" \
+      --auto-sequence "Read MCU ID,Erase MCU,Check MCU Empty,Program File,Verify Program" \
+      --report "$here/build/demo-report.csv" --function "Auto Program"
     ;;
   test)
     install_missing

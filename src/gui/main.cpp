@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QSysInfo>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -79,6 +80,10 @@ int main(int argc, char** argv) {
   Platform platform{serial, pump, timers, dialogs, *settings, beeper};
   Station station(platform, options.english);
   station.ApplicationDirectory = QCoreApplication::applicationDirPath().toStdString();
+  station.HostName = QSysInfo::machineHostName().toStdString();
+  station.describePort = [&ports](int number) {
+    return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
+  };
   MainWindow window(station, ports);
   station.onCloseWindow = [&window] { window.close(); };
   dialogs.SetParent(&window);

@@ -87,7 +87,6 @@ class MainWindow : public QMainWindow {
   void SyncCaptions();
   QString CaptionText(const std::string& key) const;
   QLabel* CaptionLabel(const char* key);
-  void ClickSequenceSlot(int slot);
 
   // The offline board's tab page (main_window_offline.cpp).
   QWidget* BuildOfflinePage();
@@ -139,6 +138,10 @@ class MainWindow : public QMainWindow {
   QRadioButton* optBeepYes_ = nullptr;
   QRadioButton* optBeepNo_ = nullptr;
   QLineEdit* txtWrite_OK_Count_ = nullptr;
+  QPushButton* comClearOkCount_ = nullptr;
+  QLineEdit* txtReportFile_ = nullptr;
+  QPushButton* comReportFile_ = nullptr;
+  std::array<QRadioButton*, 2> optReportFormat_{};
 
   QPushButton* comLoadFile_ = nullptr;
   QCheckBox* Check6_ = nullptr;

@@ -234,19 +234,19 @@ QLabel* MainWindow::CaptionLabel(const char* key) {
 void MainWindow::BuildImageWidgets() {
   comReDownload_ = new QPushButton;
   comReDownload_->setObjectName(QStringLiteral("comReDownload"));
-  // Its behaviour is not there yet; until it is, the button offers nothing.
-  comReDownload_->setEnabled(false);
 
   for (int slot = 0; slot < Station::kAutoSlots; ++slot) {
     auto* box = new SlotBox;
     box->setObjectName(ElementName("txtAuto", slot));
-    box->onClick = [this, slot] { ClickSequenceSlot(slot); };
+    box->onClick = [this, slot] {
+      station_.OnAutoSlotClick(slot);
+      Sync();
+    };
     txtAuto_[static_cast<std::size_t>(slot)] = box;
   }
   for (std::size_t i = 0; i < comAuto_.size(); ++i) {
     comAuto_[i] = new QPushButton;
     comAuto_[i]->setObjectName(ElementName("comAuto", static_cast<int>(i)));
-    comAuto_[i]->setEnabled(false);
   }
   comDalay_ReDownLoad_ = new QComboBox;
   comDalay_ReDownLoad_->setObjectName(QStringLiteral("comDalay_ReDownLoad"));
@@ -256,6 +256,22 @@ void MainWindow::BuildImageWidgets() {
   optBeepNo_->setObjectName(QStringLiteral("optBeepNo"));
   GroupOf(this, {optBeepYes_, optBeepNo_});
   txtWrite_OK_Count_ = ReadOnlyBox(QStringLiteral("txtWrite_OK_Count"), 8);
+  comClearOkCount_ = new QPushButton;
+  comClearOkCount_->setObjectName(QStringLiteral("comClearOkCount"));
+  txtReportFile_ = new QLineEdit;
+  txtReportFile_->setObjectName(QStringLiteral("txtReportFile"));
+  txtReportFile_->setPlaceholderText(QStringLiteral("no report"));
+  comReportFile_ = new QPushButton;
+  comReportFile_->setObjectName(QStringLiteral("comReportFile"));
+  comReportFile_->setFixedWidth(
+      comReportFile_->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
+      comReportFile_->fontMetrics().averageCharWidth() * 4);
+  txtReportFile_->setMinimumWidth(txtReportFile_->fontMetrics().averageCharWidth() * 28);
+  for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
+    optReportFormat_[i] = new QRadioButton;
+    optReportFormat_[i]->setObjectName(ElementName("optReportFormat", static_cast<int>(i)));
+  }
+  GroupOf(this, {optReportFormat_[0], optReportFormat_[1]});
 
   comLoadFile_ = new QPushButton;
   comLoadFile_->setObjectName(QStringLiteral("comLoadFile"));
@@ -426,7 +442,19 @@ QWidget* MainWindow::BuildSequencePage() {
   settings->addLayout(beep, 1, 1);
   auto* count = new QLabel(QStringLiteral("Programmed OK"));
   settings->addWidget(count, 2, 0);
-  settings->addWidget(txtWrite_OK_Count_, 2, 1, Qt::AlignLeft);
+  auto* countRow = new QHBoxLayout;
+  countRow->addWidget(txtWrite_OK_Count_);
+  countRow->addWidget(comClearOkCount_);
+  countRow->addStretch(1);
+  settings->addLayout(countRow, 2, 1);
+  auto* report = new QLabel(QStringLiteral("Production report"));
+  report->setBuddy(txtReportFile_);
+  settings->addWidget(report, 3, 0);
+  auto* reportRow = new QHBoxLayout;
+  reportRow->addWidget(txtReportFile_, 1);
+  reportRow->addWidget(comReportFile_);
+  for (QRadioButton* format : optReportFormat_) reportRow->addWidget(format);
+  settings->addLayout(reportRow, 3, 1, 1, 2);
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);
@@ -575,17 +603,37 @@ void MainWindow::ConnectImage() {
     if ((yes ? station_.optBeepYes : station_.optBeepNo).enabled) station_.OnBeepClick(yes);
     Sync();
   });
-}
 
-void MainWindow::ClickSequenceSlot(int slot) {
-  const auto clicked = static_cast<std::size_t>(slot);
-  if (!station_.txtAuto[clicked].enabled) return;
-  // One highlight in each half: the steps offered, and the sequence.
-  const int first = slot < Station::kFirstSequenceSlot ? 0 : Station::kFirstSequenceSlot;
-  const int end = first == 0 ? Station::kFirstSequenceSlot : Station::kAutoSlots;
-  for (int i = first; i < end; ++i)
-    station_.txtAuto[static_cast<std::size_t>(i)].highlighted = i == slot;
-  Sync();
+  for (std::size_t i = 0; i < comAuto_.size(); ++i) {
+    connect(comAuto_[i], &QPushButton::clicked, this, [this, i] {
+      if (station_.comAuto[i].enabled) station_.EditAutoSequence(static_cast<int>(i));
+      Sync();
+    });
+  }
+  connect(comReDownload_, &QPushButton::clicked, this, [this] {
+    if (!station_.comReDownload.enabled) return;
+    station_.RepeatRun();
+    Sync();
+  });
+  connect(comClearOkCount_, &QPushButton::clicked, this, [this] {
+    if (station_.comClearOkCount.enabled) station_.ClearOkCount();
+    Sync();
+  });
+  connect(comReportFile_, &QPushButton::clicked, this, [this] {
+    station_.OnReportFileClick();
+    Sync();
+  });
+  connect(txtReportFile_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (station_.txtReportFile.enabled) station_.txtReportFile.text = text.toStdString();
+  });
+  connect(txtReportFile_, &QLineEdit::editingFinished, this, [this] {
+    if (station_.txtReportFile.enabled) station_.OnReportFileChange();
+    Sync();
+  });
+  connect(optReportFormat_[0]->group(), &QButtonGroup::idClicked, this, [this](int index) {
+    station_.OnReportFormatClick(index);
+    Sync();
+  });
 }
 
 void MainWindow::SyncCaptions() {
@@ -608,8 +656,7 @@ void MainWindow::SyncImage() {
   const QString program = QString::fromStdString(station_.framStep.caption);
   if (framStep_->title() != program) framStep_->setTitle(program);
   SetVisible(framStep_, station_.framStep.visible);
-  SyncCaption(comReDownload_, station_.comReDownload.caption);
-  SetVisible(comReDownload_, station_.comReDownload.visible);
+  SyncButton(comReDownload_, station_.comReDownload);
   SyncTabs(TabStrip1_, station_.TabStrip1);
 
   for (std::size_t i = 0; i < txtAuto_.size(); ++i) {
@@ -619,10 +666,7 @@ void MainWindow::SyncImage() {
     SyncHighlight(txtAuto_[i], entry.highlighted);
     SetEnabled(txtAuto_[i], entry.enabled);
   }
-  for (std::size_t i = 0; i < comAuto_.size(); ++i) {
-    SyncCaption(comAuto_[i], station_.comAuto[i].caption);
-    SetVisible(comAuto_[i], station_.comAuto[i].visible);
-  }
+  for (std::size_t i = 0; i < comAuto_.size(); ++i) SyncButton(comAuto_[i], station_.comAuto[i]);
   SyncList(comDalay_ReDownLoad_, station_.comDalay_ReDownLoad, false);
   for (auto [button, box] :
        {std::pair{optBeepYes_, &station_.optBeepYes}, std::pair{optBeepNo_, &station_.optBeepNo}}) {
@@ -632,6 +676,15 @@ void MainWindow::SyncImage() {
     SetVisible(button, box->visible);
   }
   SyncTextBox(txtWrite_OK_Count_, station_.txtWrite_OK_Count);
+  SyncButton(comClearOkCount_, station_.comClearOkCount);
+  // The operator's typing stands until it is finished.
+  if (!txtReportFile_->hasFocus()) SyncTextBox(txtReportFile_, station_.txtReportFile);
+  SyncButton(comReportFile_, station_.comReportFile);
+  for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
+    SyncCaption(optReportFormat_[i], station_.optReportFormat.captions[i]);
+    SyncChecked(optReportFormat_[i], station_.optReportFormat.selected == static_cast<int>(i));
+    SetEnabled(optReportFormat_[i], station_.optReportFormat.enabled);
+  }
 
   SyncCaption(comLoadFile_, station_.comLoadFile.caption);
   SetEnabled(comLoadFile_, station_.comLoadFile.enabled);

@@ -711,8 +711,29 @@ TEST_F(GuiImageTest, FileFrameAndPagesSetTheirControls) {
   clickSlot(3);
   for (int slot = 0; slot < Station::kAutoSlots; ++slot)
     EXPECT_EQ(station.txtAuto[slot].highlighted, slot == 3 || slot == 9) << slot;
-  for (const char* name : {"comAuto0", "comAuto1", "comAuto2", "comReDownload"})
-    EXPECT_FALSE(Find<QPushButton>(name)->isEnabled()) << name;
+  // The edit buttons build the sequence: append the highlighted step, delete, delete all.
+  QTest::mouseClick(Find<QPushButton>("comAuto0"), Qt::LeftButton);
+  clickSlot(1);
+  QTest::mouseClick(Find<QPushButton>("comAuto0"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLineEdit>("txtAuto8")->text().toStdString(), station.txtAuto[3].text);
+  EXPECT_EQ(Find<QLineEdit>("txtAuto9")->text().toStdString(), station.txtAuto[1].text);
+  clickSlot(8);
+  QTest::mouseClick(Find<QPushButton>("comAuto1"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLineEdit>("txtAuto8")->text().toStdString(), station.txtAuto[1].text);
+  EXPECT_EQ(Find<QLineEdit>("txtAuto9")->text(), "");
+  QTest::mouseClick(Find<QPushButton>("comAuto2"), Qt::LeftButton);
+  EXPECT_EQ(Find<QLineEdit>("txtAuto8")->text(), "");
+  EXPECT_TRUE(Find<QPushButton>("comReDownload")->isEnabled());
+
+  // The report file and its format.
+  auto* report = Find<QLineEdit>("txtReportFile");
+  report->setFocus();
+  QTest::keyClicks(report, "/tmp/line1.csv");
+  emit report->editingFinished();
+  EXPECT_EQ(station.txtReportFile.text, "/tmp/line1.csv");
+  auto* jsonl = Find<QRadioButton>("optReportFormat1");
+  QTest::mouseClick(jsonl, Qt::LeftButton, {}, QPoint(6, jsonl->height() / 2));
+  EXPECT_EQ(station.optReportFormat.selected, 1);
 
   auto* no = Find<QRadioButton>("optBeepNo");
   QTest::mouseClick(no, Qt::LeftButton, {}, QPoint(6, no->height() / 2));
