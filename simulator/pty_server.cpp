@@ -136,16 +136,19 @@ void PtyServer::Serve() {
       }
     }
 
-    int timeoutMs = -1;
+    // To the microsecond: a millisecond's rounding on every reply would add up over a run.
+    timespec timeout{};
+    const timespec* wait = nullptr;
     if (!queue.empty() && !blocked) {
-      // Rounded up, so the reply is due when poll() times out.
-      timeoutMs = static_cast<int>(
-          std::clamp<std::int64_t>((queue.front().dueUs - now + 999) / 1000, 0, 60'000));
+      const std::int64_t us = std::clamp<std::int64_t>(queue.front().dueUs - now, 0, 60'000'000);
+      timeout.tv_sec = static_cast<time_t>(us / 1'000'000);
+      timeout.tv_nsec = static_cast<long>(us % 1'000'000 * 1000);
+      wait = &timeout;
     }
     std::array<pollfd, 2> fds{};
     fds[0] = {master_, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
     fds[1] = {wakeRead_, POLLIN, 0};
-    if (poll(fds.data(), fds.size(), timeoutMs) < 0) {
+    if (ppoll(fds.data(), fds.size(), wait, nullptr) < 0) {
       if (errno == EINTR) continue;
       return Fail(ErrnoText("poll"));
     }
