@@ -52,7 +52,7 @@ TEST(ProgrammingSoak, RandomFaultsNeverMakeABadChipGood) {
     // A chip that is not blank now and then, so the empty check has work to do.
     if (random() % 8 == 0) writer.Chip().Load(0x40, std::vector<std::uint8_t>{0x00});
     const double started = vp.clock.NowMs();
-    bool good_run = false;
+    bool goodRun = false;
     if (run % 4 == 3) {
       // The single functions: "Program OK!" then "Checking OK!" must mean the chip is right.
       writer.Chip().Erase();
@@ -61,17 +61,19 @@ TEST(ProgrammingSoak, RandomFaultsNeverMakeABadChipGood) {
       const bool programmed = station.textMsg.Contains("\r\nProgram OK!");
       station.OnFunctionClick(5);
       station.OnProgramClick();
-      good_run = programmed && station.textMsg.Contains("\r\nChecking OK!");
-      singleGood += good_run ? 1 : 0;
+      goodRun = programmed && station.textMsg.Contains("\r\nChecking OK!");
+      singleGood += goodRun ? 1 : 0;
     } else {
       station.OnFunctionClick(0);
       station.OnProgramClick();
-      good_run = station.LastRun.result == 0;
+      goodRun = station.LastRun.result == 0;
     }
     ASSERT_LT(vp.clock.NowMs() - started, kRunBudgetMs) << "run " << run;
     ASSERT_FALSE(station.RunInProgress());
-    if (good_run) ASSERT_TRUE(flashMatches()) << "run " << run << " called a bad chip good";
-    (good_run ? good : failed) += 1;
+    if (goodRun) {
+      ASSERT_TRUE(flashMatches()) << "run " << run << " called a bad chip good";
+    }
+    (goodRun ? good : failed) += 1;
   }
   std::printf("soak: %d runs, %d good (%d by the single functions), %d failed\n", kRuns, good,
               singleGood, failed);
