@@ -254,6 +254,36 @@ TEST_F(OperationsTest, ReadBackBeyondTheLoadedDataEndsAtTheRange) {
   EXPECT_EQ(station.labKbyte.caption, ".999K");
 }
 
+// Verification by page sums, as the automatic step runs it for this class and writer version.
+TEST_F(OperationsTest, PageSumsInOneAndTwoSegments) {
+  station.EditAutoSequence(2);
+  station.OnAutoSlotClick(4);  // "Verify Program"
+  station.EditAutoSequence(0);
+  LoadImage(0x0000, 0x00FF);
+  writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                  station.ImageBuffer.Bytes().begin() + 0x200));
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum({0x6A, 0x00, 0x0E, 0x0D, 0x00, 0x00, 0x00,
+                                                           0x00, 0x00, 0x00, 0x00, 0xFF})});
+
+  writer.ClearReceivedFrames();
+  station.ProgramStart = 0xF0;
+  station.ProgramEnd = station.DataEnd = 0x110;
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum({0x6A, 0x00, 0x0E, 0x0D, 0x00, 0x00, 0x00,
+                                                           0xF0, 0x00, 0x00, 0x01, 0x10})});
+
+  // A chip that differs in the second segment fails six calls, then the step.
+  writer.ClearReceivedFrames();
+  writer.Chip().Load(0x105, std::vector<std::uint8_t>{0x00});
+  station.ImageBuffer.Set(0x105, 0x01);
+  Run(kAuto);
+  EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+}
+
 TEST_F(OperationsTest, StoppedVerificationIsAFailure) {
   LoadImage(0, 0x7FFF);
   writer.Config().fault = sim::Fault::Silent;
