@@ -181,14 +181,19 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   const OfflineOptions offline = TakeOfflineOptions(args);
+  const kvr::IspDemoOptions ispDemo = kvr::TakeIspDemoOptions(args);
   kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
   options.errors.insert(options.errors.end(), offline.errors.begin(), offline.errors.end());
+  options.errors.insert(options.errors.end(), ispDemo.errors.begin(), ispDemo.errors.end());
+  if ((ispDemo.write || ispDemo.repeat) && offline.download)
+    options.errors.push_back("--offline-download and the ISP demo's writes exclude each other");
   if (!options.errors.empty()) {
     for (const std::string& error : options.errors) std::cerr << "kvr-cli: " << error << '\n';
     return 2;
   }
   if (options.help) {
-    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp;
+    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp
+              << kvr::IspDemoOptionsHelp();
     return 0;
   }
 
@@ -254,13 +259,45 @@ int main(int argc, char** argv) {
 
   if (const int status = PrepareImage(station, dialogs, options); status != 0) return status;
   if (offline.legend) station.OnOfflineLegendClick();
-  if (!offline.download && (offline.legend || !options.program)) return 0;
+
+  // ---- ISP demo ----
+  if (const std::string error = kvr::ApplyIspDemoOptions(station, ispDemo); !error.empty())
+    return Fail(error, 2);
+  if (ispDemo.Builds() && station.SelectedDevice.DeviceClassCode != 2)
+    return Fail(
+        "the ISP demo is built for a model of the VXA family from the model list "
+        "(--list-model VXA01H ... VXA06L)",
+        2);
+  bool ispDemoRefused = false;
+  if (ispDemo.show) {
+    ispDemoRefused = station.BuildIspDemo();
+    std::cout << kvr::IspDemoListing(station);
+  }
+  const bool ispDemoWrites = ispDemo.write || ispDemo.repeat;
+  if (ispDemo.show && !ispDemoWrites) return ispDemoRefused ? 1 : 0;
+  // The demo's runs and how many of them were good.
+  int ispDemoRuns = 0;
+  int ispDemoGood = 0;
+  if (ispDemo.repeat) {
+    station.onRunFinished = [&] {
+      ++ispDemoRuns;
+      if (station.LastRun.connected && station.LastRun.result == 0) ++ispDemoGood;
+      if (ispDemo.count && ispDemoRuns >= *ispDemo.count) station.EndRepeat();
+    };
+  }
+  // ---- end of the ISP demo ----
+
+  if (!offline.download && !ispDemoWrites && (offline.legend || !options.program)) return 0;
 
   kvr::LogPrinter printer(std::cout);
   pump.SetIdleHook([&] { printer.Update(station.textMsg.Text()); });
   if (offline.download) {
     station.txt_download_max.text = *offline.copies;
     station.OnOfflineDownloadClick();
+  } else if (ispDemo.write) {
+    station.OnWriteIspDemoClick();
+  } else if (ispDemo.repeat) {
+    station.OnRewriteIspDemoClick();
   } else {
     station.OnProgramClick();
   }
@@ -279,6 +316,14 @@ int main(int argc, char** argv) {
     if (station.LastOfflineDownload != 0)
       return Fail("the download to the offline board did not end with \"Download OK.\"", 1);
     return status;
+  }
+
+  if (ispDemoWrites && station.IspDemoRefused)
+    return Fail("the ISP demo was not written: its build was refused", 1);
+  if (ispDemo.repeat) {
+    std::cout << "ISP demo runs: " << ispDemoRuns << ", good " << ispDemoGood << ", failed "
+              << ispDemoRuns - ispDemoGood << '\n';
+    return ispDemoRuns > 0 && ispDemoGood == ispDemoRuns ? status : 1;
   }
 
   const auto& run = station.LastRun;

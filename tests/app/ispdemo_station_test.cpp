@@ -5,6 +5,7 @@
 
 #include <numeric>
 
+#include "app/start_options.h"
 #include "app/station_fixture.h"
 
 namespace kvr {
@@ -396,6 +397,64 @@ TEST_F(IspDemoStationTest, OptionsThatFailEndTheProgramStep) {
       << Log();
   EXPECT_TRUE(FramesWithCode(0x04).empty());
   EXPECT_EQ(FramesWithCode(0x05).size(), 4U);
+}
+
+TEST_F(IspDemoStationTest, CommandLineOptionsSetTheTabAsAnOperatorWould) {
+  std::vector<std::string> args{"--port",
+                                "COM2",
+                                "--isp-crystal",
+                                "22.1184",
+                                "--isp-baud",
+                                "57600",
+                                "--isp-parity",
+                                "no",
+                                "--isp-erase-data",
+                                "no",
+                                "--isp-watchdog",
+                                "P1.7",
+                                "--isp-rs485",
+                                "P3.5",
+                                "--isp-rs485-logic",
+                                "high-receive",
+                                "--isp-demo-repeat",
+                                "--count",
+                                "4"};
+  const IspDemoOptions options = TakeIspDemoOptions(args);
+  EXPECT_TRUE(options.errors.empty());
+  EXPECT_EQ(args, (std::vector<std::string>{"--port", "COM2"})) << "the rest is the station's";
+  EXPECT_EQ(options.count, 4);
+  EXPECT_EQ(ApplyIspDemoOptions(station, options), "");
+  EXPECT_EQ(station.comb_oscillate_frequency.index, 7);
+  EXPECT_EQ(station.comb_ISP_buad.Text(), "57600");
+  EXPECT_EQ(station.opt_ISP_DEMO_parity.selected, 1);
+  EXPECT_EQ(station.optISP_DEMO_erase_data.selected, 1);
+  EXPECT_EQ(station.comb_ISP_DEMO_WDT[0].Text() + station.comb_ISP_DEMO_WDT[1].Text(), "P17");
+  EXPECT_EQ(station.comb_485_pin[0].Text() + station.comb_485_pin[1].Text(), "P35");
+  EXPECT_EQ(station.opt_485_logic.selected, 1);
+
+  std::vector<std::string> bad{"--isp-parity",     "maybe",
+                               "--isp-rs485",      "P5.0",
+                               "--isp-watchdog",   "P1.8",
+                               "--count",          "2",
+                               "--isp-demo-write", "--isp-demo-repeat",
+                               "--isp-crystal"};
+  const IspDemoOptions refused = TakeIspDemoOptions(bad);
+  EXPECT_EQ(refused.errors, (std::vector<std::string>{
+                                "--isp-parity wants yes or no, not \"maybe\"",
+                                "--isp-rs485 wants none or a pin P0.0 to P4.7, not \"P5.0\"",
+                                "--isp-watchdog wants none or a pin P0.0 to P4.7, not \"P1.8\"",
+                                "option --isp-crystal needs a value",
+                                "--isp-demo-write and --isp-demo-repeat exclude each other"}));
+  // Without the demo's repeat, --count is left to the station's own options.
+  std::vector<std::string> count{"--count", "2"};
+  EXPECT_FALSE(TakeIspDemoOptions(count).count);
+  EXPECT_EQ(count.size(), 2U);
+
+  IspDemoOptions logicAlone;
+  logicAlone.rs485 = std::optional<IspDemoPin>{};
+  logicAlone.rs485HighTransmit = true;
+  EXPECT_EQ(ApplyIspDemoOptions(station, logicAlone),
+            "--isp-rs485-logic needs an RS-485 pin (--isp-rs485 PORT.BIT)");
 }
 
 }  // namespace
