@@ -27,6 +27,14 @@ bool ValidIndex(const ListControl& list, int index) {
   return index >= 0 && index < static_cast<int>(list.entries.size());
 }
 
+// A label left as it was when no error could be computed.
+void ShowBaudError(Station::ColourLabel& label, const BaudReloadResult& result) {
+  if (!result.caption) return;
+  label.caption = *result.caption;
+  label.backColour = BaudErrorBackColour(result.colour);
+  label.foreColour = kBaudErrorTextColour;
+}
+
 }  // namespace
 
 void Station::IspDemoSettingChanged() {
@@ -108,17 +116,6 @@ void Station::EnableIspDemoPins() {
   Lab__485_logic.enabled = opt_485_logic.enabled = rs485;
 }
 
-namespace {
-
-void ShowBaudError(Station::ColourLabel& label, const BaudReloadResult& result) {
-  if (!result.caption) return;
-  label.caption = *result.caption;
-  label.backColour = BaudErrorBackColour(result.colour);
-  label.foreColour = kBaudErrorTextColour;
-}
-
-}  // namespace
-
 float Station::BaudReload() {
   const BaudReloadResult result =
       kvr::BaudReload(comb_oscillate_frequency.text, comb_ISP_buad.Text());
@@ -166,8 +163,7 @@ bool Station::WriteIspDemoOnce() {
   // that drops the loaded file would clear the buffer and the demo with it.
   DeferredSave();
 
-  const std::int32_t demoBase = SelectedDevice.IspEnd - (kDemoSize - 1);
-  if (DataEnd > demoBase - 1) platform_.dialogs.Information(kTooLarge);
+  if (DataEnd > SelectedDevice.IspEnd - kDemoSize) platform_.dialogs.Information(kTooLarge);
 
   // A refused build leaves a half-patched demo in the buffer: nothing of it goes to the chip.
   // The builder passes over a crystal that is no positive number in silence; the operator
