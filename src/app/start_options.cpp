@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <optional>
 
 #include "app/station.h"
 #include "image/hex_field.h"
+#include "ispdemo/isp_demo_builder.h"
 #include "simulator/pty_server.h"
 
 namespace kvr {
@@ -268,3 +270,171 @@ void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOption
 }
 
 }  // namespace kvr
+
+// ---- The ISP demo on the command line ----
+
+namespace kvr {
+
+namespace {
+
+std::optional<bool> YesNo(const std::string& text) {
+  if (text == "yes") return true;
+  if (text == "no") return false;
+  return std::nullopt;
+}
+
+// "none": no pin; "P1.7": port 1, bit 7.
+std::optional<std::optional<IspDemoPin>> ParsePin(const std::string& text) {
+  if (text == "none") return std::optional<IspDemoPin>{};
+  if (text.size() == 4 && text[0] == 'P' && text[1] >= '0' && text[1] <= '4' && text[2] == '.' &&
+      text[3] >= '0' && text[3] <= '7')
+    return std::optional<IspDemoPin>{IspDemoPin{text[1] - '0', text[3] - '0'}};
+  return std::nullopt;
+}
+
+}  // namespace
+
+IspDemoOptions TakeIspDemoOptions(std::vector<std::string>& args) {
+  IspDemoOptions options;
+  std::vector<std::string> rest;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 < args.size()) return args[++i];
+      options.errors.push_back("option " + arg + " needs a value");
+      return std::nullopt;
+    };
+    auto wants = [&](const std::string& what, const std::string& given) {
+      options.errors.push_back(arg + " wants " + what + ", not \"" + given + "\"");
+    };
+    if (arg == "--show-isp-demo") {
+      options.show = true;
+    } else if (arg == "--isp-demo-write") {
+      options.write = true;
+    } else if (arg == "--isp-demo-repeat") {
+      options.repeat = true;
+    } else if (arg == "--isp-crystal" || arg == "--isp-baud") {
+      if (const auto text = value())
+        (arg == "--isp-crystal" ? options.crystal : options.baud) = text;
+    } else if (arg == "--isp-parity" || arg == "--isp-erase-data") {
+      const auto text = value();
+      if (!text) continue;
+      if (const auto yes = YesNo(*text))
+        (arg == "--isp-parity" ? options.parity : options.eraseData) = yes;
+      else
+        wants("yes or no", *text);
+    } else if (arg == "--isp-watchdog" || arg == "--isp-rs485") {
+      const auto text = value();
+      if (!text) continue;
+      if (const auto pin = ParsePin(*text))
+        (arg == "--isp-watchdog" ? options.watchdog : options.rs485) = pin;
+      else
+        wants("none or a pin P0.0 to P4.7", *text);
+    } else if (arg == "--isp-rs485-logic") {
+      const auto text = value();
+      if (!text) continue;
+      if (*text == "high-transmit" || *text == "high-receive")
+        options.rs485HighTransmit = *text == "high-transmit";
+      else
+        wants("high-transmit or high-receive", *text);
+    } else {
+      rest.push_back(arg);
+    }
+  }
+  if (options.write && options.repeat)
+    options.errors.push_back("--isp-demo-write and --isp-demo-repeat exclude each other");
+  args = std::move(rest);
+  return options;
+}
+
+std::string IspDemoOptionsHelp() {
+  return "ISP demo (models of the VXA family, chosen with --list-model):\n"
+         "  --isp-crystal MHZ      the crystal, e.g. 11.0592\n"
+         "  --isp-baud B           the demo's baud rate: 2400 ... 115200\n"
+         "  --isp-parity yes|no    9-bit frames with parity\n"
+         "  --isp-erase-data yes|no  erasing the AP area erases the data flash too\n"
+         "  --isp-watchdog none|PORT.BIT  the pin that feeds an external watchdog, e.g. P1.7\n"
+         "  --isp-rs485 none|PORT.BIT     the RS-485 direction pin, e.g. P3.5\n"
+         "  --isp-rs485-logic high-transmit|high-receive  the level of that pin for transmitting\n"
+         "  --show-isp-demo        build the demo and print its kilobyte, the reload and the\n"
+         "                         baud-rate error\n"
+         "  --isp-demo-write       write the demo once (instead of pressing Program)\n"
+         "  --isp-demo-repeat      write it chip after chip until stopped, or --count N runs\n"
+         "                         (the first chip is written twice, as in the window)\n"
+         "  The demo's model number is that of the model in the model box: choose the same\n"
+         "  model with --model as well.\n";
+}
+
+std::string ApplyIspDemoOptions(Station& station, const IspDemoOptions& options) {
+  if (options.crystal) station.OnCrystalChange(*options.crystal);
+  if (options.baud) {
+    const auto& entries = station.comb_ISP_buad.entries;
+    const auto found = std::find(entries.begin(), entries.end(), *options.baud);
+    if (found == entries.end()) {
+      std::string names;
+      for (const std::string& entry : entries) names += " " + entry;
+      return "--isp-baud wants one of" + names + ", not \"" + *options.baud + "\"";
+    }
+    station.OnIspBaudChange(static_cast<int>(found - entries.begin()));
+  }
+  if (options.parity) station.OnIspDemoParityClick(*options.parity ? 0 : 1);
+  if (options.eraseData) {
+    if (!station.optISP_DEMO_erase_data.enabled)
+      return "--isp-erase-data: this model has no data flash apart from the AP area";
+    station.OnIspDemoEraseDataClick(*options.eraseData ? 0 : 1);
+  }
+  if (options.watchdog) {
+    station.OnIspDemoWdtClick(*options.watchdog ? 1 : 0);
+    if (const auto& pin = *options.watchdog) {
+      station.OnIspDemoWdtPinChange(0, pin->port);
+      station.OnIspDemoWdtPinChange(1, pin->bit);
+    }
+  }
+  if (options.rs485) {
+    station.On485PinClick(*options.rs485 ? 1 : 0);
+    if (const auto& pin = *options.rs485) {
+      station.On485PinChange(0, pin->port);
+      station.On485PinChange(1, pin->bit);
+    }
+  }
+  if (options.rs485HighTransmit) {
+    if (!station.opt_485_logic.enabled)
+      return "--isp-rs485-logic needs an RS-485 pin (--isp-rs485 PORT.BIT)";
+    station.On485LogicClick(*options.rs485HighTransmit ? 0 : 1);
+  }
+  return {};
+}
+
+std::string IspDemoListing(const Station& station) {
+  const std::int32_t base = station.SelectedDevice.IspEnd - 1023;
+  std::string out;
+  char text[16];
+  for (std::int32_t line = base; line < base + 1024; line += 16) {
+    std::snprintf(text, sizeof text, "%04X:", static_cast<unsigned>(line));
+    out += text;
+    for (std::int32_t a = line; a < line + 16; ++a) {
+      std::snprintf(text, sizeof text, " %02X", station.ImageBuffer.Get(a));
+      out += text;
+    }
+    out += '\n';
+  }
+  const float n = BaudReload(station.comb_oscillate_frequency.text, station.comb_ISP_buad.Text()).n;
+  const auto count = static_cast<long long>(n);
+  const long long reload = 65536 - count;
+  std::string reloadText = "none";
+  if (reload >= 0 && reload <= 65536) {
+    std::snprintf(text, sizeof text, "%04llX", static_cast<unsigned long long>(reload));
+    reloadText = text;
+  }
+  out += "Reload: " + reloadText + " (N = " + std::to_string(count) + ")\n";
+  const std::uint32_t colour = station.Lab_BAUD_ERR.backColour;
+  out += "Baud error: " + Trim(station.Lab_BAUD_ERR.caption) + " (" +
+         (colour == BaudErrorBackColour(BaudErrorColour::Red)      ? "red"
+          : colour == BaudErrorBackColour(BaudErrorColour::Yellow) ? "yellow"
+                                                                   : "normal") +
+         ")\n";
+  return out;
+}
+
+}  // namespace kvr
+// ---- end of the ISP demo ----

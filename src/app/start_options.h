@@ -82,4 +82,40 @@ std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options
 void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOptions& options,
                       const std::string& simulatorPath);
 
+// ---- The ISP demo on the command line ----
+class Station;
+
+// A pin as the two lists of the ISP demo tab choose it: port P0..P4, bit 0..7.
+struct IspDemoPin {
+  int port = 0;
+  int bit = 0;
+};
+
+struct IspDemoOptions {
+  std::optional<std::string> crystal;  // --isp-crystal MHZ
+  std::optional<std::string> baud;     // --isp-baud B
+  std::optional<bool> parity;          // --isp-parity yes|no
+  std::optional<bool> eraseData;       // --isp-erase-data yes|no
+  // --isp-watchdog and --isp-rs485: none (an empty pin) or PORT.BIT.
+  std::optional<std::optional<IspDemoPin>> watchdog;
+  std::optional<std::optional<IspDemoPin>> rs485;
+  std::optional<bool> rs485HighTransmit;  // --isp-rs485-logic high-transmit|high-receive
+  bool show = false;                      // --show-isp-demo
+  bool write = false;                     // --isp-demo-write
+  bool repeat = false;                    // --isp-demo-repeat
+  std::vector<std::string> errors;
+
+  bool Builds() const { return show || write || repeat; }
+};
+
+// Takes the ISP demo's options out of the arguments.
+IspDemoOptions TakeIspDemoOptions(std::vector<std::string>& args);
+std::string IspDemoOptionsHelp();
+// Sets the tab's controls as an operator would; an error text when a value fits no control.
+std::string ApplyIspDemoOptions(Station& station, const IspDemoOptions& options);
+// The demo's kilobyte as the builder placed it, 16 bytes a line with the address, then the
+// reload and the baud-rate error.
+std::string IspDemoListing(const Station& station);
+// ---- end of the ISP demo ----
+
 }  // namespace kvr

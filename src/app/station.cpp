@@ -97,6 +97,15 @@ Station::Station(Platform& platform, bool useEnglish)
                      &labISP_DEMO_erase_data.enabled};
   for (std::size_t row = 0; row < 8; ++row) lockedControls_.push_back(&Option[row].enabled);
   lockedControls_.insert(lockedControls_.end(), {&comTJXZ.enabled, &txt_download_max.enabled});
+  lockedControls_.insert(
+      lockedControls_.end(),
+      {&com_write_ISP_demo.enabled, &com_re_write_ISP_demo.enabled,
+       &comb_oscillate_frequency.enabled, &Lab_oscillate_frequency.enabled, &comb_ISP_buad.enabled,
+       &Lab_ISP_buad.enabled, &Lab_BAUD_ERR.enabled, &opt_ISP_DEMO_parity.enabled,
+       &Lab_ISP_DEMO_parity.enabled, &opt_ISP_DEMO_WDT.enabled, &Lab_ISP_DEMO_WDT.enabled,
+       &comb_ISP_DEMO_WDT[0].enabled, &comb_ISP_DEMO_WDT[1].enabled, &opt_485_pin.enabled,
+       &Lab_485_pin.enabled, &comb_485_pin[0].enabled, &comb_485_pin[1].enabled,
+       &opt_485_logic.enabled, &Lab__485_logic.enabled});
   FormLoad();
 }
 
@@ -107,6 +116,8 @@ void Station::LockSettings() {
 void Station::UnlockSettings() {
   for (bool* enabled : lockedControls_) *enabled = true;
   optISP_DEMO_erase_data.enabled = labISP_DEMO_erase_data.enabled = !SelectedDevice.ApUpToIsp;
+  // A pin list stays disabled while its option says no pin.
+  EnableIspDemoPins();
 }
 
 void Station::OnProgramClick() {

@@ -69,7 +69,7 @@ class Station : public OptionPanelControls {
   std::array<Frame, 2> Frame1;  // the option frames
   CheckBox cheAuto_Increase{"Enable Auto_Increase"};
   OptionPair optISP_DEMO_erase_data;
-  Label labISP_DEMO_erase_data;
+  Label labISP_DEMO_erase_data{"擦除AP区时擦除 data flash区"};
 
   // Static captions of the window by control name (frames and labels without a behaviour).
   std::map<std::string, std::string> Captions;
@@ -373,6 +373,87 @@ class Station : public OptionPanelControls {
   bool BoardExchange(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);
   void LogBoard(const std::string& message);
   // ---- end of the offline board ----
+
+  // ---- ISP demo (tab "Down_ISP_demo"): its parameters, the build and the two writes ----
+ public:
+  // A list whose text may also be typed; `index` is the entry the text is, -1 when none.
+  struct EditableList {
+    std::vector<std::string> entries;
+    std::string text;
+    int index = -1;
+    bool enabled = true;
+  };
+  // A label whose colours the station sets, in the platform's colour encoding.
+  struct ColourLabel {
+    std::string caption;
+    std::uint32_t backColour = 0x8000000F;  // button face
+    std::uint32_t foreColour = 0x80000012;  // button text
+    bool enabled = true;
+  };
+
+  EditableList comb_oscillate_frequency{
+      {"4.0000", "6.0000", "10.0000", "11.0592", "12.0000", "18.4320", "20.0000", "22.1184",
+       "24.0000", "33.0000", "40.0000", "44.1368"},
+      "11.0592",
+      3};
+  ListControl comb_ISP_buad{
+      {"2400", "4800", "9600", "14400", "19200", "28800", "38400", "57600", "115200"}, 6};
+  OptionPair opt_ISP_DEMO_parity;
+  // The erase-data choice stands with the model choice above: the model enables it.
+  OptionPair opt_ISP_DEMO_WDT{{"无", "用1个I/O口喂狗"}, 0};
+  // Element 0 the port, element 1 the bit; the same for the RS-485 direction pin.
+  std::array<ListControl, 2> comb_ISP_DEMO_WDT{
+      {{{"P0", "P1", "P2", "P3", "P4"}, 1}, {{"0", "1", "2", "3", "4", "5", "6", "7"}, 0}}};
+  OptionPair opt_485_pin{{"无485", "用1个I/O口控制"}, 0};
+  std::array<ListControl, 2> comb_485_pin{
+      {{{"P0", "P1", "P2", "P3", "P4"}, 1}, {{"0", "1", "2", "3", "4", "5", "6", "7"}, 1}}};
+  OptionPair opt_485_logic{{"高电平发送,低接收", "高接收,低发送"}, 0};
+  Label Lab_oscillate_frequency{"内部时钟频率(MHz)"};
+  Label Lab_ISP_buad{"ISP与PC通讯波特率及误差"};
+  Label Lab_ISP_DEMO_parity{"奇偶校验"};
+  Label Lab_ISP_DEMO_WDT{"外部看门狗:"};
+  Label Lab_485_pin{"485收发控制:"};
+  Label Lab__485_logic{"I/O控制逻辑:"};
+  ColourLabel Lab_BAUD_ERR{"   %"};
+  CommandButton com_write_ISP_demo{"烧录ISP DEMO"};
+  CommandButton com_re_write_ISP_demo{"重复烧录ISP DEMO"};
+  CommandButton com_ISP_demo_stop{"停止烧录"};
+  // The last write of the demo ended at its build, which refused or could not start.
+  bool IspDemoRefused = false;
+
+  // Parameter changes: the two that set the baud rate recompute its error; the persisted ones
+  // save the settings later.
+  // A typed text, or the text of the entry chosen.
+  void OnCrystalChange(const std::string& text);
+  void OnIspBaudChange(int index);
+  void OnIspDemoParityClick(int index);
+  void OnIspDemoEraseDataClick(int index);
+  void OnIspDemoWdtClick(int index);
+  void OnIspDemoWdtPinChange(int element, int index);
+  void On485PinClick(int index);
+  void On485PinChange(int element, int index);
+  void On485LogicClick(int index);
+  // The pin lists follow their option pairs (start-up runs it as both click handlers would).
+  void EnableIspDemoPins();
+
+  // The reload count N of the demo's baud generator; updates Lab_BAUD_ERR.
+  float BaudReload();
+  // Places the demo at IspEnd - 1023 and patches it; true when the build failed.
+  bool BuildIspDemo();
+
+  void OnWriteIspDemoClick();
+  void OnRewriteIspDemoClick();
+  void OnIspDemoStopClick();
+
+ private:
+  void IspDemoSettingChanged();
+  // Write once; false when the build refused and nothing went to the chip.
+  bool WriteIspDemoOnce();
+  // The automatic "Program File" step while the demo is written.
+  std::int16_t ProgramIspDemoStep();
+  void LoadIspDemoSettings();
+  void SaveIspDemoSettings();
+  // ---- end of the ISP demo ----
 };
 
 }  // namespace kvr

@@ -150,7 +150,7 @@ std::int16_t Station::RunAutoStep(const std::string& name) {
   } else if (name == "Check MCU Empty") {
     result = CheckEmptyStep();
   } else if (name == "Program File") {
-    result = ProgramFileStep();
+    result = IspDemoMode ? ProgramIspDemoStep() : ProgramFileStep();
   } else if (name == "Verify Program") {
     result = VerifyProgramStep();
   } else if (name == "Program Option") {

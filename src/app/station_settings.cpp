@@ -74,6 +74,7 @@ void Station::FormLoad() {
   SaveAutoSequence();
   EditPermission = false;
   FitCheckDue = true;
+  EnableIspDemoPins();
   OnTabStrip2Click();
 }
 
@@ -128,6 +129,7 @@ void Station::LoadSettings() {
   optBeepYes.checked = beep;
   optBeepNo.checked = !beep;
   LoadIndex(comDalay_ReDownLoad, ReadSetting("Dalay_ReDownLoad", "4"));
+  LoadIspDemoSettings();
   txtWrite_OK_Count.text = ReadSetting("Write_OK_Count", "0");
   LoadIndex(comWDT_Prescalar, ReadSetting("WDT_Prescalar", "6"));
   txtReportFile.text = ReadSetting(kReportKey, "");
@@ -151,11 +153,48 @@ void Station::SaveSettings() {
   WriteSetting("Baud", std::to_string(Combo1.index));
   WriteSetting("BeepYesNo", TrueFalse(optBeepYes.checked));
   WriteSetting("Dalay_ReDownLoad", std::to_string(comDalay_ReDownLoad.index));
+  SaveIspDemoSettings();
   WriteSetting("Write_OK_Count", txtWrite_OK_Count.text);
   WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
   WriteSetting(kReportKey, Trim(txtReportFile.text));
   WriteSetting(kReportFormatKey, optReportFormat.selected == 1 ? kJsonLines : kCsv);
   RegionUpdate();
+}
+
+void Station::LoadIspDemoSettings() {
+  ListControl crystal{comb_oscillate_frequency.entries, comb_oscillate_frequency.index};
+  LoadIndex(crystal, ReadSetting("ISP_DEMO_oscillate_frequency", "3"));
+  if (crystal.index >= 0) {
+    comb_oscillate_frequency.index = crystal.index;
+    comb_oscillate_frequency.text = crystal.Text();
+  }
+  LoadIndex(comb_ISP_buad, ReadSetting("ISP_DEMO_ISP_buad", "6"));
+  auto loadPair = [this](OptionPair& pair, const char* key) {
+    pair.selected = ReadSetting(key, "True") == "True" ? 0 : 1;
+  };
+  loadPair(opt_ISP_DEMO_parity, "ISP_DEMO_parity");
+  loadPair(optISP_DEMO_erase_data, "ISP_DEMO_erase_data");
+  loadPair(opt_ISP_DEMO_WDT, "ISP_DEMO_WDT");
+  LoadIndex(comb_ISP_DEMO_WDT[0], ReadSetting("ISP_DEMO_WDT_port", "1"));
+  LoadIndex(comb_ISP_DEMO_WDT[1], ReadSetting("ISP_DEMO_WDT_port_bit", "0"));
+  loadPair(opt_485_pin, "ISP_DEMO_have_485_pin");
+  LoadIndex(comb_485_pin[0], ReadSetting("ISP_DEMO_485_port", "1"));
+  LoadIndex(comb_485_pin[1], ReadSetting("ISP_DEMO_485_port_bit", "1"));
+  // Choosing the two entries shows their baud-rate error, as a click on them would.
+  BaudReload();
+}
+
+void Station::SaveIspDemoSettings() {
+  WriteSetting("ISP_DEMO_oscillate_frequency", std::to_string(comb_oscillate_frequency.index));
+  WriteSetting("ISP_DEMO_ISP_buad", std::to_string(comb_ISP_buad.index));
+  WriteSetting("ISP_DEMO_parity", TrueFalse(opt_ISP_DEMO_parity.selected == 0));
+  WriteSetting("ISP_DEMO_erase_data", TrueFalse(optISP_DEMO_erase_data.selected == 0));
+  WriteSetting("ISP_DEMO_WDT", TrueFalse(opt_ISP_DEMO_WDT.selected == 0));
+  WriteSetting("ISP_DEMO_WDT_port", std::to_string(comb_ISP_DEMO_WDT[0].index));
+  WriteSetting("ISP_DEMO_WDT_port_bit", std::to_string(comb_ISP_DEMO_WDT[1].index));
+  WriteSetting("ISP_DEMO_have_485_pin", TrueFalse(opt_485_pin.selected == 0));
+  WriteSetting("ISP_DEMO_485_port", std::to_string(comb_485_pin[0].index));
+  WriteSetting("ISP_DEMO_485_port_bit", std::to_string(comb_485_pin[1].index));
 }
 
 void Station::LoadAutoSequence() {

@@ -227,14 +227,19 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   const OfflineOptions offline = TakeOfflineOptions(args);
+  const kvr::IspDemoOptions ispDemo = kvr::TakeIspDemoOptions(args);
   kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
   options.errors.insert(options.errors.end(), offline.errors.begin(), offline.errors.end());
+  options.errors.insert(options.errors.end(), ispDemo.errors.begin(), ispDemo.errors.end());
+  if ((ispDemo.write || ispDemo.repeat) && offline.download)
+    options.errors.push_back("--offline-download and the ISP demo's writes exclude each other");
   if (!options.errors.empty()) {
     for (const std::string& error : options.errors) std::cerr << "kvr-cli: " << error << '\n';
     return 2;
   }
   if (options.help) {
-    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp;
+    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp
+              << kvr::IspDemoOptionsHelp();
     return 0;
   }
 
@@ -311,7 +316,25 @@ int main(int argc, char** argv) {
   if (options.delay) station.comDalay_ReDownLoad.index = *options.delay;
   if (options.clearOkCount) station.ClearOkCount();
   if (offline.legend) station.OnOfflineLegendClick();
-  if (!offline.download && (offline.legend || !options.program)) return 0;
+
+  // ---- ISP demo ----
+  if (const std::string error = kvr::ApplyIspDemoOptions(station, ispDemo); !error.empty())
+    return Fail(error, 2);
+  if (ispDemo.Builds() && station.SelectedDevice.DeviceClassCode != 2)
+    return Fail(
+        "the ISP demo is built for a model of the VXA family from the model list "
+        "(--list-model VXA01H ... VXA06L)",
+        2);
+  bool ispDemoRefused = false;
+  if (ispDemo.show) {
+    ispDemoRefused = station.BuildIspDemo();
+    std::cout << kvr::IspDemoListing(station);
+  }
+  const bool ispDemoWrites = ispDemo.write || ispDemo.repeat;
+  if (ispDemo.show && !ispDemoWrites) return ispDemoRefused ? 1 : 0;
+  // ---- end of the ISP demo ----
+
+  if (!offline.download && !ispDemoWrites && (offline.legend || !options.program)) return 0;
 
 #ifndef _WIN32
   const bool terminal = isatty(STDOUT_FILENO) != 0;
@@ -364,6 +387,10 @@ int main(int argc, char** argv) {
   if (offline.download) {
     station.txt_download_max.text = *offline.copies;
     station.OnOfflineDownloadClick();
+  } else if (ispDemo.write) {
+    station.OnWriteIspDemoClick();
+  } else if (ispDemo.repeat) {
+    station.OnRewriteIspDemoClick();
   } else if (options.repeat) {
     station.RepeatRun();
   } else {
@@ -389,6 +416,14 @@ int main(int argc, char** argv) {
   if (options.repeat) {
     PrintSummary(tally);
     return tally.failed == 0 && tally.good > 0 ? status : 1;
+  }
+
+  if (ispDemoWrites && station.IspDemoRefused)
+    return Fail("the ISP demo was not written: its build was refused", 1);
+  if (ispDemo.repeat) {
+    std::cout << "ISP demo runs: " << tally.good + tally.failed << ", good " << tally.good
+              << ", failed " << tally.failed << '\n';
+    return tally.good > 0 && tally.failed == 0 ? status : 1;
   }
 
   const auto& run = station.LastRun;

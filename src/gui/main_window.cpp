@@ -231,6 +231,7 @@ void MainWindow::Connect() {
   ConnectDevice();
   ConnectImage();
   ConnectOffline();
+  ConnectIspDemo();
 }
 
 void MainWindow::Sync() {
@@ -243,6 +244,7 @@ void MainWindow::Sync() {
   SyncDevice();
   SyncImage();
   SyncOffline();
+  SyncIspDemo();
 
   const ProgressBar& bar = station_.ProgressBar1;
   // An empty range would turn the bar into a busy indicator; a value outside the range would

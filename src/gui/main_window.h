@@ -93,6 +93,11 @@ class MainWindow : public QMainWindow {
   void ConnectOffline();
   void SyncOffline();
 
+  // The ISP demo's tab page (main_window_ispdemo.cpp).
+  QWidget* BuildIspDemoPage();
+  void ConnectIspDemo();
+  void SyncIspDemo();
+
   Station& station_;
   const PortMap& ports_;
 
@@ -163,6 +168,21 @@ class MainWindow : public QMainWindow {
   QPushButton* comTJXZ_ = nullptr;
   QPushButton* comTJSL_disp_ = nullptr;
   QLineEdit* txt_download_max_ = nullptr;
+
+  QComboBox* comb_oscillate_frequency_ = nullptr;
+  QComboBox* comb_ISP_buad_ = nullptr;
+  std::array<QComboBox*, 2> comb_ISP_DEMO_WDT_{};
+  std::array<QComboBox*, 2> comb_485_pin_{};
+  QButtonGroup* opt_ISP_DEMO_parity_ = nullptr;
+  QButtonGroup* optISP_DEMO_erase_data_ = nullptr;
+  QButtonGroup* opt_ISP_DEMO_WDT_ = nullptr;
+  QButtonGroup* opt_485_pin_ = nullptr;
+  QButtonGroup* opt_485_logic_ = nullptr;
+  QLabel* Lab_BAUD_ERR_ = nullptr;
+  std::array<std::pair<const Label*, QLabel*>, 7> ispDemoLabels_{};
+  QPushButton* com_write_ISP_demo_ = nullptr;
+  QPushButton* com_re_write_ISP_demo_ = nullptr;
+  QPushButton* com_ISP_demo_stop_ = nullptr;
 
   // Labels whose captions are the station's static captions, by key.
   std::vector<std::pair<std::string, QLabel*>> captionLabels_;

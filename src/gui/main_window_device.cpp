@@ -260,6 +260,7 @@ QWidget* MainWindow::BuildTabStrip() {
     if (tab.key == "auto_increase") content = BuildSerialPage();
     if (tab.key == "save_file") content = BuildExportPage();
     if (tab.key == "TJSL") content = BuildOfflinePage();
+    if (tab.key == "Down_ISP_demo") content = BuildIspDemoPage();
     if (content != nullptr) {
       auto* layout = new QVBoxLayout(page);
       layout->setContentsMargins(6, 6, 6, 6);
