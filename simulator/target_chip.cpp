@@ -23,6 +23,7 @@ void TargetChip::Erase() {
   std::memset(flash_.data(), kErased, flash_.size());
   or0_ = kErased;
   or1_ = kErased;
+  locked_ = false;  // an erased chip has nothing left to hide
 }
 
 bool TargetChip::Program(std::uint32_t address, std::span<const std::uint8_t> data) {
@@ -33,6 +34,11 @@ bool TargetChip::Program(std::uint32_t address, std::span<const std::uint8_t> da
 }
 
 void TargetChip::SetOptions(std::uint8_t or0, std::uint8_t or1) {
+  ProgramOptions(or0, or1);
+  PowerUp();
+}
+
+void TargetChip::ProgramOptions(std::uint8_t or0, std::uint8_t or1) {
   or0_ = or0;
   or1_ = or1;
 }

@@ -44,10 +44,16 @@ class TargetChip {
 
   std::uint8_t Or0() const { return or0_; }
   std::uint8_t Or1() const { return or1_; }
-  // The option registers are erased and rewritten as a whole, not ANDed.
+  // Sets up the option registers as a chip powered up with them holds them (tests, preloads).
   void SetOptions(std::uint8_t or0, std::uint8_t or1);
-  // LOCK (OR0 bit 0) = 0: the programmer reads 0xFF wherever it reads.
-  bool Locked() const { return (or0_ & 0x01) == 0; }
+  // The writer's program-options command: the registers are erased and rewritten as a whole,
+  // not ANDed; like a real chip's, they take effect at the next power-up.
+  void ProgramOptions(std::uint8_t or0, std::uint8_t or1);
+  // The writer powers the chip for a session: the registers as programmed take effect.
+  void PowerUp() { locked_ = LockProgrammed(); }
+  // LOCK (OR0 bit 0) = 0 in force: the programmer reads 0xFF wherever it reads.
+  bool Locked() const { return locked_; }
+  bool LockProgrammed() const { return (or0_ & 0x01) == 0; }
 
   // The programmer's view of count bytes from address; nothing when beyond the flash.
   std::optional<Bytes> Read(std::uint32_t address, std::size_t count) const;
@@ -67,6 +73,7 @@ class TargetChip {
   Bytes flash_;
   std::uint8_t or0_ = kErased;
   std::uint8_t or1_ = kErased;
+  bool locked_ = false;
 };
 
 }  // namespace kvr::sim

@@ -265,6 +265,7 @@ void WriterSimulator::Execute(const Command& command, std::int64_t arrivedUs, st
   ++commands_;
   if (config_.deadAfter && commands_ > *config_.deadAfter) return;
   auto response = Handle(command);
+  lastCode_ = command.code;
   if (!response) return;
 
   const Fault fault = PickFault(command, response->role);
@@ -324,7 +325,7 @@ std::optional<WriterSimulator::Response> WriterSimulator::Handle(const Command& 
       case kProgramOptions:
         if (c.payload.size() != kOptionPayload) return std::nullopt;
         // The writer erases the option registers and writes them anew.
-        chip_.SetOptions(c.payload[0], c.payload[1]);
+        chip_.ProgramOptions(c.payload[0], c.payload[1]);
         return plain({kAccepted, {chip_.Or0(), chip_.Or1()}}, config_.writeUs);
       case kPageSums:
         return PageSums(c);
@@ -335,6 +336,8 @@ std::optional<WriterSimulator::Response> WriterSimulator::Handle(const Command& 
   switch (c.code) {
     case kHandshake: {
       if (c.param != kHandshakeParam) return std::nullopt;
+      // The first handshake of a session: the writer has powered the chip up.
+      if (lastCode_ != kHandshake) chip_.PowerUp();
       ++handshakes_;
       const auto every = static_cast<std::uint64_t>(std::max(config_.handshakeEvery, 1));
       if (handshakes_ % every != 0) return std::nullopt;

@@ -184,6 +184,8 @@ class WriterSimulator {
   std::uint64_t unrecorded_ = 0;
   std::function<void(const Bytes&)> observer_;
   std::uint64_t handshakes_ = 0;
+  // The code of the last command carried out; a session begins with a handshake after another.
+  int lastCode_ = -1;
   std::uint64_t commands_ = 0;  // frames with a good check value
   std::uint64_t replies_ = 0;
   std::uint64_t writes_ = 0;

@@ -178,6 +178,21 @@ TEST_F(AutoSequenceTest, SerialNumberMovesOnOnceForAGoodChip) {
   EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "0043");
 }
 
+// The default options lock the chip; the lock takes effect when the writer next powers it.
+TEST_F(AutoSequenceTest, ALockedChipIsCheckedBeforeItsLockTakesEffect) {
+  writer.Config().versionByte = 0x12;  // read-back, so the lock shows
+  LoadImage();
+  Sequence({"Erase MCU", "Program File", "Program Option", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_TRUE(writer.Chip().LockProgrammed());
+
+  station.OnFunctionClick(5);  // "Verify Program" on its own, in a new session
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_NE(Log().find("EEPROM:  FF"), std::string::npos) << Log();
+}
+
 TEST_F(AutoSequenceTest, EditingTheSequenceMovesUpAndIsSaved) {
   Sequence({"Erase MCU", "Check MCU Empty", "Program File"});
   EXPECT_EQ(Setting("Auto_VXA_10"), "Program File");

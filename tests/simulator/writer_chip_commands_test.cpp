@@ -200,7 +200,12 @@ TEST(ChipCommands, ALockedChipReadsErasedUntilItsOptionsUnlockIt) {
   WriterSimulator sim;
   LoadCounting(sim);
   const Bytes lock = Hex("6A 00 16 05 FE FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 82 16");
+  const Bytes handshake = Hex("46 B9 6A 00 08 80 0B F0 ED 16");
   EXPECT_EQ(Joined(sim.Receive(lock, 0)), Hex("68 00 08 80 FE FF ED 16"));
+  // The options take effect when the chip is next powered, at the next session's handshake.
+  EXPECT_EQ(Joined(sim.Receive(Hex("6A 00 0C 00 00 00 01 00 00 04 7B 16"), 0)),
+            Hex("68 00 10 00 00 00 01 00 00 04 00 01 02 03 83 16"));
+  EXPECT_FALSE(sim.Receive(handshake, 0).empty());
 
   EXPECT_EQ(Joined(sim.Receive(Hex("6A 00 0C 00 00 00 01 00 00 04 7B 16"), 0)),
             Hex("68 00 10 00 00 00 01 00 00 04 FF FF FF FF 79 16"));
@@ -210,6 +215,7 @@ TEST(ChipCommands, ALockedChipReadsErasedUntilItsOptionsUnlockIt) {
   EXPECT_EQ(Joined(sim.Receive(kReadOptions, 0)), Hex("68 00 08 01 FE FF 6E 16"));
 
   EXPECT_EQ(Joined(sim.Receive(kProgramFdFb, 0)), Hex("68 00 08 80 FD FB E8 16"));
+  EXPECT_FALSE(sim.Receive(handshake, 0).empty());
   EXPECT_EQ(Joined(sim.Receive(Hex("6A 00 0C 00 00 00 01 00 00 04 7B 16"), 0)),
             Hex("68 00 10 00 00 00 01 00 00 04 00 01 02 03 83 16"));
 }
