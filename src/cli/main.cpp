@@ -219,6 +219,9 @@ int main(int argc, char** argv) {
   }
 
   kvr::QtSerialPort port(ports);
+  port.SetLowLatencyNote([](const std::string& refusal) {
+    std::cerr << "kvr-cli: note: " << refusal << "; replies may wait up to 16 ms in the adapter\n";
+  });
   kvr::QtEventPump pump;
   kvr::QtTimerFactory timers;
   kvr::ConsoleDialogs dialogs(std::cout, options.answer);
@@ -282,6 +285,7 @@ int main(int argc, char** argv) {
   }
 
   const auto& run = station.LastRun;
+  if (run.portLost) return Fail("the port was lost during the run", 1);
   if (!run.connected) return Fail("the run did not reach the writer", 1);
   if (run.function == "Read MCU ID" && run.result) {
     const kvr::SelectedDeviceFields& device = station.SelectedDevice;
