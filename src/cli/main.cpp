@@ -13,6 +13,7 @@
 #include "app/station.h"
 #include "cli/console_dialogs.h"
 #include "cli/log_printer.h"
+#include "kvr_version.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
@@ -178,6 +179,7 @@ std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-cli")) return 0;
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   const OfflineOptions offline = TakeOfflineOptions(args);
