@@ -81,34 +81,25 @@ void FindHolder(dev_t rdev, OpenFailure& failure) {
   }
 }
 
-std::string GroupName(gid_t gid) {
-  std::vector<char> buffer(16384);
-  group entry{};
-  group* found = nullptr;
-  if (getgrgid_r(gid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr)
-    return {};
-  return found->gr_name;
-}
-
-// Whether the user database lists this user in the group, whatever this login's groups are.
-bool ListedInGroup(gid_t gid) {
-  std::vector<char> buffer(16384);
-  passwd user{};
-  passwd* foundUser = nullptr;
-  if (getpwuid_r(getuid(), &user, buffer.data(), buffer.size(), &foundUser) != 0 ||
-      foundUser == nullptr)
-    return false;
-  if (foundUser->pw_gid == gid) return true;
-  const std::string name = foundUser->pw_name;
+// The group that owns the device, and whether the user database lists this user in it already
+// (the groups of this login may be older than that).
+void DescribeGroup(gid_t gid, OpenFailure& failure) {
   std::vector<char> groupBuffer(65536);
   group entry{};
   group* found = nullptr;
   if (getgrgid_r(gid, &entry, groupBuffer.data(), groupBuffer.size(), &found) != 0 ||
       found == nullptr)
-    return false;
-  for (char** member = found->gr_mem; *member != nullptr; ++member)
-    if (name == *member) return true;
-  return false;
+    return;
+  failure.group = found->gr_name;
+  std::vector<char> userBuffer(16384);
+  passwd user{};
+  passwd* foundUser = nullptr;
+  if (getpwuid_r(getuid(), &user, userBuffer.data(), userBuffer.size(), &foundUser) != 0 ||
+      foundUser == nullptr)
+    return;
+  failure.listedInGroup = foundUser->pw_gid == gid;
+  for (char** member = found->gr_mem; *member != nullptr && !failure.listedInGroup; ++member)
+    failure.listedInGroup = std::strcmp(foundUser->pw_name, *member) == 0;
 }
 
 }  // namespace
@@ -129,10 +120,8 @@ OpenFailure ExplainOpenFailure(const std::string& device, OpenRefusal refusal,
   if (access(device.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
     failure.cause = OpenFailure::Cause::NoPermission;
     // Only a group that may read and write the device lets its members in.
-    if ((node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP)) {
-      failure.group = GroupName(node.st_gid);
-      failure.listedInGroup = !failure.group.empty() && ListedInGroup(node.st_gid);
-    }
+    if ((node.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP))
+      DescribeGroup(node.st_gid, failure);
     return failure;
   }
   if (refusal != OpenRefusal::Other && S_ISCHR(node.st_mode)) {
