@@ -6,7 +6,6 @@
 
 #include <QElapsedTimer>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <fcntl.h>
 #include <grp.h>
@@ -56,12 +55,15 @@ TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIs
   ASSERT_FALSE(writer->DevicePath().empty());
   QtStation qt(link.toStdString());
   qt.station.OnFunctionClick(kEraseEntry);
+  // Killed once the erase is under way, however long the connection took.
   QElapsedTimer sinceKill;
-  QTimer::singleShot(300, [&] {
+  qt.pump.SetIdleHook([&] {
+    if (sinceKill.isValid() || !qt.station.textMsg.Contains("We are erasing ...")) return;
     writer->Kill();
     sinceKill.start();
   });
   qt.station.OnProgramClick();
+  qt.pump.SetIdleHook({});
   ASSERT_TRUE(sinceKill.isValid());
   // At once, not after the erase's time-outs: three beeps are all that follows the loss.
   EXPECT_LT(sinceKill.elapsed(), 1500);
