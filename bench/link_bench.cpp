@@ -3,7 +3,6 @@
 // the station uses while it waits for a writer that never answers.
 
 #include <QCoreApplication>
-#include <QProcess>
 
 #include <chrono>
 #include <cstdio>
@@ -12,12 +11,12 @@
 
 #include "app/station.h"
 #include "link/writer_frame.h"
-#include "platform/qt/qt_event_pump.h"
-#include "platform/qt/qt_serial_port.h"
-#include "platform/qt/qt_timer.h"
-#include "platform/virtual/virtual_platform.h"
+#include "qt_bench_support.h"
 
 namespace {
+
+using bench::QtPlatform;
+using bench::WriterProcess;
 
 using Clock = std::chrono::steady_clock;
 
@@ -26,43 +25,6 @@ double ProcessCpuSeconds() {
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
-
-class WriterProcess {
- public:
-  explicit WriterProcess(const QStringList& options) {
-    process_.start(KVR_WRITER_SIM, options);
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
-  }
-  ~WriterProcess() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
-  }
-  const std::string& DevicePath() const { return path_; }
-
- private:
-  QProcess process_;
-  std::string path_;
-};
-
-class SilentBeeper : public kvr::Beeper {
- public:
-  void Beep() override {}
-};
-
-struct QtPlatform {
-  explicit QtPlatform(const std::string& target) { ports.SetTarget(1, target); }
-  kvr::PortMap ports;
-  kvr::QtSerialPort port{ports};
-  kvr::QtEventPump pump;
-  kvr::QtTimerFactory timers;
-  kvr::ScriptedDialogs dialogs;
-  kvr::MemorySettingsStore settings;
-  SilentBeeper beeper;
-  kvr::Platform platform{port, pump, timers, dialogs, settings, beeper};
-};
 
 bool Turnaround(int exchanges) {
   WriterProcess writer({"--latency-us", "0"});

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Installs what the station needs (Debian packages), builds it, and then either runs a production
-# job against the built-in simulated writer (demo) or runs the test suite (test).
+# Installs what the station needs (Debian packages), builds it, and then runs a production job
+# against the built-in simulated writer (demo), runs the test suite (test), or installs the
+# programs into a prefix, /usr/local unless another is given (install).
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${KVR_JOBS:-2}"
 
 # fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
-# font with those glyphs and would show boxes.
+# font with those glyphs and would show boxes. help2man makes the man pages from each program's
+# --help; desktop-file-utils checks the installed desktop entry.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim)
+          libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim help2man
+          desktop-file-utils)
 
 install_missing() {
   local missing=()
@@ -40,6 +43,17 @@ case "${1:-}" in
       --auto-sequence "Read MCU ID,Erase MCU,Check MCU Empty,Program File,Verify Program" \
       --report "$here/build/demo-report.csv" --function "Auto Program"
     ;;
+  install)
+    install_missing
+    build "$here/build" -DCMAKE_BUILD_TYPE=Release -DKVR_BUILD_TESTS=OFF
+    prefix="${2:-/usr/local}"
+    mkdir -p "$prefix" 2>/dev/null || true
+    if [ -w "$prefix" ]; then
+      cmake --install "$here/build" --prefix "$prefix"
+    else
+      sudo cmake --install "$here/build" --prefix "$prefix"
+    fi
+    ;;
   test)
     install_missing
     build "$here/build-check" -DCMAKE_BUILD_TYPE=Debug -DKVR_SANITIZE=ON
@@ -50,7 +64,7 @@ case "${1:-}" in
     ctest --test-dir "$here/build-check" --output-on-failure -j "$jobs"
     ;;
   *)
-    echo "usage: scripts/quickstart.sh demo|test" >&2
+    echo "usage: scripts/quickstart.sh demo|test|install [PREFIX]" >&2
     exit 2
     ;;
 esac

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "kvr_version.h"
 #include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
 
@@ -76,7 +77,8 @@ constexpr const char* kUsage =
     "Output:\n"
     "  --frames FILE          write every received frame to FILE, one line of hex each\n"
     "  --link PATH            also create the symlink PATH to the device, removed at exit\n"
-    "  --help                 show this text\n";
+    "  --help                 show this text\n"
+    "  --version              show the version\n";
 
 struct Options {
   WriterConfig config;
@@ -317,6 +319,7 @@ void RemoveLink(const std::string& link, const std::string& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-writer-sim")) return 0;
   std::string error;
   const auto options = ParseOptions(std::vector<std::string_view>(argv + 1, argv + argc), &error);
   if (!options) {

@@ -212,7 +212,8 @@ std::string StartOptionsHelp(Program program) {
       "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
       "  --settings FILE        use FILE as the settings store\n"
       "  --language en|zh       the language of the messages (default en)\n"
-      "  --help                 this text\n";
+      "  --help                 this text\n"
+      "  --version              the program's version\n";
   if (program == Program::Window) return "Usage: kvr-station [options]\n" + shared;
   return "Usage: kvr-cli [options]\n"
          "Presses Program once and prints the message log as it grows.\n"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "app/port_messages.h"
 #include "link/writer_frame.h"
 #include "operations/erase_blank.h"
 #include "operations/identity.h"
@@ -61,6 +62,7 @@ Station::Station(Platform& platform, bool useEnglish)
   };
   ProgressBar1.visible = false;
   labKbyte.visible = false;
+  platform.port.SetLostHandler([this] { OnPortLost(); });
 
   for (int n = 1; n <= kPortCount; ++n) combCommPort.entries.push_back("COM" + std::to_string(n));
   combCommPort.index = 0;
@@ -154,6 +156,7 @@ void Station::OperationDriver() {
   ++runDepth_;
   ++RunsStarted;
   LastRun = {};
+  portLost_ = false;
   const bool english = UseEnglish;
   textMsg.Replace(std::string(kConnecting.Pick(english)) + kLineBreak);
   link.StopRequested = false;
@@ -161,8 +164,9 @@ void Station::OperationDriver() {
   comDownload.enabled = false;
 
   if (!link.OpenPort(combCommPort.index + 1, ParseBaud(Combo1.Text()))) {
+    const std::string cause = OpenFailureCause();
     BeepThrice();
-    textMsg.Append(std::string(kLineBreak) + kLineBreak + kOpenFailed.Pick(english));
+    textMsg.Append(std::string(kLineBreak) + kLineBreak + kOpenFailed.Pick(english) + cause);
     textMsg.MoveCaretToEnd();
   } else {
     link.ConfigurePort();
@@ -178,6 +182,12 @@ void Station::OperationDriver() {
       ProgressBar1.value = ProgressBar1.minimum;
       LastRun.result = RunOperation(LastRun.function);
     }
+  }
+  if (portLost_) {
+    // The operation ended quietly, as after Stop: this line says why.
+    if (LastRun.connected) BeepThrice();
+    LastRun.portLost = true;
+    ReportPortLost();
   }
 
   link.ClosePort();
@@ -223,6 +233,24 @@ void Station::StopRun() {
   platform_.port.ClearOutput();
   link.ClosePort();
   RepeatStop = true;
+}
+
+std::string Station::OpenFailureCause() const {
+  const std::string line = OpenFailureLine(platform_.port.LastOpenFailure(), UseEnglish);
+  return line.empty() ? line : kLineBreak + line;
+}
+
+void Station::OnPortLost() {
+  // Between runs the port is closed and there is nothing to lose.
+  if (runDepth_ == 0) return;
+  portLost_ = true;
+  // The run ends at its next wait, as after Stop; there is no writer left to send the stop to.
+  link.StopRequested = true;
+}
+
+void Station::ReportPortLost() {
+  textMsg.Append(kLineBreak + std::string(kPortLost.Pick(UseEnglish)));
+  textMsg.MoveCaretToEnd();
 }
 
 void Station::DeferredSave() {

@@ -159,6 +159,8 @@ class Station : public OptionPanelControls {
     // The operation's result; empty when no operation ran or the entry has none yet.
     std::optional<std::int16_t> result;
     std::string function;
+    // The port went away during the run (an adapter pulled out).
+    bool portLost = false;
   };
   RunRecord LastRun;
   // The operation or automatic step now running, for front ends that show its progress.
@@ -204,6 +206,8 @@ class Station : public OptionPanelControls {
   // One run against the writer: connect, the selected operation, close down.
   void OperationDriver();
   void StopRun();
+  // The port went away under a run: the run ends at its next wait.
+  void OnPortLost();
   bool RunInProgress() const { return runDepth_ > 0 || repeating_; }
   // Trimmed text of the highlighted function entry; empty when none is highlighted.
   std::string SelectedFunction() const;
@@ -318,6 +322,9 @@ class Station : public OptionPanelControls {
   std::int16_t ProgramFileStep();
   std::int16_t VerifyProgramStep();
   void WriteReport(ProductionRecord& record);
+  // The line after "Open COM port is failed!" (with its line break), or empty.
+  std::string OpenFailureCause() const;
+  void ReportPortLost();
 
   // What one automatic run has learnt so far, for its ending and its report.
   struct AutoRunState {
@@ -347,6 +354,7 @@ class Station : public OptionPanelControls {
   std::unique_ptr<Timer> timerBeep_;
   std::vector<bool*> lockedControls_;
   int runDepth_ = 0;
+  bool portLost_ = false;
 
   // ---- Offline board (tab "TJSL"): download with a copy limit, and the LED legend ----
  public:

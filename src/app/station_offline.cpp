@@ -102,7 +102,9 @@ std::int16_t Station::OfflineDownload() {
   }
   LockSettings();
   ++runDepth_;
+  portLost_ = false;
   const bool downloaded = CopyLimitAccepted() && DownloadToBoard();
+  if (portLost_) ReportPortLost();
   // Every way out leaves the link as a writer run expects it, and the window as after a run.
   link.ClosePort();
   link.UseCrc16 = false;
@@ -148,6 +150,7 @@ bool Station::ConnectBoard() {
   if (!link.OpenPort(combCommPort.index + 1, kBoardBaud)) {
     LogBoard(kOpenFailed);
     LogBoard(kOpenFailedWhy);
+    textMsg.Append(OpenFailureCause());
     return false;
   }
   link.ConfigurePort();

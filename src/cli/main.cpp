@@ -16,6 +16,7 @@
 #include "app/station.h"
 #include "cli/console_dialogs.h"
 #include "cli/log_printer.h"
+#include "kvr_version.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
@@ -224,6 +225,7 @@ std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-cli")) return 0;
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   const OfflineOptions offline = TakeOfflineOptions(args);
@@ -270,6 +272,9 @@ int main(int argc, char** argv) {
   }
 
   kvr::QtSerialPort port(ports);
+  port.SetLowLatencyNote([](const std::string& refusal) {
+    std::cerr << "kvr-cli: note: " << refusal << "; replies may wait up to 16 ms in the adapter\n";
+  });
   kvr::QtEventPump pump;
   kvr::QtTimerFactory timers;
   kvr::ConsoleDialogs dialogs(std::cout, options.answer);
@@ -427,6 +432,7 @@ int main(int argc, char** argv) {
   }
 
   const auto& run = station.LastRun;
+  if (run.portLost) return Fail("the port was lost during the run", 1);
   if (!run.connected) return Fail("the run did not reach the writer", 1);
   if (run.function == "Read MCU ID" && run.result) {
     const kvr::SelectedDeviceFields& device = station.SelectedDevice;

@@ -10,6 +10,7 @@
 #include "app/start_options.h"
 #include "app/station.h"
 #include "gui/main_window.h"
+#include "kvr_version.h"
 #include "platform/port_map.h"
 #include "platform/qt/qt_beeper.h"
 #include "platform/qt/qt_dialogs.h"
@@ -32,7 +33,9 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 int main(int argc, char** argv) {
   using namespace kvr;
 
-  // The help needs no display; anything else is parsed once Qt has taken its own options.
+  // The version and the help need no display; anything else is parsed once Qt has taken its own
+  // options.
+  if (PrintVersionIfAsked(argc, argv, "kvr-station")) return 0;
   if (const StartOptions early = ParseStartOptions(Arguments(argc, argv), Program::Window);
       early.help && early.errors.empty()) {
     std::cout << StartOptionsHelp(Program::Window);

@@ -11,6 +11,7 @@
 #include "isp_cli/isp_serial_port.h"
 #include "ispdemo/isp_client.h"
 #include "ispdemo/isp_tool.h"
+#include "kvr_version.h"
 #include "platform/port_map.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_timer.h"
@@ -31,7 +32,9 @@ const char* const kUsage =
     "  --port    COM1..COM8 (the station's default devices) or a device path\n"
     "  --baud    the baud rate the demo was built for, e.g. 38400\n"
     "  --parity  the demo was built with parity: 9-bit frames, even parity (8E1)\n"
-    "  FILE      Intel HEX (.hex, .ihx, .ihex) or binary, placed from address 0\n";
+    "  FILE      Intel HEX (.hex, .ihx, .ihex) or binary, placed from address 0\n"
+    "  --help    show this text\n"
+    "  --version show the version\n";
 
 int BadOptions(const std::string& message) {
   std::cerr << "kvr-isp: " << message << "\n" << kUsage;
@@ -85,6 +88,7 @@ std::string Parse(const std::vector<std::string>& args, Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-isp")) return 0;
   QCoreApplication app(argc, argv);
   std::vector<std::string> args(argv + 1, argv + argc);
   for (const auto& a : args) {

@@ -3,11 +3,32 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace kvr {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// Why a port could not be opened, as far as the platform can tell, for a line to the operator.
+struct OpenFailure {
+  enum class Cause {
+    Unknown,       // nothing better known; `detail` may hold the system's words
+    Missing,       // no such device: the adapter is not plugged in, or the path is wrong
+    InUse,         // another program holds the port
+    NoPermission,  // the user may not open the device
+  };
+  Cause cause = Cause::Unknown;
+  std::string device;  // the device as opened, e.g. "/dev/ttyUSB0"
+  std::string detail;  // Unknown: the system's error text
+  // InUse: the program holding the port and its process id; empty and 0 when not found.
+  std::string holder;
+  int holderPid = 0;
+  // NoPermission: the group whose members may use the device (empty when no group may), and
+  // whether the user is listed in it already, so that only a new login is missing.
+  std::string group;
+  bool listedInGroup = false;
+};
 
 // The serial line as the link uses it: nothing more, nothing less.
 class SerialPort {
@@ -33,6 +54,13 @@ class SerialPort {
   virtual bool Write(const Bytes& bytes) = 0;
   // Raised whenever at least one byte is waiting.
   virtual void SetDataReceivedHandler(std::function<void()> handler) = 0;
+
+  // Why the last Open failed; Cause::Unknown where the platform cannot tell.
+  virtual OpenFailure LastOpenFailure() const { return {}; }
+  // Raised once when an open port stops working under the station (a USB adapter pulled out).
+  // The port is closed by then. It runs from the event loop, inside a wait, never from inside
+  // another call on the port.
+  virtual void SetLostHandler(std::function<void()> handler) { (void)handler; }
 };
 
 }  // namespace kvr

@@ -12,79 +12,14 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "app/station.h"
-#include "platform/qt/qt_event_pump.h"
-#include "platform/qt/qt_serial_port.h"
-#include "platform/qt/qt_timer.h"
-#include "platform/virtual/virtual_platform.h"
+#include "e2e_support.h"
 
 namespace kvr {
 namespace {
 
 constexpr const char* kEmptySequenceFailed = "\r\nAuto             failed!";
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
-
-class CountingBeeper : public Beeper {
- public:
-  void Beep() override { ++count; }
-  int count = 0;
-};
-
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// kvr-writer-sim in a process of its own, its received frames logged to a file.
-class WriterProcess {
- public:
-  explicit WriterProcess(const QStringList& options) {
-    framesFile_ = dir_.filePath("frames.txt");
-    process_.start(KVR_WRITER_SIM, QStringList(options) << "--frames" << framesFile_);
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
-  }
-  ~WriterProcess() { Stop(); }
-
-  const std::string& DevicePath() const { return path_; }
-  // Ends the simulator and returns the frames it received, one line each.
-  std::string StopAndReadFrames() {
-    Stop();
-    return ReadFile(framesFile_);
-  }
-
- private:
-  void Stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) process_.kill();
-  }
-
-  QTemporaryDir dir_;
-  QString framesFile_;
-  QProcess process_;
-  std::string path_;
-};
-
-// A station on the Qt platform whose COM1 points at `target`.
-struct QtStation {
-  explicit QtStation(const std::string& target) { ports.SetTarget(1, target); }
-  PortMap ports;
-  QtSerialPort port{ports};
-  QtEventPump pump;
-  QtTimerFactory timers;
-  ScriptedDialogs dialogs;
-  MemorySettingsStore settings;
-  CountingBeeper beeper;
-  Platform platform{port, pump, timers, dialogs, settings, beeper};
-  Station station{platform};
-};
 
 TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
   WriterProcess writer({});
@@ -117,7 +52,9 @@ TEST(EndToEnd, SecondRunOnTheSamePortWorksToo) {
 TEST(EndToEnd, MissingDevicePathFailsToOpen) {
   QtStation qt("/dev/kvr-no-such-port");
   qt.station.OnProgramClick();
-  EXPECT_EQ(qt.station.textMsg.Text(), "We are connecting...\r\n\r\n\r\nOpen COM port is failed!");
+  EXPECT_EQ(qt.station.textMsg.Text(),
+            "We are connecting...\r\n\r\n\r\nOpen COM port is failed!\r\n"
+            "There is no port /dev/kvr-no-such-port: is the adapter plugged in?");
   EXPECT_EQ(qt.beeper.count, 3);
   EXPECT_TRUE(qt.station.comDownload.enabled);
   EXPECT_FALSE(qt.station.comStop_Download.enabled);
@@ -312,7 +249,8 @@ TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
   ASSERT_TRUE(cli.waitForFinished(30000));
   EXPECT_EQ(cli.exitCode(), 1);
   EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
-            "We are connecting...\n\n\nOpen COM port is failed!\n");
+            "We are connecting...\n\n\nOpen COM port is failed!\n"
+            "There is no port /dev/kvr-no-such-port: is the adapter plugged in?\n");
   EXPECT_EQ(cli.readAllStandardError().toStdString(),
             "kvr-cli: the run did not reach the writer\n");
 }

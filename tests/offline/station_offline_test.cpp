@@ -197,6 +197,30 @@ TEST_F(OfflineTest, PortThatCannotBeOpened) {
   ExpectReleased();
 }
 
+TEST_F(OfflineTest, PortTroubleSaysWhy) {
+  LoadPattern();
+  OpenFailure missing;
+  missing.cause = OpenFailure::Cause::Missing;
+  missing.device = "/dev/ttyUSB0";
+  vp.port.SetOpenFailure(1, missing);
+  station.OnOfflineDownloadClick();
+  EXPECT_EQ(station.textMsg.Text(),
+            std::string(kStart) +
+                "\r\n打开串口失败!\r\n串口已被其它程序打开或不存在。\r\nThere is no port "
+                "/dev/ttyUSB0: is the adapter plugged in?");
+
+  // Pulled out while the board erases.
+  vp.port.PlugIn(1);
+  vp.port.PullOutAfter(1'000'000, 1);
+  station.OnOfflineDownloadClick();
+  EXPECT_EQ(station.textMsg.Text(),
+            std::string(kConnected) +
+                "\r\n正在处理数据，请稍候...\r\n正在擦除全片内容...\r\n操作被停止.\r\nCOM port "
+                "lost: the adapter was disconnected!");
+  EXPECT_EQ(station.LastOfflineDownload, -1);
+  ExpectReleased();
+}
+
 TEST_F(OfflineTest, FailingBoardCommands) {
   LoadPattern();
   struct Case {

@@ -1,16 +1,54 @@
 #include "platform/qt/qt_serial_port.h"
 
+#include <QTimer>
+
+#include "platform/qt/port_diagnosis.h"
+
 namespace kvr {
+
+namespace {
+
+OpenRefusal RefusalOf(QSerialPort::SerialPortError error) {
+  switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+      return OpenRefusal::NotFound;
+    case QSerialPort::PermissionError:
+      return OpenRefusal::Denied;
+    default:
+      return OpenRefusal::Other;
+  }
+}
+
+}  // namespace
 
 QtSerialPort::QtSerialPort(const PortMap& ports) : ports_(ports) {
   QObject::connect(&port_, &QSerialPort::readyRead, [this] {
     if (handler_) handler_();
   });
+  QObject::connect(&port_, &QSerialPort::errorOccurred,
+                   [this](QSerialPort::SerialPortError error) { OnError(error); });
+}
+
+void QtSerialPort::OnError(QSerialPort::SerialPortError error) {
+  // A device that went away shows as one of these, over and over until the port is closed.
+  const bool gone = error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+                    error == QSerialPort::WriteError;
+  if (!gone || !port_.isOpen() || lossPending_) return;
+  lossPending_ = true;
+  // Closed from the event loop: closing inside the signal would delete the notifier raising it.
+  QTimer::singleShot(0, &port_, [this, session = session_] {
+    lossPending_ = false;
+    if (session != session_ || !port_.isOpen()) return;
+    Close();
+    if (lostHandler_) lostHandler_();
+  });
 }
 
 bool QtSerialPort::SelectPort(int number) {
   const std::string target = ports_.Target(number);
+  lastFailure_ = {};
   if (target.empty() || port_.isOpen()) return false;
+  device_ = target;
   port_.setPortName(QString::fromStdString(target));
   return true;
 }
@@ -29,20 +67,36 @@ bool QtSerialPort::SetParameters(int baud) {
 }
 
 bool QtSerialPort::Open() {
+  lastFailure_ = {};
   if (port_.isOpen()) return false;
   if (!port_.open(QIODevice::ReadWrite)) {
+    lastFailure_ =
+        ExplainOpenFailure(device_, RefusalOf(port_.error()), port_.errorString().toStdString());
     port_.clearError();
     return false;
   }
+  ++session_;
   if (!ApplyParameters()) {
-    port_.close();
+    Close();
     return false;
   }
+  AskForLowLatency();
   return true;
 }
 
+void QtSerialPort::AskForLowLatency() {
+#ifdef Q_OS_LINUX
+  const std::string refusal = RequestLowLatency(port_.handle());
+  if (refusal.empty() || lowLatencyNoted_ || !lowLatencyNote_) return;
+  lowLatencyNoted_ = true;
+  lowLatencyNote_(device_ + " refused low-latency mode (" + refusal + ")");
+#endif
+}
+
 void QtSerialPort::Close() {
-  if (port_.isOpen()) port_.close();
+  if (!port_.isOpen()) return;
+  ++session_;
+  port_.close();
 }
 
 bool QtSerialPort::ClearInput() {

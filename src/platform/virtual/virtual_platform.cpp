@@ -56,7 +56,12 @@ bool VirtualSerialPort::SetParameters(int baud) {
 }
 
 bool VirtualSerialPort::Open() {
-  if (open_ || selected_ == 0 || unavailable_.count(selected_) != 0) return false;
+  lastFailure_ = {};
+  if (open_ || selected_ == 0) return false;
+  if (const auto it = unavailable_.find(selected_); it != unavailable_.end()) {
+    lastFailure_ = it->second;
+    return false;
+  }
   open_ = true;
   ++openCount_;
   inbox_.clear();
@@ -101,9 +106,25 @@ void VirtualSerialPort::DeliverAfter(VirtualClock::Micros delay, Bytes bytes) {
 
 void VirtualSerialPort::SetUnavailable(int number, bool unavailable) {
   if (unavailable)
-    unavailable_.insert(number);
+    unavailable_[number] = {};
   else
     unavailable_.erase(number);
+}
+
+void VirtualSerialPort::SetOpenFailure(int number, OpenFailure failure) {
+  unavailable_[number] = std::move(failure);
+}
+
+void VirtualSerialPort::PullOutAfter(VirtualClock::Micros delay, int number) {
+  clock_.ScheduleAfter(delay, [this, number] {
+    OpenFailure missing;
+    missing.cause = OpenFailure::Cause::Missing;
+    missing.device = "COM" + std::to_string(number);
+    unavailable_[number] = missing;
+    if (!open_ || selected_ != number) return;
+    Close();
+    if (lostHandler_) lostHandler_();
+  });
 }
 
 ScriptedDialogs::Answer ScriptedDialogs::Next(Kind kind, const std::string& text,

@@ -4,7 +4,6 @@
 #include <deque>
 #include <functional>
 #include <map>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -86,13 +85,21 @@ class VirtualSerialPort : public SerialPort {
   void SetDataReceivedHandler(std::function<void()> handler) override {
     handler_ = std::move(handler);
   }
+  OpenFailure LastOpenFailure() const override { return lastFailure_; }
+  void SetLostHandler(std::function<void()> handler) override { lostHandler_ = std::move(handler); }
 
   // Test side.
   std::function<void(const Bytes&)> onWrite;
   // Bytes arrive from the far end after `delay`; bytes arriving at a closed port are lost.
   void DeliverAfter(VirtualClock::Micros delay, Bytes bytes);
-  // Ports that cannot be opened (missing or held by another program).
+  // Ports that cannot be opened (missing or held by another program), for no known reason.
   void SetUnavailable(int number, bool unavailable = true);
+  // A port that cannot be opened for this reason.
+  void SetOpenFailure(int number, OpenFailure failure);
+  // The adapter of port `number` is pulled out after `delay`: the port is lost if it is open
+  // then, and it cannot be opened (missing) until it is plugged in again.
+  void PullOutAfter(VirtualClock::Micros delay, int number);
+  void PlugIn(int number) { SetUnavailable(number, false); }
   // Every write that reached the line, in order.
   const std::vector<Bytes>& Written() const { return written_; }
   void ClearWritten() { written_.clear(); }
@@ -105,7 +112,9 @@ class VirtualSerialPort : public SerialPort {
   std::function<void()> handler_;
   Bytes inbox_;
   std::vector<Bytes> written_;
-  std::set<int> unavailable_;
+  std::function<void()> lostHandler_;
+  std::map<int, OpenFailure> unavailable_;
+  OpenFailure lastFailure_;
   int selected_ = 0;
   int baud_ = 0;
   int openCount_ = 0;
