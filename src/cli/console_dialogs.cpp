@@ -52,15 +52,27 @@ std::string ConsoleDialogs::SaveFile(const FileDialogRequest& request) {
   return path;
 }
 
-void ProductionSettings::Write(const std::string& application, const std::string& section,
-                               const std::string& key, const std::string& value) {
+bool ProductionSettings::WrittenBack(const std::string& section, const std::string& key) const {
   const bool moved =
       section == "Auto_Increase" || (section == "Settings" && key == "Write_OK_Count");
   const bool sequence = sequence_ && section == "Settings" && key.rfind("Auto_VXA_", 0) == 0;
-  if (!moved && !sequence) return;
+  return moved || sequence;
+}
+
+void ProductionSettings::Write(const std::string& application, const std::string& section,
+                               const std::string& key, const std::string& value) {
+  if (!WrittenBack(section, key)) return;
   // No stored text holds a NUL: an absent key never reads as the value.
   if (store_.Read(application, section, key, std::string(1, '\0')) == value) return;
   store_.Write(application, section, key, value);
+}
+
+std::optional<std::string> ProductionSettings::Update(const std::string& application,
+                                                      const std::string& section,
+                                                      const std::string& key,
+                                                      const Change& change) {
+  if (WrittenBack(section, key)) return store_.Update(application, section, key, change);
+  return change(store_.Read(application, section, key, ""));
 }
 
 void ConsoleBeeper::Beep() {

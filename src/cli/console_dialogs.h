@@ -49,7 +49,8 @@ class ConsoleBeeper : public Beeper {
 // run itself moves on (the good-device count and the serial number) is written back, so a
 // script's options never change how the window starts. A value that is stored already is not
 // written again: a run that moves nothing on leaves the file as it was, and does not wait for
-// the disk.
+// the disk. The count and the number reach the store through its locked Update, so stations
+// sharing it never lose an increment or hand out a number twice.
 class ProductionSettings : public SettingsStore {
  public:
   explicit ProductionSettings(SettingsStore& store) : store_(store) {}
@@ -59,10 +60,15 @@ class ProductionSettings : public SettingsStore {
   }
   void Write(const std::string& application, const std::string& section, const std::string& key,
              const std::string& value) override;
+  // A key the command line does not write back: the change is worked out but not stored.
+  std::optional<std::string> Update(const std::string& application, const std::string& section,
+                                    const std::string& key, const Change& change) override;
   // The command line set the automatic sequence: it is saved as the window saves it.
   void AllowSequence() { sequence_ = true; }
 
  private:
+  bool WrittenBack(const std::string& section, const std::string& key) const;
+
   SettingsStore& store_;
   bool sequence_ = false;
 };

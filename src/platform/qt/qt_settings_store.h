@@ -1,17 +1,21 @@
 #pragma once
 
-#include <QSettings>
 #include <QString>
-#include <map>
-#include <memory>
+#include <filesystem>
+#include <optional>
+#include <string>
 
 #include "platform/settings_store.h"
 
 namespace kvr {
 
 // Settings in an INI file per application (in the per-user folder, named after the
-// application), or in one given file. Every write reaches the disk at once, and the file is
-// replaced whole: a crash or power loss leaves the previous file or the new one, never a part.
+// application), or in one given file. Every change is made under an exclusive lock on
+// "<file>.lck" that the operating system releases when its holder ends, however it ends: the
+// file is read afresh, the key changed, and the file replaced whole (a temporary file, synced,
+// renamed over it), so a crash or power loss leaves the previous file or the new one, never a
+// part, and two stations on one file never lose each other's changes. Reads see what the other
+// stations stored last.
 class QtSettingsStore : public SettingsStore {
  public:
   // The per-user location.
@@ -22,15 +26,19 @@ class QtSettingsStore : public SettingsStore {
                    const std::string& key, const std::string& defaultValue) override;
   void Write(const std::string& application, const std::string& section, const std::string& key,
              const std::string& value) override;
+  std::optional<std::string> Update(const std::string& application, const std::string& section,
+                                    const std::string& key, const Change& change) override;
 
   QString FileFor(const std::string& application) const;
+  // Why the last Write or Update stored nothing; empty when it stored.
+  const std::string& LastError() const { return lastError_; }
 
  private:
-  QSettings& For(const std::string& application);
+  std::filesystem::path PathFor(const std::string& application) const;
 
   QString directory_;
   QString file_;
-  std::map<std::string, std::unique_ptr<QSettings>> open_;
+  std::string lastError_;
 };
 
 }  // namespace kvr

@@ -161,8 +161,20 @@ std::string MemorySettingsStore::Read(const std::string& application, const std:
 
 void MemorySettingsStore::Write(const std::string& application, const std::string& section,
                                 const std::string& key, const std::string& value) {
+  if (refuseChanges) return;
   values_[{application, section, key}] = value;
   ++writes_;
+}
+
+std::optional<std::string> MemorySettingsStore::Update(const std::string& application,
+                                                       const std::string& section,
+                                                       const std::string& key,
+                                                       const Change& change) {
+  if (refuseChanges) return std::nullopt;
+  const auto it = values_.find({application, section, key});
+  std::string value = change(it == values_.end() ? std::string() : it->second);
+  if (it == values_.end() || it->second != value) Write(application, section, key, value);
+  return value;
 }
 
 bool MemorySettingsStore::Has(const std::string& application, const std::string& section,

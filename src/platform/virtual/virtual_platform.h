@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <tuple>
@@ -167,9 +168,13 @@ class MemorySettingsStore : public SettingsStore {
                    const std::string& key, const std::string& defaultValue) override;
   void Write(const std::string& application, const std::string& section, const std::string& key,
              const std::string& value) override;
+  std::optional<std::string> Update(const std::string& application, const std::string& section,
+                                    const std::string& key, const Change& change) override;
   bool Has(const std::string& application, const std::string& section,
            const std::string& key) const;
   int Writes() const { return writes_; }
+  // A store that takes no changes, as a full disk or a read-only file would.
+  bool refuseChanges = false;
 
  private:
   std::map<std::tuple<std::string, std::string, std::string>, std::string> values_;
