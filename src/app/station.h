@@ -15,6 +15,7 @@
 #include "catalogue/selected_device.h"
 #include "controls/controls.h"
 #include "image/image_buffer.h"
+#include "image/serial_number.h"
 #include "link/message_log.h"
 #include "link/writer_link.h"
 #include "offline/board_image.h"
@@ -290,15 +291,19 @@ class Station : public OptionPanelControls {
   // Serial numbers.
   int SerialDigits() const;
   bool ValidateSerial();  // true on error
+  // Stamps the number the next-number field shows (the view's preview of the next chip's).
   void StampSerial();
-  void AdvanceSerial();
   void ScrollToSerial();
   void LoadSerialSettings();
   void SaveSerialSettings();
   void OnAutoIncreaseClick();
   void OnSerialFieldChange();
-  // After a successful option programming.
-  void AdvanceSerialSequence();
+  // Gives the chip about to be programmed its number: takes the stored next number, stamps it
+  // into the buffer and stores the one after it, as one locked change of the settings store
+  // that no other station can come between. False, with the reason shown, when no number was
+  // reserved (the number cannot be stamped, or the store cannot be changed): nothing may then
+  // be programmed.
+  bool ReserveSerial();
 
   // The deferred settings save: the tick of Timer3, which model, ISP size and other setting
   // changes enable; it ends with the fit check unless the change was one that cannot move the
@@ -322,6 +327,16 @@ class Station : public OptionPanelControls {
   std::int16_t ProgramFileStep();
   std::int16_t VerifyProgramStep();
   void WriteReport(ProductionRecord& record);
+  // The good chip counted in the store, its record written on the way.
+  void CountGoodChip(ProductionRecord& record);
+  // Saves the shown count unless only another station moved the stored one on.
+  void SaveOkCount(const std::string& count);
+  // After an automatic run: the count and the next number as the store holds them.
+  void ShowStoredCount();
+  void ShowStoredNextNumber();
+  void ShowNextNumber(const std::string& stored);
+  // Shows why a number cannot be stamped; true when it cannot.
+  bool ShowStampError(StampError error);
   // The line after "Open COM port is failed!" (with its line break), or empty.
   std::string OpenFailureCause() const;
   void ReportPortLost();
@@ -329,10 +344,13 @@ class Station : public OptionPanelControls {
   // What one automatic run has learnt so far, for its ending and its report.
   struct AutoRunState {
     bool active = false;
-    bool serialAdvanceDue = false;
-    std::string serial;
+    std::string serial;  // reserved for this chip; spent once reserved, whatever follows
     std::string identity;
   } autoRun_;
+  // The count and the next number as this station last found them in the store: a value shown
+  // that differs was changed here (an edit, a clear), and only then overrides the store's.
+  std::string storedOkCount_;
+  std::string storedNext_;
   bool modelFromList_ = false;
   bool repeating_ = false;
   SystemWallClock systemClock_;
@@ -346,6 +364,7 @@ class Station : public OptionPanelControls {
   void FormLoad();
   std::string ReadSetting(const char* key, const std::string& defaultValue);
   void WriteSetting(const char* key, const std::string& value);
+  std::optional<std::string> UpdateSetting(const char* key, const SettingsStore::Change& change);
 
   std::unique_ptr<Timer> timer3_;
   std::unique_ptr<Timer> timer4_;

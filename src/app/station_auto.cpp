@@ -109,17 +109,50 @@ void Station::ClearOkCount() {
   if (ReadNumber(txtWrite_OK_Count.text) > 0 &&
       platform_.dialogs.Question(kClearQuestion.Pick(UseEnglish)))
     txtWrite_OK_Count.text = "0";
-  WriteSetting("Write_OK_Count", Trim(txtWrite_OK_Count.text));
+  SaveOkCount(Trim(txtWrite_OK_Count.text));
+}
+
+void Station::SaveOkCount(const std::string& count) {
+  // Other stations on the store count their chips into it too: what they counted since this
+  // station read it stands, unless the count was changed here (cleared) meanwhile.
+  const bool changedHere = Trim(count) != Trim(storedOkCount_);
+  const std::optional<std::string> stored = UpdateSetting(
+      "Write_OK_Count",
+      [&](const std::string& current) { return changedHere || current.empty() ? count : current; });
+  if (!stored) return;
+  storedOkCount_ = *stored;
+  if (Trim(*stored) != Trim(count)) txtWrite_OK_Count.text = *stored;
+}
+
+void Station::CountGoodChip(ProductionRecord& record) {
+  bool reported = false;
+  const std::optional<std::string> stored =
+      UpdateSetting("Write_OK_Count", [&](const std::string& current) {
+        record.goodCount =
+            std::to_string(ReadNumber(current.empty() ? txtWrite_OK_Count.text : current) + 1);
+        // The record reaches the disk before the count does: a station cut off in between
+        // leaves a good chip in the report that the count misses, never a count beyond the
+        // good chips, and with several stations the record carries the count exactly.
+        WriteReport(record);
+        reported = true;
+        return record.goodCount;
+      });
+  if (stored) {
+    txtWrite_OK_Count.text = storedOkCount_ = *stored;
+  } else {
+    txtWrite_OK_Count.text = std::to_string(ReadNumber(txtWrite_OK_Count.text) + 1);
+  }
+  if (reported) return;
+  record.goodCount = Trim(txtWrite_OK_Count.text);
+  WriteReport(record);
+}
+
+void Station::ShowStoredCount() {
+  txtWrite_OK_Count.text = storedOkCount_ = ReadSetting("Write_OK_Count", storedOkCount_);
 }
 
 std::int16_t Station::ProgramFileStep() {
-  // The chip takes the number that stands in the buffer when programming begins.
-  const std::int16_t result = ProgramFile(true);
-  if (result == 0 && SerialActive && cheAuto_Increase.checked) {
-    autoRun_.serial = Trim(texAuto_Increase[2].text);
-    autoRun_.serialAdvanceDue = true;
-  }
-  return result;
+  return ProgramFile(true);
 }
 
 std::int16_t Station::VerifyProgramStep() {
@@ -218,18 +251,22 @@ std::int16_t Station::RunAutoSequence() {
     if (optBeepYes.checked) platform_.beeper.Beep();
     textMsg.Append(kLineBreak + PadTo(kAuto.Pick(english), kAutoPad) + " OK!");
     textMsg.MoveCaretToEnd();
-    txtWrite_OK_Count.text = std::to_string(ReadNumber(txtWrite_OK_Count.text) + 1);
-    WriteSetting("Write_OK_Count", Trim(txtWrite_OK_Count.text));
-    if (autoRun_.serialAdvanceDue) AdvanceSerialSequence();
   }
   autoRun_.active = false;
 
   record.good = result == 0;
   record.totalMicros = clock.MonotonicMicros() - started;
+  // A number reserved for a chip that then failed is spent: its record keeps it.
   record.serial = autoRun_.serial;
   record.identity = autoRun_.identity;
-  record.goodCount = Trim(txtWrite_OK_Count.text);
-  WriteReport(record);
+  if (record.good) {
+    CountGoodChip(record);
+  } else {
+    ShowStoredCount();
+    record.goodCount = Trim(txtWrite_OK_Count.text);
+    WriteReport(record);
+  }
+  ShowStoredNextNumber();
   return result;
 }
 

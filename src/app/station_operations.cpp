@@ -55,6 +55,9 @@ std::int16_t Station::ProgramFile(bool showMessages) {
     }
   }
   if (!SerialActive) OnAutoIncreaseClick();
+  // The chip's number is reserved right before the first block goes out: a chip that fails
+  // before this spends none, and one that fails after it keeps it to itself.
+  if (SerialActive && cheAuto_Increase.checked && !ReserveSerial()) return -1;
   if (showMessages) textMsg.Append(kProgramming.Pick(UseEnglish));
   ProgressBar1.visible = true;
   labKbyte.visible = true;
@@ -115,14 +118,8 @@ std::int16_t Station::ReadOptions(bool showMessages) {
 }
 
 std::int16_t Station::ProgramOptions(bool showMessages) {
-  const std::int16_t result = kvr::ProgramOptions(operations_, *this, showMessages);
-  if (result != 0) return result;
-  // Within an automatic run the number moves on only when the whole run succeeds.
-  if (autoRun_.active)
-    autoRun_.serialAdvanceDue = autoRun_.serialAdvanceDue || cheAuto_Increase.checked;
-  else
-    AdvanceSerialSequence();
-  return result;
+  // The serial number moved on when programming reserved it: the options have no part in it.
+  return kvr::ProgramOptions(operations_, *this, showMessages);
 }
 
 std::int16_t Station::ReadEeprom() {

@@ -19,6 +19,9 @@ constexpr Wording kTooManyBinaryBytes{"The Bytes must less than 5 when select he
                                       "选择 16进制时，字节数必须小于或等于 4。"};
 constexpr Wording kBinaryTooBig{"The Next Number must less than 2147483649 when select hexadecimal",
                                 "选择 16进制时，“下一值”必须小于 2147483648。"};
+constexpr Wording kNotReserved{
+    "The serial number could not be reserved in the settings file: nothing was programmed.",
+    "无法在设置文件中保留序列号：未进行编程。"};
 
 constexpr const char* kSection = "Auto_Increase";
 struct SettingKey {
@@ -44,6 +47,15 @@ SerialMode ModeOf(std::int64_t index) {
 // Models of these classes may carry the number up to the end of their user area.
 bool UserAreaClass(std::int16_t classCode) {
   return classCode == 2 || classCode == 11 || classCode == 12 || classCode == 13;
+}
+
+// "0042" and "42" are one number: a field that was only brought to its digit count is no edit.
+bool SameNumber(const std::string& a, const std::string& b) {
+  auto significant = [](const std::string& text) {
+    const std::string trimmed = Trim(text);
+    return trimmed.substr(std::min(trimmed.find_first_not_of('0'), trimmed.size()));
+  };
+  return significant(a) == significant(b);
 }
 
 }  // namespace
@@ -82,36 +94,75 @@ bool Station::ValidateSerial() {
   return false;
 }
 
+bool Station::ShowStampError(StampError error) {
+  switch (error) {
+    case StampError::None:
+      return false;
+    case StampError::NotDecimal:
+      platform_.dialogs.Information(kNotDecimal.Pick(UseEnglish));
+      break;
+    case StampError::TooManyBinaryBytes:
+      platform_.dialogs.Information(kTooManyBinaryBytes.Pick(UseEnglish));
+      break;
+    case StampError::BinaryTooBig:
+      platform_.dialogs.Information(kBinaryTooBig.Pick(UseEnglish));
+      break;
+  }
+  return true;
+}
+
 void Station::StampSerial() {
   const SerialEncoding encoding = EncodeSerial(texAuto_Increase[kNextField].text,
                                                ModeOf(optAuto_Increase.selected), SerialBytes);
-  switch (encoding.error) {
-    case StampError::None:
-      break;
-    case StampError::NotDecimal:
-      platform_.dialogs.Information(kNotDecimal.Pick(UseEnglish));
-      return;
-    case StampError::TooManyBinaryBytes:
-      platform_.dialogs.Information(kTooManyBinaryBytes.Pick(UseEnglish));
-      return;
-    case StampError::BinaryTooBig:
-      platform_.dialogs.Information(kBinaryTooBig.Pick(UseEnglish));
-      return;
-  }
+  if (ShowStampError(encoding.error)) return;
   // Least significant byte at the address, the others below it.
   std::int64_t address = SerialAddress;
   for (const std::uint8_t value : encoding.bytes) ImageBuffer.Set(address--, value);
 }
 
-void Station::AdvanceSerial() {
-  if (!SerialActive) return;
-  TextBox& next = texAuto_Increase[kNextField];
-  std::string advanced = FitDigits(
-      AddToNumber(next.text, ReadNumber(texAuto_Increase[kStepField].text)), SerialDigits());
-  if (advanced != next.text) {
-    next.text = std::move(advanced);
-    OnSerialFieldChange();
+bool Station::ReserveSerial() {
+  const SerialMode mode = ModeOf(optAuto_Increase.selected);
+  const int digits = SerialDigits();
+  const std::int64_t step = ReadNumber(texAuto_Increase[kStepField].text);
+  std::string number;
+  SerialEncoding encoding;
+  const std::optional<std::string> next = platform_.settings.Update(
+      kApplication, kSection, kFieldKeys[kNextField].key, [&](const std::string& stored) {
+        // The number shown stands in for one never stored.
+        number = FitDigits(stored.empty() ? texAuto_Increase[kNextField].text : stored, digits);
+        encoding = EncodeSerial(number, mode, SerialBytes);
+        // A number that cannot be stamped is not handed out.
+        if (encoding.error != StampError::None) return number;
+        return FitDigits(AddToNumber(number, step), digits);
+      });
+  if (!next) {
+    textMsg.Append(kLineBreak + std::string(kNotReserved.Pick(UseEnglish)));
+    textMsg.MoveCaretToEnd();
+    return false;
   }
+  ShowNextNumber(*next);
+  if (ShowStampError(encoding.error)) return false;
+  std::int64_t address = SerialAddress;
+  for (const std::uint8_t value : encoding.bytes) ImageBuffer.Set(address--, value);
+  autoRun_.serial = number;
+  return true;
+}
+
+void Station::ShowNextNumber(const std::string& stored) {
+  storedNext_ = stored;
+  // Written by the station, not typed: the stamp stays valid.
+  texAuto_Increase[kNextField].text = SerialBytes > 0 ? FitDigits(stored, SerialDigits()) : stored;
+}
+
+void Station::ShowStoredNextNumber() {
+  if (!SerialActive || !cheAuto_Increase.checked) return;
+  const std::string shown = texAuto_Increase[kNextField].text;
+  ShowNextNumber(
+      platform_.settings.Read(kApplication, kSection, kFieldKeys[kNextField].key, storedNext_));
+  // The view shows the number the next chip gets, where it will stand.
+  if (autoRun_.serial.empty() && texAuto_Increase[kNextField].text == shown) return;
+  StampSerial();
+  OnScrollChange();
 }
 
 void Station::ScrollToSerial() {
@@ -127,6 +178,7 @@ void Station::LoadSerialSettings() {
   for (std::size_t i = 0; i < kFieldKeys.size(); ++i)
     texAuto_Increase[i].text = platform_.settings.Read(kApplication, kSection, kFieldKeys[i].key,
                                                        kFieldKeys[i].defaultValue);
+  storedNext_ = texAuto_Increase[kNextField].text;
   const std::int64_t mode = ReadNumber(
       platform_.settings.Read(kApplication, kSection, kModeKey.key, kModeKey.defaultValue));
   optAuto_Increase.selected = static_cast<int>(ModeOf(mode));
@@ -135,7 +187,16 @@ void Station::LoadSerialSettings() {
 
 void Station::SaveSerialSettings() {
   for (std::size_t i = 0; i < kFieldKeys.size(); ++i)
-    platform_.settings.Write(kApplication, kSection, kFieldKeys[i].key, texAuto_Increase[i].text);
+    if (i != kNextField)
+      platform_.settings.Write(kApplication, kSection, kFieldKeys[i].key, texAuto_Increase[i].text);
+  // The stored next number is shared by every station on the store and moves on as they
+  // reserve numbers: it is replaced only by a number typed here, never by one read earlier.
+  const std::string shown = texAuto_Increase[kNextField].text;
+  const bool typed = !SameNumber(shown, storedNext_);
+  const std::optional<std::string> stored = platform_.settings.Update(
+      kApplication, kSection, kFieldKeys[kNextField].key,
+      [&](const std::string& current) { return typed || current.empty() ? shown : current; });
+  if (stored) ShowNextNumber(*stored);
   const int mode = static_cast<int>(ModeOf(optAuto_Increase.selected));
   platform_.settings.Write(kApplication, kSection, kModeKey.key, std::to_string(mode));
 }
@@ -160,16 +221,6 @@ void Station::OnAutoIncreaseClick() {
 
 void Station::OnSerialFieldChange() {
   SerialActive = false;
-}
-
-void Station::AdvanceSerialSequence() {
-  if (!SerialActive || !cheAuto_Increase.checked) return;
-  AdvanceSerial();
-  StampSerial();
-  OnScrollChange();
-  SaveSerialSettings();
-  // Writing the next number counted as an edit of the field.
-  SerialActive = true;
 }
 
 }  // namespace kvr

@@ -51,6 +51,11 @@ void Station::WriteSetting(const char* key, const std::string& value) {
   platform_.settings.Write(kApplication, kSettings, key, value);
 }
 
+std::optional<std::string> Station::UpdateSetting(const char* key,
+                                                  const SettingsStore::Change& change) {
+  return platform_.settings.Update(kApplication, kSettings, key, change);
+}
+
 void Station::FormLoad() {
   ApplyEnglishCaptions();
   SelectedDevice.ShowExtraFamilies = false;
@@ -130,7 +135,7 @@ void Station::LoadSettings() {
   optBeepNo.checked = !beep;
   LoadIndex(comDalay_ReDownLoad, ReadSetting("Dalay_ReDownLoad", "4"));
   LoadIspDemoSettings();
-  txtWrite_OK_Count.text = ReadSetting("Write_OK_Count", "0");
+  txtWrite_OK_Count.text = storedOkCount_ = ReadSetting("Write_OK_Count", "0");
   LoadIndex(comWDT_Prescalar, ReadSetting("WDT_Prescalar", "6"));
   txtReportFile.text = ReadSetting(kReportKey, "");
   optReportFormat.selected = ReadSetting(kReportFormatKey, kCsv) == kJsonLines ? 1 : 0;
@@ -154,7 +159,7 @@ void Station::SaveSettings() {
   WriteSetting("BeepYesNo", TrueFalse(optBeepYes.checked));
   WriteSetting("Dalay_ReDownLoad", std::to_string(comDalay_ReDownLoad.index));
   SaveIspDemoSettings();
-  WriteSetting("Write_OK_Count", txtWrite_OK_Count.text);
+  SaveOkCount(txtWrite_OK_Count.text);
   WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
   WriteSetting(kReportKey, Trim(txtReportFile.text));
   WriteSetting(kReportFormatKey, optReportFormat.selected == 1 ? kJsonLines : kCsv);

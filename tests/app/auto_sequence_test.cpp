@@ -106,10 +106,13 @@ TEST_F(AutoSequenceTest, FourStepsInChinese) {
   EXPECT_EQ(vp.beeper.Count(), 0);
 }
 
-TEST_F(AutoSequenceTest, AFailingStepEndsTheRunAndNothingMovesOn) {
+// The chip was programmed with its number before it failed: the number is spent, and its
+// record says so.
+TEST_F(AutoSequenceTest, AFailingStepEndsTheRunAndAProgrammedChipHasSpentItsNumber) {
   writer.Config().versionByte = 0x12;  // verification by read-back
   writer.Config().flipReadNth = 1;
   LoadImage("41");
+  station.txtReportFile.text = (dir_ / "report.csv").string();
   Sequence({"Erase MCU", "Program File", "Verify Program", "Program Option"});
   station.OnProgramClick();
   EXPECT_EQ(Log(), std::string("We are connecting...\r\nWriter Version : 1.2\r\n\r\n") +
@@ -117,8 +120,52 @@ TEST_F(AutoSequenceTest, AFailingStepEndsTheRunAndNothingMovesOn) {
                        "\r\nVerify Program         failed!\r\n\r\nAuto             failed!");
   EXPECT_EQ(vp.beeper.Count(), 3);
   EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
-  EXPECT_EQ(station.texAuto_Increase[2].text, "0041");  // not moved on
+  EXPECT_EQ(Setting("Write_OK_Count"), "0");
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x41);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0042");
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "0042");
+  EXPECT_EQ(station.ImageBuffer.Get(0x7FF), 0x42) << "the view shows the next chip's number";
   for (const Bytes& frame : writer.ReceivedFrames()) EXPECT_NE(frame[3], 0x05);
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_NE(lines[1].find(",0041,,,failed,Verify Program,"), std::string::npos) << lines[1];
+}
+
+// Two stations on one line share the store: the count and the numbers of both come from it.
+TEST_F(AutoSequenceTest, TwoStationsOnOneStoreNeverShareANumberOrLoseACount) {
+  VirtualPlatform second;
+  Platform secondPlatform{second.port, second.pump,   second.timers,    second.dialogs,
+                          vp.settings, second.beeper, &second.wallClock};
+  sim::WriterSimulator secondWriter;
+  ConnectSimulatedWriter(second.port, second.clock, secondWriter);
+  LoadImage("1");
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  Station other(secondPlatform);
+  other.DeferredSave();
+  for (std::int32_t a = 0; a <= 0x7FF; ++a) other.ImageBuffer.Set(a, station.ImageBuffer.Get(a));
+  other.FileLoaded = true;
+  other.ProgramStart = 0;
+  other.ProgramEnd = other.DataEnd = 0x7FF;
+  other.cheAuto_Increase.checked = true;
+  other.OnAutoIncreaseClick();
+  other.OnBeepClick(false);
+
+  std::vector<int> stamped;
+  for (int chip = 0; chip < 6; ++chip) {
+    Station& line = chip % 3 == 1 ? other : station;
+    sim::WriterSimulator& socket = chip % 3 == 1 ? secondWriter : writer;
+    line.OnProgramClick();
+    ASSERT_EQ(line.LastRun.result, 0) << chip;
+    stamped.push_back(socket.Flash()[0x7FE] * 100 + (socket.Flash()[0x7FF] >> 4) * 10 +
+                      (socket.Flash()[0x7FF] & 0xF));
+    EXPECT_EQ(line.txtWrite_OK_Count.text, std::to_string(chip + 1));
+    // A deferred save of the other station keeps the count and the number it did not move.
+    (chip % 3 == 1 ? station : other).DeferredSave();
+    EXPECT_EQ(Setting("Write_OK_Count"), std::to_string(chip + 1));
+  }
+  EXPECT_EQ(stamped, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "0007");
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0007");
 }
 
 TEST_F(AutoSequenceTest, OldNamesAreRewrittenAndUnknownNamesFail) {

@@ -314,7 +314,8 @@ TEST_F(OperationsTest, ReadOptionsReportsThem) {
             std::string(kConnected) + "We are reading MCU Option ...\r\nRead MCU Option failed!");
 }
 
-TEST_F(OperationsTest, ProgramOptionsFromThePanelAndTheSerialNumberMovesOn) {
+// The serial number is spent when programming reserves it, not when the options are written.
+TEST_F(OperationsTest, ProgramOptionsFromThePanelLeavesTheSerialNumber) {
   station.texAuto_Increase[0].text = "0FFF";
   station.texAuto_Increase[1].text = "2";
   station.texAuto_Increase[2].text = "41";
@@ -330,8 +331,9 @@ TEST_F(OperationsTest, ProgramOptionsFromThePanelAndTheSerialNumberMovesOn) {
   frame.resize(20, 0x00);
   EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum(frame)});
   EXPECT_EQ(writer.Chip().Or0(), 0xC0);
-  EXPECT_EQ(station.texAuto_Increase[2].text, "0042");
-  EXPECT_EQ(station.ImageBuffer.Get(0xFFF), 0x42);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0041");
+  EXPECT_EQ(station.ImageBuffer.Get(0xFFF), 0x41);
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "0041");
 }
 
 TEST_F(OperationsTest, ProgramOptionsShowsWhatTheChipLastSaidOnlyWhenItSaidSomething) {

@@ -140,26 +140,64 @@ TEST_F(SerialNumberTest, ModelChoiceChecksTheStampAgain) {
   EXPECT_EQ(BytesAt(0x3000, 2), (Bytes{0x00, 0x42}));
 }
 
-TEST_F(SerialNumberTest, AdvanceSteps) {
+TEST_F(SerialNumberTest, ReservingStampsTheStoredNumberAndStoresTheNextOne) {
   Enable("0201", "2", "0095", 1, "10");
-  station.AdvanceSerialSequence();
+  ASSERT_TRUE(station.ReserveSerial());
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x00, 0x95}));
   EXPECT_EQ(Next(), "0105");
-  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x01, 0x05}));
   EXPECT_EQ(Stored("next_value"), "0105");
   EXPECT_TRUE(station.SerialActive);
 
+  // Another station took numbers meanwhile: this one goes on from what the store holds.
+  vp.settings.Write(Station::kApplication, "Auto_Increase", "next_value", "0205");
+  ASSERT_TRUE(station.ReserveSerial());
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x02, 0x05}));
+  EXPECT_EQ(Stored("next_value"), "0215");
+
   Enable("0201", "2", "9995", 1, "10");
-  station.AdvanceSerialSequence();
+  ASSERT_TRUE(station.ReserveSerial());
   EXPECT_EQ(Next(), "0005") << "the leading digit is lost";
 
   Enable("0207", "8", "123456789012345", 1, "999999999");
-  station.AdvanceSerialSequence();
+  ASSERT_TRUE(station.ReserveSerial());
+  EXPECT_EQ(BytesAt(0x200, 8), (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0x01, 0x23, 0x45}));
   EXPECT_EQ(Next(), "0123457789012344");
-  EXPECT_EQ(BytesAt(0x200, 8), (Bytes{0x01, 0x23, 0x45, 0x77, 0x89, 0x01, 0x23, 0x44}));
+}
 
-  station.OnSerialFieldChange();  // an edit stops the advance until the next check
-  station.AdvanceSerialSequence();
-  EXPECT_EQ(Next(), "0123457789012344");
+TEST_F(SerialNumberTest, NothingIsReservedThatCannotBeStampedOrStored) {
+  vp.dialogs.ExpectInformation();
+  Enable("0204", "5", "7", 0);
+  station.ImageBuffer.Set(0x204, 0xAA);
+  vp.dialogs.ExpectInformation();
+  EXPECT_FALSE(station.ReserveSerial());
+  EXPECT_EQ(LastBox(), "The Bytes must less than 5 when select hexadecimal");
+  EXPECT_EQ(Stored("next_value"), "0000000000007");
+  EXPECT_EQ(station.ImageBuffer.Get(0x204), 0xAA);
+
+  Enable("0201", "2", "41", 1);
+  station.ImageBuffer.Set(0x201, 0xAA);
+  vp.settings.refuseChanges = true;
+  EXPECT_FALSE(station.ReserveSerial());
+  EXPECT_EQ(station.textMsg.Text(),
+            "\r\nThe serial number could not be reserved in the settings file: nothing was "
+            "programmed.");
+  EXPECT_EQ(station.ImageBuffer.Get(0x201), 0xAA);
+  EXPECT_EQ(Next(), "0041");
+}
+
+// The stored number is every station's: checking the box again keeps what another station
+// moved it on to, and only a number typed here replaces it.
+TEST_F(SerialNumberTest, OnlyATypedNumberReplacesTheStoredOne) {
+  Enable("0201", "2", "41", 1);
+  vp.settings.Write(Station::kApplication, "Auto_Increase", "next_value", "0050");
+  station.OnAutoIncreaseClick();
+  EXPECT_EQ(Stored("next_value"), "0050");
+  EXPECT_EQ(Next(), "0050");
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x00, 0x50}));
+
+  Enable("0201", "2", "60", 1);
+  EXPECT_EQ(Stored("next_value"), "0060");
+  EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x00, 0x60}));
 }
 
 TEST_F(SerialNumberTest, CheckBoxSavesStampsWidensAndScrollsToTheNumber) {
