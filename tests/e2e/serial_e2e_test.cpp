@@ -1,0 +1,239 @@
+// Serial numbers across real processes: kvr-cli killed at random points of a production run and
+// started again on the same settings file, and two kvr-cli at once on one file, each with its
+// writer. Every number the writers received in a chip's program frames went to that chip alone,
+// every good chip of the report has its own number, and the good count never runs ahead of the
+// good chips.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "e2e/processes.h"
+
+namespace kvr {
+namespace {
+
+using test::CliRun;
+using test::ReadFile;
+using test::RunCli;
+using test::SimProcess;
+
+constexpr int kSerialAddress = 0xFF;
+constexpr int kSerialBytes = 3;
+// The writer at full speed: a chip in a few milliseconds, so a few hundred take seconds.
+const QStringList kFastWriter = {"--erase-ms", "1",   "--scan-ms",    "1",
+                                 "--write-us", "100", "--latency-us", "50"};
+
+// A 256-byte image as Intel HEX, 16 bytes a record.
+void WriteHex(const QString& path) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  for (unsigned a = 0; a < 256; a += 16) {
+    unsigned sum = 16 + a;
+    char text[64];
+    std::snprintf(text, sizeof text, ":10%04X00", a);
+    out << text;
+    for (unsigned i = 0; i < 16; ++i) {
+      const unsigned byte = ((a + i) * 7 + 3) & 0xFF;
+      sum += byte;
+      std::snprintf(text, sizeof text, "%02X", byte);
+      out << text;
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
+    out << text;
+  }
+  out << ":00000001FF\r\n";
+}
+
+// The numbers the writer's frames carried to the serial-number address, one list per session
+// (a session begins with the handshake); a block sent again within a session carries its
+// number again.
+std::vector<std::set<std::string>> StampedNumbers(const QString& framesFile) {
+  std::vector<std::set<std::string>> sessions;
+  std::istringstream lines(ReadFile(framesFile));
+  bool inHandshake = false;
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<unsigned> f;
+    std::istringstream hex(line);
+    for (unsigned byte = 0; hex >> std::hex >> byte;) f.push_back(byte);
+    if (f.size() >= 2 && f[0] == 0x46 && f[1] == 0xB9) f.erase(f.begin(), f.begin() + 2);
+    if (f.size() < 4 || f[0] != 0x6A) continue;
+    const bool handshake = f[3] == 0x80;
+    if (handshake && !inHandshake) sessions.emplace_back();
+    inHandshake = handshake;
+    if (f.size() < 12 || (f[3] != 0x03 && f[3] != 0x04) || sessions.empty()) continue;
+    const unsigned address = f[4] << 24 | f[5] << 16 | f[6] << 8 | f[7];
+    const unsigned count = f[8] << 8 | f[9];
+    const unsigned first = kSerialAddress - (kSerialBytes - 1);
+    if (address > first || address + count <= kSerialAddress || f.size() < 10 + count) continue;
+    std::string number;
+    for (unsigned a = first; a <= kSerialAddress; ++a) {
+      char digits[4];
+      std::snprintf(digits, sizeof digits, "%02X", f[10 + a - address]);
+      number += digits;
+    }
+    sessions.back().insert(number);
+  }
+  return sessions;
+}
+
+// "result" -> the serial numbers of the report's records with that result.
+std::map<std::string, std::vector<std::string>> ReportSerials(const QString& report) {
+  std::map<std::string, std::vector<std::string>> serials;
+  std::istringstream lines(ReadFile(report));
+  auto field = [](const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\":\"";
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos) return std::string("<none>");
+    const std::size_t start = at + key.size();
+    return line.substr(start, line.find('"', start) - start);
+  };
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.starts_with("{\"time\":") && line.ends_with("}")) << line;
+    serials[field(line, "result")].push_back(field(line, "serial"));
+  }
+  return serials;
+}
+
+std::string Setting(const QString& settings, const std::string& key) {
+  const std::string text = ReadFile(settings);
+  const std::size_t at = text.find("\n" + key + "=");
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + key.size() + 2;
+  return text.substr(start, text.find('\n', start) - start);
+}
+
+class SerialNumbersEndToEnd : public ::testing::Test {
+ protected:
+  SerialNumbersEndToEnd() {
+    hex_ = dir_.filePath("fw.hex");
+    WriteHex(hex_);
+    settings_ = dir_.filePath("line.ini");
+    report_ = dir_.filePath("report.jsonl");
+    // The line's serial numbers are set up once; every start after that goes on from the store.
+    const CliRun setup = RunCli({"--settings", settings_, "--no-program", "--load", hex_,
+                                 "--serial-address", "00FF", "--serial-bytes", "3", "--serial-next",
+                                 "1", "--serial-mode", "dec", "--serial-enable"});
+    EXPECT_EQ(setup.exitCode, 0) << setup.err;
+  }
+  QStringList Production(const SimProcess& sim) const {
+    return {"--port",
+            sim.DevicePath(),
+            "--settings",
+            settings_,
+            "--load",
+            hex_,
+            "--serial-enable",
+            "--auto-sequence",
+            "Erase MCU,Check MCU Empty,Program File,Verify Program",
+            "--repeat",
+            "--delay",
+            "0",
+            "--report",
+            report_,
+            "--report-format",
+            "jsonl"};
+  }
+  // Every number went to one chip only; the good chips' numbers are among them, each once.
+  void ExpectNoNumberTwice(const std::vector<QString>& framesFiles, std::size_t goodChips) {
+    std::map<std::string, int> sessionsOf;
+    for (const QString& frames : framesFiles) {
+      for (const std::set<std::string>& session : StampedNumbers(frames)) {
+        EXPECT_LE(session.size(), 1U) << "one session stamped two numbers";
+        for (const std::string& number : session) ++sessionsOf[number];
+      }
+    }
+    for (const auto& [number, sessions] : sessionsOf)
+      EXPECT_EQ(sessions, 1) << "number " << number << " stamped into " << sessions << " chips";
+    const auto report = ReportSerials(report_);
+    const std::vector<std::string> good =
+        report.count("OK") != 0 ? report.at("OK") : std::vector<std::string>{};
+    EXPECT_EQ(good.size(), goodChips);
+    EXPECT_EQ(std::set<std::string>(good.begin(), good.end()).size(), good.size())
+        << "a number in two good records";
+    for (const std::string& number : good)
+      EXPECT_EQ(sessionsOf.count(number), 1U) << number << " reported but never programmed";
+    // The store hands out what comes after every number programmed.
+    const std::string next = Setting(settings_, "next_value");
+    for (const auto& [number, sessions] : sessionsOf) EXPECT_LT(number, next);
+  }
+
+  QTemporaryDir dir_;
+  QString hex_;
+  QString settings_;
+  QString report_;
+};
+
+TEST_F(SerialNumbersEndToEnd, StationKilledAtRandomAndStartedAgainNeverReusesANumber) {
+  constexpr std::size_t kChips = 300;
+  const QString frames = dir_.filePath("frames.txt");
+  SimProcess sim(QStringList{"--frames", frames} + kFastWriter);
+  std::mt19937 random(14);
+  int kills = 0;
+  std::size_t good = 0;
+  for (int start = 0; start < 200 && good < kChips; ++start) {
+    QProcess cli;
+    cli.start(KVR_CLI, Production(sim));
+    ASSERT_TRUE(cli.waitForStarted(10000));
+    // Killed after a random number of lines of its log: anywhere in a chip, between chips,
+    // while it reserves a number or counts a chip.
+    const int lines = 1 + static_cast<int>(random() % 90);
+    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
+      while (seen < lines && cli.canReadLine()) {
+        cli.readLine();
+        ++seen;
+      }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+    ASSERT_TRUE(cli.waitForFinished(10000));
+    ++kills;
+    good = ReportSerials(report_)["OK"].size();
+  }
+  sim.Stop();
+  ASSERT_GE(good, kChips);
+  const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
+  std::printf("%d starts killed, %zu good chips reported, good count %lld\n", kills, good,
+              static_cast<long long>(count));
+  // The record is written before the count: a kill in between loses a count, never a chip.
+  EXPECT_LE(count, static_cast<std::int64_t>(good));
+  EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  ExpectNoNumberTwice({frames}, good);
+}
+
+TEST_F(SerialNumbersEndToEnd, TwoStationsOnOneSettingsFileNeverStampTheSameNumber) {
+  constexpr int kChipsEach = 120;
+  const QString framesA = dir_.filePath("framesA.txt");
+  const QString framesB = dir_.filePath("framesB.txt");
+  SimProcess simA(QStringList{"--frames", framesA} + kFastWriter);
+  SimProcess simB(QStringList{"--frames", framesB} + kFastWriter);
+  QProcess a;
+  QProcess b;
+  a.start(KVR_CLI, Production(simA) << "--count" << QString::number(kChipsEach));
+  b.start(KVR_CLI, Production(simB) << "--count" << QString::number(kChipsEach));
+  ASSERT_TRUE(a.waitForFinished(60000));
+  ASSERT_TRUE(b.waitForFinished(60000));
+  EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
+  EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
+  simA.Stop();
+  simB.Stop();
+  EXPECT_EQ(Setting(settings_, "Write_OK_Count"), std::to_string(2 * kChipsEach));
+  EXPECT_EQ(Setting(settings_, "next_value"), "000241");
+  ExpectNoNumberTwice({framesA, framesB}, 2 * kChipsEach);
+}
+
+}  // namespace
+}  // namespace kvr
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
