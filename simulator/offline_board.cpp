@@ -1,12 +1,13 @@
 #include "simulator/offline_board.h"
 
+#include "simulator/frame_scanner.h"
+
 #include <algorithm>
 
 namespace kvr::sim {
 
 namespace {
 
-constexpr std::uint8_t kCommandStart = 0x6A;
 constexpr std::uint8_t kReplyStart = 0x68;
 constexpr std::uint8_t kEnd = 0x16;
 
@@ -70,49 +71,21 @@ std::vector<Transmission> OfflineBoard::Receive(const std::uint8_t* data, std::s
 }
 
 void OfflineBoard::Parse(std::vector<Transmission>& out) {
-  const std::size_t n = pending_.size();
-  std::size_t s = 0;  // everything before s is consumed
-  while (true) {
-    const auto it =
-        std::find(pending_.begin() + static_cast<std::ptrdiff_t>(s), pending_.end(), kCommandStart);
-    if (it == pending_.end()) {
-      s = std::max(s, n >= 2 ? n - 2 : 0);  // may be a preamble whose 0x6A is still to come
-      break;
-    }
-    const auto p = static_cast<std::size_t>(it - pending_.begin());
-    const std::size_t head =
-        p >= s + 2 && pending_[p - 2] == 0x46 && pending_[p - 1] == 0xB9 ? p - 2 : p;
-    if (n - p < 3) {
-      s = head;
-      break;
-    }
-    const std::size_t length = static_cast<std::size_t>(pending_[p + 1] << 8 | pending_[p + 2]);
-    if (length < kMinFrameLength || length > kMaxFrameLength) {
-      s = p + 1;
-      continue;
-    }
-    if (n - p < length) {
-      s = head;
-      break;
-    }
-    const std::span<const std::uint8_t> bytes(pending_.data() + p, length);
-    if (bytes.back() != kEnd) {
-      s = p + 1;
-      continue;
-    }
-    Bytes received(pending_.begin() + static_cast<std::ptrdiff_t>(head),
-                   pending_.begin() + static_cast<std::ptrdiff_t>(p + length));
-    if (frameObserver_) frameObserver_(received);
-    if (frames_.size() < config_.maxRecordedFrames) frames_.push_back(std::move(received));
-    s = p + length;
-
-    const auto frame = Decode(bytes);
-    if (!frame || config_.silent) continue;
-    std::int64_t delayUs = config_.latencyUs;
-    if (const auto reply = Handle(*frame, delayUs))
-      out.push_back({delayUs, BuildReply(*reply, frame->code == config_.badCheckCommand)});
-  }
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(s));
+  const std::size_t done =
+      ScanFrames(pending_, kMinFrameLength, kMaxFrameLength, [&](const FramePlace& place) {
+        Bytes received(pending_.begin() + static_cast<std::ptrdiff_t>(place.head),
+                       pending_.begin() + static_cast<std::ptrdiff_t>(place.start + place.length));
+        if (frameObserver_) frameObserver_(received);
+        if (frames_.size() < config_.maxRecordedFrames) frames_.push_back(std::move(received));
+        const auto frame =
+            Decode(std::span<const std::uint8_t>(pending_.data() + place.start, place.length));
+        if (!frame || config_.silent) return true;
+        std::int64_t delayUs = config_.latencyUs;
+        if (const auto reply = Handle(*frame, delayUs))
+          out.push_back({delayUs, BuildReply(*reply, frame->code == config_.badCheckCommand)});
+        return true;
+      });
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
 // Only CRC-mode frames are the board's: a frame with a sum check gets no answer.

@@ -1,14 +1,13 @@
 #include "simulator/writer_simulator.h"
 
+#include "simulator/frame_scanner.h"
+
 #include <algorithm>
 
 namespace kvr::sim {
 
 namespace {
 
-constexpr std::uint8_t kPreamble0 = 0x46;
-constexpr std::uint8_t kPreamble1 = 0xB9;
-constexpr std::uint8_t kCommandStart = 0x6A;
 constexpr std::uint8_t kReplyStart = 0x68;
 constexpr std::uint8_t kEnd = 0x16;
 constexpr std::uint8_t kBadEnd = 0x17;
@@ -199,56 +198,27 @@ std::vector<Transmission> WriterSimulator::Receive(const std::uint8_t* data, std
 }
 
 void WriterSimulator::Parse(const Clock& clock, std::vector<Transmission>& out) {
-  const std::size_t n = pending_.size();
-  std::size_t s = 0;  // everything before s is consumed
-  while (true) {
-    const auto it =
-        std::find(pending_.begin() + static_cast<std::ptrdiff_t>(s), pending_.end(), kCommandStart);
-    if (it == pending_.end()) {
-      // The last two bytes may be a preamble whose 0x6A is still to come.
-      s = std::max(s, n >= 2 ? n - 2 : 0);
-      break;
-    }
-    const auto p = static_cast<std::size_t>(it - pending_.begin());
-    const bool preamble =
-        p >= s + 2 && pending_[p - 2] == kPreamble0 && pending_[p - 1] == kPreamble1;
-    const std::size_t head = preamble ? p - 2 : p;
-    if (n - p < 3) {
-      s = head;
-      break;
-    }
-    const std::size_t length = static_cast<std::size_t>(pending_[p + 1] << 8 | pending_[p + 2]);
-    if (length < kMinFrameLength || length > kMaxFrameLength) {
-      s = p + 1;
-      continue;
-    }
-    if (n - p < length) {
-      s = head;
-      break;
-    }
-    const std::span<const std::uint8_t> frame(pending_.data() + p, length);
-    if (frame.back() != kEnd) {
-      s = p + 1;
-      continue;
-    }
-    Record(Bytes(pending_.begin() + static_cast<std::ptrdiff_t>(head),
-                 pending_.begin() + static_cast<std::ptrdiff_t>(p + length)));
-    const auto command = Decode(frame);
-    if (!command) {
-      s = p + 1;
-      continue;
-    }
-    std::int64_t arrivedUs = clock.nowUs;
-    if (config_.wireTime) {
-      // A frame can end in an earlier chunk when a longer bogus frame held it back.
-      const std::uint64_t last = std::max(pendingBase_ + p + length - 1, clock.chunkStart);
-      arrivedUs = clock.rxStartUs + WireUs(static_cast<std::size_t>(last - clock.chunkStart + 1));
-    }
-    Execute(*command, arrivedUs, clock.nowUs, out);
-    s = p + length;
-  }
-  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(s));
-  pendingBase_ += s;
+  const std::size_t done =
+      ScanFrames(pending_, kMinFrameLength, kMaxFrameLength, [&](const FramePlace& place) {
+        const auto head = static_cast<std::ptrdiff_t>(place.head);
+        const auto end = static_cast<std::ptrdiff_t>(place.start + place.length);
+        Record(Bytes(pending_.begin() + head, pending_.begin() + end));
+        const auto command =
+            Decode(std::span<const std::uint8_t>(pending_.data() + place.start, place.length));
+        if (!command) return false;
+        std::int64_t arrivedUs = clock.nowUs;
+        if (config_.wireTime) {
+          // A frame can end in an earlier chunk when a longer bogus frame held it back.
+          const std::uint64_t last =
+              std::max(pendingBase_ + place.start + place.length - 1, clock.chunkStart);
+          arrivedUs =
+              clock.rxStartUs + WireUs(static_cast<std::size_t>(last - clock.chunkStart + 1));
+        }
+        Execute(*command, arrivedUs, clock.nowUs, out);
+        return true;
+      });
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
+  pendingBase_ += done;
 }
 
 void WriterSimulator::Record(Bytes frame) {

@@ -244,6 +244,11 @@ class Station : public OptionPanelControls {
   void OnReportFormatClick(int index);
   // Program repeat: runs the selected function chip after chip until Stop.
   void RepeatRun();
+  // The pause in seconds before the next chip of a repeat: the delay box, or 2 s after a
+  // failed "Auto Program" run.
+  int PauseBeforeNextChip(const std::string& function) const;
+  // One second of the countdown between two chips; Stop ends it early.
+  void CountdownSecond();
   // Ends a repeat after the chip in progress (a front end's chip count); no stop command.
   void EndRepeat() { RepeatStop = true; }
   Timer& Timer5() { return *timer5_; }

@@ -334,6 +334,19 @@ std::string Station::ModelName() const {
   return modelFromList_ ? combMcuModel.Text() : txtDevice.text;
 }
 
+int Station::PauseBeforeNextChip(const std::string& function) const {
+  if (function == kAutoProgram && textMsg.Contains(kFailureWord.Pick(UseEnglish)))
+    return kPauseAfterFailure;
+  return static_cast<int>(ReadNumber(comDalay_ReDownLoad.Text()));
+}
+
+void Station::CountdownSecond() {
+  timer5_->SetInterval(kCountdownStepMs);
+  timer5_->SetEnabled(true);
+  while (timer5_->Enabled() && !RepeatStop) platform_.pump.WaitForEvents();
+  timer5_->SetEnabled(false);
+}
+
 void Station::RepeatRun() {
   if (!comReDownload.enabled || RunInProgress()) return;
   comReDownload.enabled = false;
@@ -350,16 +363,10 @@ void Station::RepeatRun() {
     comStop_Download.enabled = true;
     // Stopped while the run was going: with no pause there is no countdown to notice it.
     if (RepeatStop) break;
-    int delay = static_cast<int>(ReadNumber(comDalay_ReDownLoad.Text()));
-    if (function == kAutoProgram && textMsg.Contains(kFailureWord.Pick(UseEnglish)))
-      delay = kPauseAfterFailure;
-    for (int n = delay; n >= 1 && !RepeatStop; --n) {
+    for (int n = PauseBeforeNextChip(function); n >= 1 && !RepeatStop; --n) {
       textMsg.Append(kLineBreak + (kNextRun.Pick(UseEnglish) + std::to_string(n)));
       textMsg.MoveCaretToLastLineStart();
-      timer5_->SetInterval(kCountdownStepMs);
-      timer5_->SetEnabled(true);
-      while (timer5_->Enabled() && !RepeatStop) platform_.pump.WaitForEvents();
-      timer5_->SetEnabled(false);
+      CountdownSecond();
     }
     if (RepeatStop) break;
   }

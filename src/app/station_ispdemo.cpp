@@ -14,14 +14,10 @@ constexpr const char* kTooLarge =
 constexpr const char* kBadCrystal = "内部时钟频率不正确。";
 constexpr const char* kPowerOnResetQuestion = "您需要上电复位运行 ISP DEMO 下载程序吗?";
 constexpr const char* kNextChip = "准备重复运行... ";
-constexpr Wording kFailureWord{"failed", "失败"};
 
 constexpr std::int32_t kDemoSize = 1024;
 constexpr int kIspSizeOneK = 1;      // "1.0k" in the ISP size list
 constexpr int kPowerOnResetRow = 4;  // Option4: choice 0 boots the ISP code
-constexpr int kPauseAfterFailure = 2;
-constexpr int kCountdownStepMs = 1000;
-constexpr const char* kAutoProgram = "Auto Program";
 
 bool ValidIndex(const ListControl& list, int index) {
   return index >= 0 && index < static_cast<int>(list.entries.size());
@@ -210,17 +206,11 @@ void Station::OnRewriteIspDemoClick() {
       comDownload.enabled = false;
       comStop_Download.enabled = true;
       if (RepeatStop) break;
-      int delay = static_cast<int>(ReadNumber(comDalay_ReDownLoad.Text()));
-      if (function == kAutoProgram && textMsg.Contains(kFailureWord.Pick(UseEnglish)))
-        delay = kPauseAfterFailure;
       const std::string kept = textMsg.Text();
-      for (int n = delay; n >= 1 && !RepeatStop; --n) {
+      for (int n = PauseBeforeNextChip(function); n >= 1 && !RepeatStop; --n) {
         textMsg.Replace(kept + kLineBreak + kNextChip + std::to_string(n));
         textMsg.MoveCaretToEnd();
-        timer5_->SetInterval(kCountdownStepMs);
-        timer5_->SetEnabled(true);
-        while (timer5_->Enabled() && !RepeatStop) platform_.pump.WaitForEvents();
-        timer5_->SetEnabled(false);
+        CountdownSecond();
       }
       if (RepeatStop) break;
       textMsg.Replace("");

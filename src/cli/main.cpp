@@ -81,6 +81,18 @@ std::string Verdict(std::int16_t result) {
   return "no identity was read";
 }
 
+// The store command of the Save_file tab with its two fields and the file.
+int Store(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
+          const kvr::StartOptions::ExportRange& range) {
+  if (IsFolder(range.file))
+    return Fail("cannot store into \"" + range.file + "\": it is a directory", 2);
+  station.WriteExportField(station.txt_Start_Address, range.start);
+  station.WriteExportField(station.txt_length, range.length);
+  dialogs.QueueSavePath(range.file);
+  if (!station.BinExport()) return Fail("the export wrote no file", 1);
+  return 0;
+}
+
 // The buffer and file options, in the order an operator would set them in the window.
 int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
                  const kvr::StartOptions& options) {
@@ -114,14 +126,9 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.cheAuto_Increase.checked = true;
     station.OnAutoIncreaseClick();
   }
-  if (options.exportRange) {
-    if (IsFolder(options.exportRange->file))
-      return Fail("cannot store into \"" + options.exportRange->file + "\": it is a directory", 2);
-    station.WriteExportField(station.txt_Start_Address, options.exportRange->start);
-    station.WriteExportField(station.txt_length, options.exportRange->length);
-    dialogs.QueueSavePath(options.exportRange->file);
-    if (!station.BinExport()) return Fail("the export wrote no file", 1);
-  }
+  if (options.exportRange)
+    if (const int status = Store(station, dialogs, *options.exportRange); status != 0)
+      return status;
   if (options.view) {
     std::string view;
     for (char c : station.txtBuffer.text)
@@ -446,13 +453,6 @@ int main(int argc, char** argv) {
     return Fail(
         "\"" + run.function + "\" failed (result " + std::to_string(run.result.value_or(-1)) + ")",
         1);
-  if (options.saveAfter) {
-    if (IsFolder(options.saveAfter->file))
-      return Fail("cannot store into \"" + options.saveAfter->file + "\": it is a directory", 2);
-    station.WriteExportField(station.txt_Start_Address, options.saveAfter->start);
-    station.WriteExportField(station.txt_length, options.saveAfter->length);
-    dialogs.QueueSavePath(options.saveAfter->file);
-    if (!station.BinExport()) return Fail("the export after the run wrote no file", 1);
-  }
+  if (options.saveAfter) return Store(station, dialogs, *options.saveAfter);
   return status;
 }

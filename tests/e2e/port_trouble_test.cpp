@@ -65,8 +65,9 @@ TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIs
   qt.station.OnProgramClick();
   qt.pump.SetIdleHook({});
   ASSERT_TRUE(sinceKill.isValid());
-  // At once, not after the erase's time-outs: three beeps are all that follows the loss.
-  EXPECT_LT(sinceKill.elapsed(), 1500);
+  // Soon, not after the erase's time-outs (six of 700 ms): three beeps of 150 ms are all that
+  // follows the loss, with room for a busy machine.
+  EXPECT_LT(sinceKill.elapsed(), 3500);
   EXPECT_EQ(qt.station.textMsg.Text(),
             std::string(kConnected) + "We are erasing ...\r\n\r\n" + kLost);
   EXPECT_TRUE(qt.station.LastRun.portLost);
@@ -75,7 +76,10 @@ TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIs
   EXPECT_FALSE(qt.port.IsOpen());
   EXPECT_TRUE(qt.station.comDownload.enabled);
 
-  // While the writer is gone its link dangles: the port is missing.
+  // While the writer is gone its link dangles: the port is missing. (Pointed at a name of its
+  // own: the pseudo-terminal's number may already serve another program.)
+  QFile::remove(link);
+  ASSERT_TRUE(QFile::link(dir.filePath("gone"), link));
   qt.station.OnProgramClick();
   EXPECT_EQ(qt.station.textMsg.Text(), std::string(kOpenFailed) + "There is no port " +
                                            link.toStdString() + ": is the adapter plugged in?");
