@@ -58,6 +58,12 @@ bool SameNumber(const std::string& a, const std::string& b) {
   return significant(a) == significant(b);
 }
 
+// Least significant byte at the address, the others below it.
+void PlaceStamp(ImageBufferArray& buffer, std::int32_t address, const SerialEncoding& encoding) {
+  std::int64_t at = address;
+  for (const std::uint8_t value : encoding.bytes) buffer.Set(at--, value);
+}
+
 }  // namespace
 
 int Station::SerialDigits() const {
@@ -114,10 +120,7 @@ bool Station::ShowStampError(StampError error) {
 void Station::StampSerial() {
   const SerialEncoding encoding = EncodeSerial(texAuto_Increase[kNextField].text,
                                                ModeOf(optAuto_Increase.selected), SerialBytes);
-  if (ShowStampError(encoding.error)) return;
-  // Least significant byte at the address, the others below it.
-  std::int64_t address = SerialAddress;
-  for (const std::uint8_t value : encoding.bytes) ImageBuffer.Set(address--, value);
+  if (!ShowStampError(encoding.error)) PlaceStamp(ImageBuffer, SerialAddress, encoding);
 }
 
 bool Station::ReserveSerial() {
@@ -142,8 +145,7 @@ bool Station::ReserveSerial() {
   }
   ShowNextNumber(*next);
   if (ShowStampError(encoding.error)) return false;
-  std::int64_t address = SerialAddress;
-  for (const std::uint8_t value : encoding.bytes) ImageBuffer.Set(address--, value);
+  PlaceStamp(ImageBuffer, SerialAddress, encoding);
   autoRun_.serial = number;
   return true;
 }
