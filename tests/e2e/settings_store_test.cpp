@@ -90,11 +90,11 @@ TEST(SettingsStore, WriterKilledMidWriteLeavesAWholeFileAndNoLock) {
         ASSERT_EQ(value.size() - value.find('x'), 200U) << "key " << k << " cut short";
       }
     }
-    // Its lock died with it: the next change does not wait.
+    // Its lock died with it: the next change does not wait for the lock to be judged stale.
     QElapsedTimer waited;
     waited.start();
     ASSERT_TRUE(store.Update("App", "Settings", "after", [](const std::string&) { return "1"; }));
-    EXPECT_LT(waited.elapsed(), 1000) << "round " << round;
+    EXPECT_LT(waited.elapsed(), 5000) << "round " << round;
   }
 }
 
