@@ -30,9 +30,10 @@ using test::SimProcess;
 
 constexpr int kSerialAddress = 0xFF;
 constexpr int kSerialBytes = 3;
-// The writer at full speed: a chip in a few milliseconds, so a few hundred take seconds.
-const QStringList kFastWriter = {"--erase-ms", "1",   "--scan-ms",    "1",
-                                 "--write-us", "100", "--latency-us", "50"};
+// The writer at full speed: a chip in a few milliseconds, so a few hundred take seconds. (No
+// blank check: its result would follow its acknowledge so closely that both could arrive in one
+// read, which the station does not expect of a writer.)
+const QStringList kFastWriter = {"--erase-ms", "1", "--write-us", "100", "--latency-us", "50"};
 
 // A 256-byte image as Intel HEX, 16 bytes a record.
 void WriteHex(const QString& path) {
@@ -134,7 +135,7 @@ class SerialNumbersEndToEnd : public ::testing::Test {
             hex_,
             "--serial-enable",
             "--auto-sequence",
-            "Erase MCU,Check MCU Empty,Program File,Verify Program",
+            "Erase MCU,Program File,Verify Program",
             "--repeat",
             "--delay",
             "0",
@@ -216,6 +217,8 @@ TEST_F(SerialNumbersEndToEnd, TwoStationsOnOneSettingsFileNeverStampTheSameNumbe
   SimProcess simB(QStringList{"--frames", framesB} + kFastWriter);
   QProcess a;
   QProcess b;
+  a.setStandardOutputFile(QProcess::nullDevice());
+  b.setStandardOutputFile(QProcess::nullDevice());
   a.start(KVR_CLI, Production(simA) << "--count" << QString::number(kChipsEach));
   b.start(KVR_CLI, Production(simB) << "--count" << QString::number(kChipsEach));
   ASSERT_TRUE(a.waitForFinished(60000));
