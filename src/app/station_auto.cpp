@@ -229,6 +229,8 @@ std::int16_t Station::RunAutoSequence() {
   record.serial = autoRun_.serial;
   record.identity = autoRun_.identity;
   record.goodCount = Trim(txtWrite_OK_Count.text);
+  LastRun.serial = record.serial;
+  LastRun.failedStep = record.failedStep;
   WriteReport(record);
   return result;
 }
