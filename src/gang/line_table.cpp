@@ -7,8 +7,22 @@ namespace kvr::gang {
 
 namespace {
 
+// Terminal columns of a UTF-8 byte: a character beyond ASCII counts two (Chinese is wide), the
+// bytes within a character nothing.
+std::size_t ByteColumns(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return (byte & 0xC0) == 0x80 ? 0 : byte < 0x80 ? 1 : 2;
+}
+
+std::size_t Columns(const std::string& text) {
+  std::size_t columns = 0;
+  for (const char c : text) columns += ByteColumns(c);
+  return columns;
+}
+
 std::string Padded(std::string text, std::size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
+  const std::size_t columns = Columns(text);
+  if (columns < width) text.append(width - columns, ' ');
   return text;
 }
 
@@ -67,7 +81,7 @@ std::string StateText(const WriterRow& row) {
 
 std::vector<std::string> TableLines(const std::vector<WriterRow>& rows, double seconds) {
   std::size_t portWidth = 4;
-  for (const WriterRow& row : rows) portWidth = std::max(portWidth, row.port.size());
+  for (const WriterRow& row : rows) portWidth = std::max(portWidth, Columns(row.port));
   constexpr std::size_t kStateWidth = 17;
   constexpr std::size_t kProgressWidth = 20;
   std::vector<std::string> lines;
@@ -79,7 +93,7 @@ std::vector<std::string> TableLines(const std::vector<WriterRow>& rows, double s
                        RightAligned(std::to_string(row.good), 6) + " " +
                        RightAligned(std::to_string(row.failed), 7) + "  " + row.lastSerial;
     if (!row.reason.empty())
-      text = Padded(std::move(text), lines[0].size()) + "  " + row.reason;
+      text = Padded(std::move(text), Columns(lines[0])) + "  " + row.reason;
     else
       text.erase(text.find_last_not_of(' ') + 1);
     lines.push_back(std::move(text));
@@ -114,9 +128,7 @@ void LiveTable::Erase() {
 std::string ClipToColumns(const std::string& line, std::size_t columns) {
   std::size_t used = 0;
   for (std::size_t i = 0; i < line.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(line[i]);
-    if ((byte & 0xC0) == 0x80) continue;  // within a character
-    used += byte < 0x80 ? 1 : 2;
+    used += ByteColumns(line[i]);
     if (used > columns) return line.substr(0, i);
   }
   return line;

@@ -20,8 +20,7 @@ std::string SummaryLine(const std::vector<WriterRow>& rows, double seconds);
 // Chips finished per hour of `seconds`; 0 before any time has passed.
 double ChipsPerHour(long long chips, double seconds);
 
-// `line` cut to at most `columns` terminal columns; a character beyond ASCII counts two (the
-// step names of the Chinese messages are wide).
+// `line` cut to at most `columns` terminal columns; a character beyond ASCII counts two.
 std::string ClipToColumns(const std::string& line, std::size_t columns);
 
 // The table on a terminal, redrawn in place; lines printed above it scroll away as usual.

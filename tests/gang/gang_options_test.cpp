@@ -153,6 +153,13 @@ TEST(LineTable, ALiveTableIsRedrawnInPlaceAndNeverWraps) {
   EXPECT_EQ(ClipToColumns("擦除 OK", 4), "擦除");
   EXPECT_EQ(ClipToColumns("擦除 OK", 3), "擦");
   EXPECT_EQ(ClipToColumns("OK", 10), "OK");
+  // And they keep the columns of a table in line.
+  std::vector<WriterRow> rows(2);
+  rows[0].port = "COM1";
+  rows[1].port = "设备";
+  const std::vector<std::string> lines = TableLines(rows, 1.0);
+  EXPECT_EQ(lines[1].find("starting"), std::string("COM1  ").size());
+  EXPECT_EQ(lines[2].find("starting"), std::string("设备  ").size());
 }
 
 }  // namespace
