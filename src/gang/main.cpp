@@ -220,8 +220,7 @@ void StopSimulators(std::vector<Simulator>& sims, SignalPipe& signals) {
       }
       signals.TakeStop();
     }
-    if (sim.outFd < 0) continue;
-    sim.out.ReadFrom(sim.outFd);
+    if (sim.outFd >= 0) sim.out.ReadFrom(sim.outFd);
     CloseFd(sim.outFd);
     while (auto line = sim.out.Next())
       if (!line->empty()) std::cout << sim.path << ": " << *line << '\n';
@@ -239,12 +238,14 @@ bool StartStation(const std::string& cli, const GangOptions& options, std::size_
   PipeEnds status, errors;
   if (!MakePipe(status) || !MakePipe(errors)) {
     *error = std::strerror(errno);
+    for (int* fd : {&status.read, &status.write, &errors.read, &errors.write}) CloseFd(*fd);
     return false;
   }
   int logFd = -1;
   if (!options.logDir.empty()) {
+    // The station's log and its error lines (written from here) share the file: both append.
     const std::string path = options.logDir + "/" + LogName(writer, station.port);
-    logFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    logFd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0666);
     station.log.open(path, std::ios::app);
   }
   station.pid = StartChild(
@@ -369,6 +370,9 @@ int main(int argc, char** argv) {
     for (const StationProcess& station : stations)
       for (int fd : {station.statusFd, station.errorFd})
         if (fd >= 0) fds.push_back({fd, POLLIN, 0});
+    // A simulator's output is kept for the end; read, it never fills its pipe.
+    for (const Simulator& sim : sims)
+      if (sim.outFd >= 0) fds.push_back({sim.outFd, POLLIN, 0});
     int timeout = -1;
     if (const auto deadline = line.NextDeadline())
       timeout = static_cast<int>(std::max<long long>(
@@ -386,6 +390,8 @@ int main(int argc, char** argv) {
       line.StopAll(Clock::now());
     }
     for (std::size_t i = 0; i < stations.size(); ++i) readStation(i, false);
+    for (Simulator& sim : sims)
+      if (sim.outFd >= 0 && !sim.out.ReadFrom(sim.outFd)) CloseFd(sim.outFd);
     // The ends, each after what its station wrote before it.
     for (;;) {
       int status = 0;
