@@ -56,6 +56,7 @@ void LineSupervisor::OnStatusLine(std::size_t writer, const std::string& line, T
   if (event == status::kStart) {
     process.started = true;
   } else if (event == status::kRun) {
+    if (!firstChip_) firstChip_ = now;
     if (!settled) row.state = WriterState::Connecting;
     row.step.clear();
     row.total = 0;

@@ -83,6 +83,9 @@ class LineSupervisor {
   // When OnTick has something to decide next; none while nothing is pending.
   std::optional<TimePoint> NextDeadline() const;
   const std::vector<WriterRow>& Rows() const { return rows_; }
+  // When the first chip of the line began: the line's rate counts from there, as a station's
+  // own summary counts from its first chip.
+  std::optional<TimePoint> FirstChip() const { return firstChip_; }
   std::vector<Notice> TakeNotices();
   long long Good() const;
   long long Failed() const;
@@ -107,6 +110,7 @@ class LineSupervisor {
   StationControl& control_;
   SupervisorLimits limits_;
   bool stopping_ = false;
+  std::optional<TimePoint> firstChip_;
   std::vector<Notice> notices_;
 };
 

@@ -259,6 +259,12 @@ bool StartStation(const std::string& cli, const GangOptions& options, std::size_
   return station.pid > 0;
 }
 
+// The line's time up to `until`, from its first chip.
+double Seconds(const LineSupervisor& line, Clock::time_point until) {
+  const auto first = line.FirstChip();
+  return first && until > *first ? std::chrono::duration<double>(until - *first).count() : 0.0;
+}
+
 std::size_t TerminalColumns() {
   winsize size{};
   if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
@@ -341,9 +347,7 @@ int main(int argc, char** argv) {
     }
     const auto now = Clock::now();
     if (final || (changed && now - drawn >= kRedraw) || now - drawn >= std::chrono::seconds(1)) {
-      table.Draw(TableLines(line.Rows(),
-                            std::chrono::duration<double>((final ? ended : now) - start).count()),
-                 TerminalColumns());
+      table.Draw(TableLines(line.Rows(), Seconds(line, final ? ended : now)), TerminalColumns());
       drawn = now;
       changed = false;
     }
@@ -418,7 +422,6 @@ int main(int argc, char** argv) {
     CloseFd(station.errorFd);
   }
   StopSimulators(sims, signals);
-  std::cout << SummaryLine(line.Rows(), std::chrono::duration<double>(ended - start).count())
-            << '\n';
+  std::cout << SummaryLine(line.Rows(), Seconds(line, ended)) << '\n';
   return line.ExitCode();
 }

@@ -45,7 +45,10 @@ class LineSupervisorTest : public ::testing::Test {
 
 TEST_F(LineSupervisorTest, ChipsOfTwoWritersAreCountedAndToldOneLineEach) {
   Say(0, status::kStart, {"COM1 (/dev/ttyUSB0)"});
-  Say(0, status::kRun, {"1"});
+  EXPECT_FALSE(line.FirstChip());
+  Say(0, status::kRun, {"1"}, 2s);
+  Say(1, status::kRun, {"1"}, 3s);
+  EXPECT_EQ(line.FirstChip(), t0 + 2s);  // the line's rate counts from here
   EXPECT_EQ(line.Rows()[0].state, WriterState::Connecting);
   Say(0, status::kStep, {"Program File"});
   Say(0, status::kProgress, {"2048", "4096"});
