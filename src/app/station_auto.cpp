@@ -197,7 +197,7 @@ std::int16_t Station::RunAutoSequence() {
       continue;
     }
     result = -1;
-    record.failedStep = name;
+    record.failedStep = LastRun.failedStep = name;
     // A stopped run keeps what the operator saw, the stop message last.
     if (link.StopRequested) break;
     BeepThrice();
@@ -223,14 +223,13 @@ std::int16_t Station::RunAutoSequence() {
     if (autoRun_.serialAdvanceDue) AdvanceSerialSequence();
   }
   autoRun_.active = false;
+  LastRun.serial = autoRun_.serial;
 
   record.good = result == 0;
   record.totalMicros = clock.MonotonicMicros() - started;
   record.serial = autoRun_.serial;
   record.identity = autoRun_.identity;
   record.goodCount = Trim(txtWrite_OK_Count.text);
-  LastRun.serial = record.serial;
-  LastRun.failedStep = record.failedStep;
   WriteReport(record);
   return result;
 }
