@@ -104,7 +104,7 @@ TEST_F(StatusStreamTest, ALostPortAndARunThatReachesNoWriter) {
   bool pulled = false;
   vp.pump.SetIdleHook([&] {
     stream.Update(station);
-    if (!pulled && station.CurrentOperation == "Program File") {
+    if (!pulled && station.CurrentOperation == "Erase MCU") {
       pulled = true;
       vp.port.PullOutAfter(0, 1);
     }
@@ -113,8 +113,8 @@ TEST_F(StatusStreamTest, ALostPortAndARunThatReachesNoWriter) {
   const std::vector<std::string> events = Events();
   ASSERT_GE(events.size(), 4U);
   EXPECT_EQ(std::vector<std::string>(events.end() - 4, events.end()),
-            (std::vector<std::string>{"chip\t1\tfailed\t\tProgram File\t0\n", "lost\t1\n",
-                                      "run\t2\n", "unreached\t2\n"}));
+            (std::vector<std::string>{"chip\t1\tfailed\t\tErase MCU\t0\n", "lost\t1\n", "run\t2\n",
+                                      "unreached\t2\n"}));
 }
 
 TEST_F(StatusStreamTest, AReaderThatGoesAwayIsToldOnceAndWrittenToNoMore) {
