@@ -8,6 +8,9 @@
 #include <fstream>
 
 #ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -192,22 +195,43 @@ std::optional<std::string> AppendRecord(const std::string& path, ReportFormat fo
   std::error_code error;
   const fs::path file = fs::u8path(path);
   if (fs::is_directory(file, error)) return "it is a folder";
+  const std::string line = FormatRecord(record, format);
+#ifndef _WIN32
+  // Several stations of one line may append to the same file. Each record goes out in one write
+  // to a file opened for appending, under an exclusive lock that also makes "the file is empty,
+  // so the header comes first" a single step: the CSV header is written once.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return std::strerror(errno);
+  int locked = 0;
+  while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+  }
+  struct stat status {};
+  const bool fresh = ::fstat(fd, &status) == 0 && status.st_size == 0;
+  const std::string text = fresh && format == ReportFormat::Csv ? CsvHeader() + line : line;
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  const bool written = locked == 0 && done == text.size() && ::fsync(fd) == 0;
+  const int savedErrno = errno;
+  const bool closed = ::close(fd) == 0;  // also releases the lock
+  if (!written || !closed) return std::strerror(written ? errno : savedErrno);
+  return std::nullopt;
+#else
   const bool fresh = !fs::exists(file, error) || fs::file_size(file, error) == 0;
-  std::string text = FormatRecord(record, format);
-  if (fresh && format == ReportFormat::Csv) text = CsvHeader() + text;
-
+  const std::string text = fresh && format == ReportFormat::Csv ? CsvHeader() + line : line;
   std::FILE* out = std::fopen(file.string().c_str(), "ab");
   if (out == nullptr) return std::strerror(errno);
-  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size() &&
-                       std::fflush(out) == 0
-#ifndef _WIN32
-                       && ::fsync(::fileno(out)) == 0
-#endif
-      ;
+  const bool written =
+      std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
   const int savedErrno = errno;
   const bool closed = std::fclose(out) == 0;
   if (!written || !closed) return std::strerror(written ? errno : savedErrno);
   return std::nullopt;
+#endif
 }
 
 }  // namespace kvr

@@ -50,7 +50,9 @@ std::optional<std::uint32_t> FileCrc32(const std::string& path);
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0);
 
 // Appends one record in a single write and flushes it to the disk; a new or empty CSV file
-// gets the header first. Returns the reason when the record could not be written.
+// gets the header first. Processes appending to one local file take turns under an exclusive
+// lock (POSIX), so records never interleave and the header comes once. Returns the reason when
+// the record could not be written.
 std::optional<std::string> AppendRecord(const std::string& path, ReportFormat format,
                                         const ProductionRecord& record);
 

@@ -162,6 +162,10 @@ class Station : public OptionPanelControls {
     std::string function;
     // The port went away during the run (an adapter pulled out).
     bool portLost = false;
+    // Of an automatic run: the serial number stamped into the chip (empty when none) and the
+    // step that failed.
+    std::string serial;
+    std::string failedStep;
   };
   RunRecord LastRun;
   // The operation or automatic step now running, for front ends that show its progress.

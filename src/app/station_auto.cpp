@@ -230,7 +230,7 @@ std::int16_t Station::RunAutoSequence() {
       continue;
     }
     result = -1;
-    record.failedStep = name;
+    record.failedStep = LastRun.failedStep = name;
     // A stopped run keeps what the operator saw, the stop message last.
     if (link.StopRequested) break;
     BeepThrice();
@@ -253,6 +253,7 @@ std::int16_t Station::RunAutoSequence() {
     textMsg.MoveCaretToEnd();
   }
   autoRun_.active = false;
+  LastRun.serial = autoRun_.serial;
 
   record.good = result == 0;
   record.totalMicros = clock.MonotonicMicros() - started;

@@ -16,6 +16,7 @@
 #include "app/station.h"
 #include "cli/console_dialogs.h"
 #include "cli/log_printer.h"
+#include "cli/status_stream.h"
 #include "kvr_version.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
@@ -26,6 +27,7 @@
 #include "simulator/pty_server.h"
 
 #ifndef _WIN32
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -237,9 +239,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const OfflineOptions offline = TakeOfflineOptions(args);
   const kvr::IspDemoOptions ispDemo = kvr::TakeIspDemoOptions(args);
+  const kvr::StatusOption statusOption = kvr::TakeStatusOption(args);
   kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
   options.errors.insert(options.errors.end(), offline.errors.begin(), offline.errors.end());
   options.errors.insert(options.errors.end(), ispDemo.errors.begin(), ispDemo.errors.end());
+  if (!statusOption.error.empty()) options.errors.push_back(statusOption.error);
   if ((ispDemo.write || ispDemo.repeat) && offline.download)
     options.errors.push_back("--offline-download and the ISP demo's writes exclude each other");
   if (!options.errors.empty()) {
@@ -248,7 +252,7 @@ int main(int argc, char** argv) {
   }
   if (options.help) {
     std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp
-              << kvr::IspDemoOptionsHelp();
+              << kvr::IspDemoOptionsHelp() << kvr::StatusOptionHelp();
     return 0;
   }
 
@@ -353,12 +357,29 @@ int main(int argc, char** argv) {
 #else
   const bool terminal = false;
 #endif
+  // ---- Status stream for a supervisor ----
+  std::unique_ptr<kvr::StatusStream> statusStream;
+  if (statusOption.fd >= 0) {
+#ifndef _WIN32
+    // A supervisor that went away is noticed on the next line, not by a signal mid-chip.
+    ::signal(SIGPIPE, SIG_IGN);
+#endif
+    statusStream = std::make_unique<kvr::StatusStream>(kvr::DescriptorWriter(statusOption.fd));
+    // Nobody supervises the line any more: stop as the Stop button does.
+    statusStream->OnReaderGone([&station] {
+      station.EndRepeat();
+      if (station.RunInProgress()) station.OnStopClick();
+    });
+  }
+  // ---- end of the status stream ----
+
   kvr::LogPrinter printer(std::cout, terminal);
   std::chrono::steady_clock::time_point progressStart;
   std::chrono::steady_clock::time_point progressDrawn;
   bool progressShown = false;
   std::uint64_t runsPrinted = station.RunsStarted;
   pump.SetIdleHook([&] {
+    if (statusStream) statusStream->Update(station);
     if (station.RunsStarted != runsPrinted) {
       runsPrinted = station.RunsStarted;
       printer.NewRun();
@@ -387,6 +408,7 @@ int main(int argc, char** argv) {
 
   Tally tally;
   station.onRunFinished = [&] {
+    if (statusStream) statusStream->RunFinished(station);
     const bool good = station.LastRun.connected && station.LastRun.result == 0;
     (good ? tally.good : tally.failed) += 1;
     if (!station.LastReportError.empty())
@@ -396,6 +418,7 @@ int main(int argc, char** argv) {
     // A stop between two chips ends the repeat with the last chip's result standing.
     if (stopSignals.Received() > 0) station.EndRepeat();
   };
+  if (statusStream) statusStream->Started(station.describePort(station.combCommPort.index + 1));
   if (offline.download) {
     station.txt_download_max.text = *offline.copies;
     station.OnOfflineDownloadClick();

@@ -14,7 +14,7 @@ if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed (${result}):\n${errors}")
 endif()
 
-set(programs kvr-station kvr-cli kvr-writer-sim kvr-isp)
+set(programs kvr-station kvr-cli kvr-writer-sim kvr-isp kvr-gang)
 set(expected share/applications/kvr-station.desktop
              share/icons/hicolor/scalable/apps/kvr-station.svg)
 foreach(program IN LISTS programs)

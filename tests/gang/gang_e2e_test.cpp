@@ -1,0 +1,294 @@
+// kvr-gang runs lines of kvr-cli stations against kvr-writer-sim processes.
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <csignal>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "e2e/processes.h"
+
+namespace kvr {
+namespace {
+
+using test::ReadFile;
+
+// A 1 KB image as Intel HEX, 16 bytes a record.
+void WriteHex1k(const QString& path) {
+  std::ofstream out(path.toStdString(), std::ios::binary);
+  for (unsigned a = 0; a < 1024; a += 16) {
+    unsigned sum = 16 + (a >> 8) + (a & 0xFF);
+    char text[64];
+    std::snprintf(text, sizeof text, ":10%04X00", a);
+    out << text;
+    for (unsigned i = 0; i < 16; ++i) {
+      const unsigned byte = ((a + i) * 7 + 3) & 0xFF;
+      sum += byte;
+      std::snprintf(text, sizeof text, "%02X", byte);
+      out << text;
+    }
+    std::snprintf(text, sizeof text, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
+    out << text;
+  }
+  out << ":00000001FF\r\n";
+}
+
+// A simulated writer in a process of its own, which the test can make vanish.
+class Writer {
+ public:
+  explicit Writer(const QStringList& options) {
+    process_.start(KVR_WRITER_SIM, options);
+    if (!process_.waitForStarted(10000)) return;
+    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
+    }
+    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
+  }
+  ~Writer() { Stop(); }
+  const std::string& Path() const { return path_; }
+  // The adapter pulled out: the terminal goes at once.
+  void Vanish() {
+    process_.kill();
+    process_.waitForFinished(10000);
+  }
+  // Ends it as Ctrl-C would; what it says at the end (the faults it injected).
+  std::string Stop() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.terminate();
+      if (!process_.waitForFinished(10000)) process_.kill();
+    }
+    return process_.readAllStandardError().toStdString();
+  }
+
+ private:
+  QProcess process_;
+  std::string path_;
+};
+
+// kvr-gang, its output read a line at a time as it comes.
+class Gang {
+ public:
+  explicit Gang(const QStringList& args) {
+    process_.start(KVR_GANG, args);
+    process_.waitForStarted(10000);
+  }
+  ~Gang() {
+    if (process_.state() == QProcess::NotRunning) return;
+    process_.kill();
+    process_.waitForFinished(10000);
+  }
+  std::optional<std::string> NextLine() {
+    while (!process_.canReadLine())
+      if (!process_.waitForReadyRead(60000)) break;
+    if (!process_.canReadLine()) return std::nullopt;
+    std::string line = QString::fromUtf8(process_.readLine()).toStdString();
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    out_ += line + "\n";
+    return line;
+  }
+  void Signal(int number) { ::kill(static_cast<pid_t>(process_.processId()), number); }
+  // Reads the rest of the output; the exit status, or -1 when it did not end in time.
+  int Finish() {
+    while (NextLine()) {
+    }
+    if (process_.state() != QProcess::NotRunning && !process_.waitForFinished(60000)) return -1;
+    return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+  }
+  const std::string& Out() const { return out_; }
+  std::string Err() { return process_.readAllStandardError().toStdString(); }
+
+ private:
+  QProcess process_;
+  std::string out_;
+};
+
+struct Record {
+  std::string port, serial, result;
+};
+
+// The report's records (after the header), its 13 fields split at the commas; none of the
+// fields written here holds one.
+std::vector<Record> Records(const std::string& report, std::string* header) {
+  std::vector<Record> records;
+  std::istringstream lines(report);
+  std::getline(lines, *header);
+  for (std::string line; std::getline(lines, line);) {
+    std::vector<std::string> fields;
+    std::stringstream record(line);
+    for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
+    EXPECT_EQ(fields.size(), 13U) << line;
+    if (fields.size() == 13) records.push_back({fields[2], fields[5], fields[8]});
+  }
+  return records;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+class GangEndToEnd : public ::testing::Test {
+ protected:
+  GangEndToEnd() { WriteHex1k(Path("fw1k.hex")); }
+  QString Path(const char* name) const { return dir_.filePath(name); }
+  QStringList Line() const {
+    return {"--settings",
+            Path("line.ini"),
+            "--load",
+            Path("fw1k.hex"),
+            "--auto-sequence",
+            "Erase MCU,Check MCU Empty,Program File,Verify Program",
+            "--serial-address",
+            "3FF",
+            "--serial-bytes",
+            "4",
+            "--serial-mode",
+            "dec",
+            "--serial-next",
+            "1000",
+            "--serial-enable",
+            "--delay",
+            "0",
+            "--report",
+            Path("line.csv")};
+  }
+
+  QTemporaryDir dir_;
+};
+
+// Four writers, fifty chips each: random faults on the second, the fourth's port vanishes
+// after its tenth chip. The others carry on to the end; every chip has its record naming its
+// port; the good count and the serial numbers, shared through the settings, add up.
+TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
+  Writer w1({}), w2({"--random-faults", "0.02", "--seed", "5"}), w3({}), w4({});
+  const std::vector<const Writer*> writers{&w1, &w2, &w3, &w4};
+  QStringList args = Line();
+  args << "--ports"
+       << QString::fromStdString(w1.Path() + "," + w2.Path() + "," + w3.Path() + "," + w4.Path())
+       << "--count"
+       << "50";
+  Gang gang(args);
+  std::map<std::string, int> chipLines;
+  std::map<std::string, int> goodLines;
+  while (const auto line = gang.NextLine()) {
+    for (const Writer* writer : writers) {
+      if (!StartsWith(*line, writer->Path() + ": chip ")) continue;
+      ++chipLines[writer->Path()];
+      if (line->find(" OK, serial ") != std::string::npos) ++goodLines[writer->Path()];
+      if (writer == &w4 && chipLines[w4.Path()] == 10) w4.Vanish();
+    }
+    if (StartsWith(*line, "Summary: ")) break;
+  }
+  const int status = gang.Finish();
+  const std::string out = gang.Out();
+  EXPECT_EQ(status, 1) << out;  // a writer left the line
+  EXPECT_NE(out.find(w4.Path() + ": out, "), std::string::npos) << out;
+  for (const Writer* writer : {&w1, &w2, &w3}) {
+    EXPECT_EQ(chipLines[writer->Path()], 50) << out;
+    EXPECT_NE(out.find(writer->Path() + ": done, "), std::string::npos) << out;
+  }
+  EXPECT_GE(chipLines[w4.Path()], 10);
+  EXPECT_LT(chipLines[w4.Path()], 50);
+  EXPECT_NE(w2.Stop().find("injected faults"), std::string::npos);
+
+  std::string header;
+  const std::vector<Record> records = Records(ReadFile(Path("line.csv")), &header);
+  EXPECT_EQ(header,
+            "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
+            "total_ms,good_count");
+  std::map<std::string, int> recordsOf;
+  std::multiset<std::string> goodSerials;
+  int good = 0;
+  for (const Record& record : records) {
+    // "COM1 (/dev/pts/N)": the station's port entry and where it points.
+    const auto open = record.port.find(" (");
+    ASSERT_NE(open, std::string::npos) << record.port;
+    ++recordsOf[record.port.substr(open + 2, record.port.size() - open - 3)];
+    if (record.result != "OK") continue;
+    ++good;
+    goodSerials.insert(record.serial);
+  }
+  for (const Writer* writer : writers)
+    EXPECT_EQ(recordsOf[writer->Path()], chipLines[writer->Path()]) << writer->Path();
+  int goodInOutput = 0;
+  for (const auto& [port, count] : goodLines) goodInOutput += count;
+  EXPECT_EQ(good, goodInOutput);
+  EXPECT_NE(out.find("Summary: 4 writers, " + std::to_string(good) + " good, "), std::string::npos)
+      << out;
+
+  // Every good chip has a number of its own, and the count rose once for each of them.
+  EXPECT_EQ(std::set<std::string>(goodSerials.begin(), goodSerials.end()).size(),
+            goodSerials.size());
+  EXPECT_NE(ReadFile(Path("line.ini")).find("Write_OK_Count=" + std::to_string(good) + "\n"),
+            std::string::npos)
+      << good;
+}
+
+// SIGTERM stops every station as the Stop button does; the line ends with its summary and
+// every chip done so far is in the report.
+TEST_F(GangEndToEnd, SigtermStopsASimulatedLine) {
+  QStringList args = Line();
+  args << "--simulate"
+       << "2";
+  Gang gang(args);
+  int chips = 0;
+  while (const auto line = gang.NextLine()) {
+    if (line->find(": chip ") != std::string::npos) ++chips;
+    if (chips == 4) {
+      gang.Signal(SIGTERM);
+      break;
+    }
+  }
+  const int status = gang.Finish();
+  const std::string out = gang.Out();
+  EXPECT_NE(out.find("Stopping every station ...\n"), std::string::npos) << out;
+  std::size_t stopped = 0;
+  for (auto at = out.find(": stopped, "); at != std::string::npos;
+       at = out.find(": stopped, ", at + 1))
+    ++stopped;
+  EXPECT_EQ(stopped, 2U) << out;
+  std::size_t chipLines = 0;
+  for (auto at = out.find(": chip "); at != std::string::npos; at = out.find(": chip ", at + 1))
+    ++chipLines;
+  std::string header;
+  EXPECT_EQ(Records(ReadFile(Path("line.csv")), &header).size(), chipLines);
+  // A chip stopped in the middle counts as failed, as on the command line.
+  const bool anyFailed =
+      out.find(" 0 failed, " + std::to_string(chipLines) + " in all") == std::string::npos;
+  EXPECT_EQ(status, anyFailed ? 1 : 0) << out;
+}
+
+TEST_F(GangEndToEnd, BadOptionsStartNothing) {
+  Gang none({});
+  EXPECT_EQ(none.Finish(), 2);
+  EXPECT_EQ(none.Err(), "kvr-gang: name the writers with either --ports or --simulate N\n");
+
+  // The station's own check of its options runs once, before any writer is started.
+  Gang refused({"--simulate", "2", "--settings", Path("line.ini"), "--auto-sequence",
+                "Erase MCU,Polish MCU"});
+  EXPECT_EQ(refused.Finish(), 2);
+  const std::string err = refused.Err();
+  EXPECT_NE(err.find("kvr-gang: setting up: kvr-cli: no step \"Polish MCU\""), std::string::npos)
+      << err;
+  EXPECT_NE(err.find("kvr-gang: the line did not start: the station refused its options\n"),
+            std::string::npos)
+      << err;
+  EXPECT_EQ(refused.Out(), "");
+
+  Gang missing({"--simulate", "1", "--cli", Path("no-such-kvr-cli")});
+  EXPECT_EQ(missing.Finish(), 2);
+  EXPECT_NE(missing.Err().find("no-such-kvr-cli: No such file or directory"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kvr
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
