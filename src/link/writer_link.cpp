@@ -150,33 +150,59 @@ void WriterLink::CheckCompleteFrame() {
     ReplyCorrupt = true;
 }
 
+bool WriterLink::TakeChunk(const std::uint8_t* bytes, std::size_t count) {
+  RestartTimers();
+  bool stored = true;
+  if (RxCount > 0) {
+    stored = Store(bytes, count);
+  } else {
+    RxBuffer[0] = 0;
+    const auto start = std::find(bytes, bytes + count, frame::kFromWriter);
+    if (start != bytes + count)
+      stored = Store(start, static_cast<std::size_t>(bytes + count - start));
+  }
+  if (!stored) {
+    DiscardFrame();
+    return true;
+  }
+  if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
+  if (RxCount >= 3 && ExpectedLength > 0 && RxCount >= ExpectedLength) {
+    CheckCompleteFrame();
+    return true;
+  }
+  return false;
+}
+
+void WriterLink::ArmGapTimer() {
+  timer2_->SetInterval(InterByteTimeoutMs);
+  timer2_->SetEnabled(true);
+}
+
 void WriterLink::ReceiveHandler() {
   for (;;) {
     const Bytes chunk = port_.ReadAll();
-    RestartTimers();
-    bool stored = true;
-    if (RxCount > 0) {
-      stored = Store(chunk.data(), chunk.size());
-    } else {
-      RxBuffer[0] = 0;
-      const auto start = std::find(chunk.begin(), chunk.end(), frame::kFromWriter);
-      if (start != chunk.end())
-        stored = Store(&*start, static_cast<std::size_t>(chunk.end() - start));
-    }
-    if (!stored) {
-      DiscardFrame();
-      return;
-    }
-    if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
-    if (RxCount >= 3 && ExpectedLength > 0 && RxCount >= ExpectedLength) {
-      CheckCompleteFrame();
-      return;
-    }
+    if (TakeChunk(chunk.data(), chunk.size())) return;
     if (port_.BytesWaiting() == 0) {
-      timer2_->SetInterval(InterByteTimeoutMs);
-      timer2_->SetEnabled(true);
+      ArmGapTimer();
       return;
     }
+  }
+}
+
+void WriterLink::ExpectFollowingReply(int replyTimeoutMs) {
+  // A writer that answers twice in quick succession can have both frames read in one piece:
+  // what followed the first frame is then the start of the second.
+  Bytes surplus;
+  if (ReplyComplete && ExpectedLength > 0 && RxCount > ExpectedLength) {
+    const auto from = RxBuffer.begin() + ExpectedLength;
+    const auto start = std::find(from, RxBuffer.begin() + RxCount, frame::kFromWriter);
+    surplus.assign(start, RxBuffer.begin() + RxCount);
+  }
+  ExpectReply(replyTimeoutMs);
+  if (surplus.empty()) return;
+  if (!TakeChunk(surplus.data(), surplus.size())) {
+    // Part of the frame is here; the rest must follow as any frame's rest does.
+    ArmGapTimer();
   }
 }
 

@@ -66,6 +66,9 @@ class WriterLink {
   // Gets ready for a reply without sending anything: clears the received count and the flags,
   // restarts both timers and arms the reply timer.
   void ExpectReply(int replyTimeoutMs);
+  // As ExpectReply, for a second frame the writer sends on its own after the one just taken:
+  // bytes already received behind that frame count as the start of the next.
+  void ExpectFollowingReply(int replyTimeoutMs);
   // Waits, processing events, until a flag or StopRequested decides.
   Outcome WaitForReply();
   // Copies the receive buffer into ReplyBuffer; returns RxCount.
@@ -96,6 +99,9 @@ class WriterLink {
   // Returns false when the frame would run past the end of the buffer.
   bool Store(const std::uint8_t* bytes, std::size_t count);
   void CheckCompleteFrame();
+  // One received chunk into the frame; true when it completed or discarded the frame.
+  bool TakeChunk(const std::uint8_t* bytes, std::size_t count);
+  void ArmGapTimer();
   void DiscardFrame();
 
   SerialPort& port_;

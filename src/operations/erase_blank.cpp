@@ -54,7 +54,7 @@ std::int16_t BlankCheck(const OperationContext& context, bool showMessages) {
       return -1;
     }
     // The result comes without being asked for.
-    link.ExpectReply(kBlankResultTimeoutMs);
+    link.ExpectFollowingReply(kBlankResultTimeoutMs);
     const WriterLink::Outcome outcome = link.WaitForReply();
     link.RestoreDefaultTimeouts();
     if (outcome == WriterLink::Outcome::Stopped) return -1;

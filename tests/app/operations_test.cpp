@@ -142,6 +142,25 @@ TEST_F(OperationsTest, CheckEmptyWithOptionsThatAreNotErased) {
   EXPECT_EQ(vp.beeper.Count(), 0);
 }
 
+// A writer that answers at once can have its acknowledge and its result read in one piece.
+TEST_F(OperationsTest, BlankCheckResultReadTogetherWithItsAcknowledge) {
+  vp.port.onWrite = [this](const Bytes& bytes) {
+    if (bytes.size() == 10 && bytes[5] == 0x09) {
+      Bytes both = WithSum({0x68, 0x00, 0x06, 0x80});
+      const Bytes result = WithSum({0x68, 0x00, 0x0A, 0x09, 0x00, 0x01, 0x00, 0x02});
+      both.insert(both.end(), result.begin(), result.end());
+      vp.port.DeliverAfter(1000, both);
+      return;
+    }
+    for (auto& t : writer.Receive(bytes, vp.clock.Now()))
+      vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
+  };
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "Check MCU empty ...\r\n\r\n000100H = 02\r\nMCU is not empty.");
+  EXPECT_LT(vp.clock.NowMs(), 1000.0);  // no six-second wait for a result already there
+}
+
 TEST_F(OperationsTest, BlankCheckWithoutItsResultFrame) {
   writer.Config().blankResult = false;
   Run(kCheckEmpty);
