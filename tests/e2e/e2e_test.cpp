@@ -2,28 +2,34 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 
 namespace kvr {
 namespace {
+
+using test::CliRun;
+using test::ReadFile;
+using test::RunCli;
+using test::RunCliOnFreshSettings;
+using test::SimProcess;
+using test::WriteFile;
 
 constexpr const char* kEmptySequenceFailed = "\r\nAuto             failed!";
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
 
 TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
-  WriterProcess writer({});
-  ASSERT_FALSE(writer.DevicePath().empty());
+  QTemporaryDir dir;
+  const QString frames = dir.filePath("frames.txt");
+  SimProcess writer({"--frames", frames});
+  ASSERT_FALSE(writer.DevicePath().isEmpty());
   QtStation qt(writer.DevicePath());
   qt.station.OnProgramClick();
   // An empty sequence does nothing to the chip and does not count it good.
@@ -31,7 +37,8 @@ TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
   EXPECT_TRUE(qt.station.LastRun.connected);
   EXPECT_FALSE(qt.port.IsOpen());
   EXPECT_EQ(qt.beeper.count, 3);
-  EXPECT_EQ(writer.StopAndReadFrames(),
+  writer.Stop();
+  EXPECT_EQ(ReadFile(frames),
             "46 B9 6A 00 08 80 0B F0 ED 16\n"
             "46 B9 6A 00 08 80 0B F0 ED 16\n"
             "46 B9 6A 00 08 80 0B F0 ED 16\n"
@@ -40,7 +47,7 @@ TEST(EndToEnd, RunConnectsLogsTheVersionAndClosesThePort) {
 }
 
 TEST(EndToEnd, SecondRunOnTheSamePortWorksToo) {
-  WriterProcess writer({"--version-byte", "0A"});
+  SimProcess writer({"--version-byte", "0A"});
   QtStation qt(writer.DevicePath());
   qt.station.OnProgramClick();
   qt.station.OnProgramClick();
@@ -61,14 +68,17 @@ TEST(EndToEnd, MissingDevicePathFailsToOpen) {
 }
 
 TEST(EndToEnd, StopReachesTheWriterBeforeThePortCloses) {
-  WriterProcess writer({"--silent"});
+  QTemporaryDir dir;
+  const QString framesFile = dir.filePath("frames.txt");
+  SimProcess writer({"--silent", "--frames", framesFile});
   QtStation qt(writer.DevicePath());
   QTimer::singleShot(100, [&] { qt.station.OnStopClick(); });
   qt.station.OnProgramClick();
   EXPECT_EQ(qt.station.textMsg.Text(),
             "We are connecting...\r\n\r\n操作被中止!\r\nPower on or connect the line please.");
   EXPECT_FALSE(qt.port.IsOpen());
-  const std::string frames = writer.StopAndReadFrames();
+  writer.Stop();
+  const std::string frames = ReadFile(framesFile);
   EXPECT_NE(frames.find("46 B9 6A 00 08 82 0B 00 FF 16\n"), std::string::npos) << frames;
   EXPECT_EQ(frames.substr(frames.size() - 30), "46 B9 6A 00 08 82 0B 00 FF 16\n");
 }
@@ -76,37 +86,14 @@ TEST(EndToEnd, StopReachesTheWriterBeforeThePortCloses) {
 TEST(EndToEnd, CommandLineRunAgainstTheBuiltInSimulator) {
   QTemporaryDir dir;
   const QString logFile = dir.filePath("run.log");
-  QProcess cli;
-  cli.start(KVR_CLI,
-            {"--simulate", "--settings", dir.filePath("settings.ini"), "--log-out", logFile});
-  ASSERT_TRUE(cli.waitForFinished(30000));
-  EXPECT_EQ(cli.exitCode(), 1) << cli.readAllStandardError().toStdString();
+  const CliRun run = RunCliOnFreshSettings({"--simulate", "--log-out", logFile});
+  EXPECT_EQ(run.exitCode, 1) << run.err;
   EXPECT_EQ(ReadFile(logFile), std::string(kConnected) + kEmptySequenceFailed);
-  EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
-            "We are connecting...\nWriter Version : 1.3\n\n\nAuto             failed!\n");
-}
-
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCliWithSettings(QStringList args, const QString& settings) {
-  QProcess cli;
-  cli.start(KVR_CLI, args << "--settings" << settings);
-  if (!cli.waitForFinished(30000)) return {-1, {}, {}};
-  return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
-          cli.readAllStandardError().toStdString()};
-}
-
-CliRun RunCli(QStringList args) {
-  QTemporaryDir dir;
-  return RunCliWithSettings(std::move(args), dir.filePath("settings.ini"));
+  EXPECT_EQ(run.out, "We are connecting...\nWriter Version : 1.3\n\n\nAuto             failed!\n");
 }
 
 TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
-  const CliRun match = RunCli(
+  const CliRun match = RunCliOnFreshSettings(
       {"--simulate", "--sim-chip", "F110", "--list-model", "VXA06H", "--function", "Read MCU ID"});
   EXPECT_EQ(match.exitCode, 0) << match.err;
   EXPECT_EQ(match.out,
@@ -115,21 +102,22 @@ TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
             "Verdict: the chip is the selected model\n");
 
   // The same name in the tree is another row with another code.
-  const CliRun list = RunCli(
+  const CliRun list = RunCliOnFreshSettings(
       {"--simulate", "--sim-chip", "F001", "--list-model", "VXA01H", "--function", "Read MCU ID"});
   EXPECT_EQ(list.exitCode, 0) << list.out;
-  const CliRun tree = RunCli(
+  const CliRun tree = RunCliOnFreshSettings(
       {"--simulate", "--sim-chip", "F001", "--model", "VXA01H", "--function", "Read MCU ID"});
   EXPECT_EQ(tree.exitCode, 1);
   EXPECT_NE(tree.out.find("MCU: VXA01H/L\nMCU is encrypt or unauthentic.\n"), std::string::npos)
       << tree.out;
 
-  const CliRun extra = RunCli({"--simulate", "--sim-chip", "F101", "--show-extra-families",
-                               "--model", "VXD01L", "--function", "Read MCU ID"});
+  const CliRun extra =
+      RunCliOnFreshSettings({"--simulate", "--sim-chip", "F101", "--show-extra-families", "--model",
+                             "VXD01L", "--function", "Read MCU ID"});
   EXPECT_EQ(extra.exitCode, 0) << extra.out;
   EXPECT_NE(extra.out.find("MCU: VXD01H/VXD01L\n"), std::string::npos);
 
-  const CliRun hidden = RunCli({"--model", "VXD01L", "--function", "Read MCU ID"});
+  const CliRun hidden = RunCliOnFreshSettings({"--model", "VXD01L", "--function", "Read MCU ID"});
   EXPECT_EQ(hidden.exitCode, 2);
   EXPECT_EQ(hidden.out, "");
 }
@@ -137,19 +125,18 @@ TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
 TEST(EndToEnd, CommandLineLoadsStampsViewsAndExportsWithoutAWriter) {
   QTemporaryDir dir;
   const QString hex = dir.filePath("prog.hex");
-  {
-    std::ofstream out(hex.toStdString(), std::ios::binary);
-    out << ":0400000002003012B8\r\n:00000001FF\r\n";
-  }
+  WriteFile(hex, ":0400000002003012B8\r\n:00000001FF\r\n");
   const QString bin = dir.filePath("out.bin");
-  const CliRun run = RunCli({"--no-program", "--fill", "FF", "--load", hex, "--serial-address",
+  const CliRun run =
+      RunCliOnFreshSettings({"--no-program", "--fill", "FF", "--load", hex, "--serial-address",
                              "0007", "--serial-bytes", "2", "--serial-next", "42", "--serial-mode",
                              "dec", "--serial-enable", "--export", "0", "8", bin, "--view"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(run.out, "\n\n 000000   02 00 30 12 FF FF 00 42 \n");
   EXPECT_EQ(ReadFile(bin), std::string("\x02\x00\x30\x12\xFF\xFF\x00\x42", 8));
 
-  const CliRun missing = RunCli({"--no-program", "--load", dir.filePath("none.hex")});
+  const CliRun missing =
+      RunCliOnFreshSettings({"--no-program", "--load", dir.filePath("none.hex")});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.err.find("no such file"), std::string::npos);
 }
@@ -158,11 +145,11 @@ TEST(EndToEnd, CommandLineRefusesFoldersAndBadExportFields) {
   QTemporaryDir dir;
   const QString folder = dir.filePath("EMPTYDIR");
   ASSERT_TRUE(QDir().mkpath(folder));
-  const CliRun load = RunCli({"--no-program", "--load", folder});
+  const CliRun load = RunCliOnFreshSettings({"--no-program", "--load", folder});
   EXPECT_EQ(load.exitCode, 2);
   EXPECT_EQ(load.err, "kvr-cli: cannot open \"" + folder.toStdString() + "\": it is a directory\n");
 
-  const CliRun into = RunCli({"--no-program", "--export", "0", "10", folder});
+  const CliRun into = RunCliOnFreshSettings({"--no-program", "--export", "0", "10", folder});
   EXPECT_EQ(into.exitCode, 2);
   EXPECT_EQ(into.err,
             "kvr-cli: cannot store into \"" + folder.toStdString() + "\": it is a directory\n");
@@ -171,19 +158,20 @@ TEST(EndToEnd, CommandLineRefusesFoldersAndBadExportFields) {
   const QString out = dir.filePath("out.bin");
   for (const QStringList& fields : {QStringList{"", "10"}, QStringList{"0", "1G"},
                                     QStringList{"x", "10"}, QStringList{"0", " "}}) {
-    const CliRun bad = RunCli({"--no-program", "--export", fields[0], fields[1], out});
+    const CliRun bad =
+        RunCliOnFreshSettings({"--no-program", "--export", fields[0], fields[1], out});
     EXPECT_EQ(bad.exitCode, 2) << fields.join(',').toStdString();
     EXPECT_EQ(bad.err, "kvr-cli: --export wants hexadecimal START and LENGTH, not \"" +
                            fields[0].toStdString() + "\" and \"" + fields[1].toStdString() +
                            "\"\n");
   }
-  const CliRun noName = RunCli({"--no-program", "--export", "0", "10", ""});
+  const CliRun noName = RunCliOnFreshSettings({"--no-program", "--export", "0", "10", ""});
   EXPECT_EQ(noName.exitCode, 2);
   EXPECT_EQ(noName.err, "kvr-cli: --export wants a FILE to store into\n");
   EXPECT_FALSE(QFileInfo::exists(out));
 
   // A range the store command refuses: its box, and no file.
-  const CliRun tooLong = RunCli({"--no-program", "--export", "0", "10001", out});
+  const CliRun tooLong = RunCliOnFreshSettings({"--no-program", "--export", "0", "10001", out});
   EXPECT_EQ(tooLong.exitCode, 1);
   EXPECT_EQ(tooLong.out, "[box] File length too big.\n");
   EXPECT_EQ(tooLong.err, "kvr-cli: the export wrote no file\n");
@@ -193,10 +181,10 @@ TEST(EndToEnd, CommandLineRunThatChangesNothingLeavesTheSettingsFileAlone) {
   QTemporaryDir dir;
   const QString settings = dir.filePath("settings.ini");
   const QString hex = dir.filePath("prog.hex");
-  {
-    std::ofstream out(hex.toStdString(), std::ios::binary);
-    out << ":0400000002003012B8\r\n:00000001FF\r\n";
-  }
+  WriteFile(hex, ":0400000002003012B8\r\n:00000001FF\r\n");
+  auto run = [&](const QStringList& args) {
+    return RunCli(QStringList(args) << "--settings" << settings).exitCode;
+  };
   const QStringList stamp{"--no-program",
                           "--load",
                           hex,
@@ -213,7 +201,7 @@ TEST(EndToEnd, CommandLineRunThatChangesNothingLeavesTheSettingsFileAlone) {
                           "0",
                           "8",
                           dir.filePath("out.bin")};
-  ASSERT_EQ(RunCliWithSettings(stamp, settings).exitCode, 0);
+  ASSERT_EQ(run(stamp), 0);
   const std::string before = ReadFile(settings);
   ASSERT_NE(before.find("next_value=0042"), std::string::npos) << before;
   const std::filesystem::path file(settings.toStdString());
@@ -221,45 +209,35 @@ TEST(EndToEnd, CommandLineRunThatChangesNothingLeavesTheSettingsFileAlone) {
   std::filesystem::last_write_time(file, old);
 
   // The same job again, and a view of the file: nothing stored moves on.
-  ASSERT_EQ(RunCliWithSettings(stamp, settings).exitCode, 0);
-  ASSERT_EQ(RunCliWithSettings({"--no-program", "--load", hex, "--view"}, settings).exitCode, 0);
+  ASSERT_EQ(run(stamp), 0);
+  ASSERT_EQ(run({"--no-program", "--load", hex, "--view"}), 0);
   EXPECT_EQ(std::filesystem::last_write_time(file), old);
   EXPECT_EQ(ReadFile(settings), before);
 
   // Another next number is stored.
   QStringList next = stamp;
   next[next.indexOf("42")] = "43";
-  ASSERT_EQ(RunCliWithSettings(next, settings).exitCode, 0);
+  ASSERT_EQ(run(next), 0);
   EXPECT_NE(std::filesystem::last_write_time(file), old);
   EXPECT_NE(ReadFile(settings).find("next_value=0043"), std::string::npos);
 }
 
 TEST(EndToEnd, CommandLineHelpSaysAnUnansweredQuestionTakesNo) {
-  const CliRun help = RunCli({"--help"});
+  const CliRun help = RunCliOnFreshSettings({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("the preselected No"), std::string::npos) << help.out;
   EXPECT_EQ(help.out.find("fails the run"), std::string::npos);
 }
 
 TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
-  QTemporaryDir dir;
-  QProcess cli;
-  cli.start(KVR_CLI, {"--port", "/dev/kvr-no-such-port", "--settings", dir.filePath("settings.ini"),
-                      "--function", "Read MCU ID"});
-  ASSERT_TRUE(cli.waitForFinished(30000));
-  EXPECT_EQ(cli.exitCode(), 1);
-  EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+  const CliRun run =
+      RunCliOnFreshSettings({"--port", "/dev/kvr-no-such-port", "--function", "Read MCU ID"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.out,
             "We are connecting...\n\n\nOpen COM port is failed!\n"
             "There is no port /dev/kvr-no-such-port: is the adapter plugged in?\n");
-  EXPECT_EQ(cli.readAllStandardError().toStdString(),
-            "kvr-cli: the run did not reach the writer\n");
+  EXPECT_EQ(run.err, "kvr-cli: the run did not reach the writer\n");
 }
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

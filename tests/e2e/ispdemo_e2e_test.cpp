@@ -2,71 +2,39 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <fstream>
-#include <sstream>
-
+#include "e2e/processes.h"
 #include "ispdemo/isp_demo_builder.h"
 
 namespace kvr {
 namespace {
 
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using test::CliRun;
+using test::SimProcess;
 
-// kvr-writer-sim in a process of its own; its flash lands in flash.bin when it ends.
+// kvr-writer-sim whose flash lands in flash.bin when it ends.
 class WriterProcess {
  public:
-  WriterProcess() {
-    process_.start(KVR_WRITER_SIM, {"--dump-flash", FlashFile()});
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed();
-  }
-  ~WriterProcess() { StopAndReadFlash(); }
+  WriterProcess() : sim_({"--dump-flash", FlashFile()}) {}
 
-  const QString& DevicePath() const { return path_; }
+  const QString& DevicePath() const { return sim_.DevicePath(); }
   std::string StopAndReadFlash() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.terminate();
-      if (!process_.waitForFinished(10000)) process_.kill();
-    }
-    return ReadFile(FlashFile());
+    sim_.Stop();
+    return test::ReadFile(FlashFile());
   }
 
  private:
   QString FlashFile() const { return dir_.filePath("flash.bin"); }
 
   QTemporaryDir dir_;
-  QProcess process_;
-  QString path_;
-};
-
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
+  SimProcess sim_;
 };
 
 // The settings a line would have: the sequence Erase MCU, Program File and no pause.
-CliRun RunCli(QStringList args) {
-  QTemporaryDir dir;
-  const QString settings = dir.filePath("settings.ini");
-  std::ofstream(settings.toStdString())
-      << "[Settings]\nAuto_VXA_8=Erase MCU\nAuto_VXA_9=Program File\nDalay_ReDownLoad=0\n";
-  QProcess cli;
-  cli.start(KVR_CLI, args << "--settings" << settings);
-  if (!cli.waitForFinished(60000)) return {-1, {}, {}};
-  return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
-          cli.readAllStandardError().toStdString()};
+CliRun RunCli(const QStringList& args) {
+  return test::RunCliOnFreshSettings(
+      args, "[Settings]\nAuto_VXA_8=Erase MCU\nAuto_VXA_9=Program File\nDalay_ReDownLoad=0\n");
 }
 
 // The demo as the builder places it for 11.0592 MHz, 38400 baud, parity, VXA05H.
@@ -154,9 +122,3 @@ TEST(IspDemoEndToEnd, ShowAndRefusals) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -2,80 +2,47 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
-#include <fstream>
-#include <sstream>
-
+#include "e2e/processes.h"
 #include "offline/board_expect.h"
 
 namespace kvr {
 namespace {
 
 using test::ByteVector;
+using test::CliRun;
+using test::ReadFile;
+using test::RunCliOnFreshSettings;
+using test::SimProcess;
 
-std::string ReadFile(const QString& path) {
-  std::ifstream in(path.toStdString(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// kvr-writer-sim serving the board in a process of its own; the image lands in image.bin.
+// kvr-writer-sim serving the board; the image it receives lands in image.bin.
 class BoardProcess {
  public:
-  explicit BoardProcess(QStringList options) {
-    imageFile_ = dir_.filePath("image.bin");
-    process_.start(KVR_WRITER_SIM, options << "--board"
-                                           << "--board-erase-ms"
-                                           << "50"
-                                           << "--board-image" << imageFile_);
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed();
-  }
-  ~BoardProcess() {
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) process_.kill();
-  }
+  explicit BoardProcess(const QStringList& options)
+      : sim_(QStringList(options) << "--board"
+                                  << "--board-erase-ms"
+                                  << "50"
+                                  << "--board-image" << ImageFile()) {}
 
-  const QString& DevicePath() const { return path_; }
-  std::string Image() const { return ReadFile(imageFile_); }
-  bool HasImage() const { return QFile::exists(imageFile_); }
+  const QString& DevicePath() const { return sim_.DevicePath(); }
+  std::string Image() const { return ReadFile(ImageFile()); }
+  bool HasImage() const { return QFile::exists(ImageFile()); }
 
  private:
+  QString ImageFile() const { return dir_.filePath("image.bin"); }
+
   QTemporaryDir dir_;
-  QString imageFile_;
-  QProcess process_;
-  QString path_;
+  SimProcess sim_;
 };
-
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-CliRun RunCli(QStringList args) {
-  QTemporaryDir dir;
-  QProcess cli;
-  cli.start(KVR_CLI, args << "--settings" << dir.filePath("settings.ini"));
-  if (!cli.waitForFinished(60000)) return {-1, {}, {}};
-  return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
-          cli.readAllStandardError().toStdString()};
-}
 
 // 16 bytes at 0x0000, and 16 in the ISP area at 0xEC00.
 QString WriteHex(const QTemporaryDir& dir, bool withIsp) {
   const QString path = dir.filePath("prog.hex");
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  out << ":10000000000102030405060708090A0B0C0D0E0F78\r\n";
-  if (withIsp) out << ":10EC0000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF8C\r\n";
-  out << ":00000001FF\r\n";
+  test::WriteFile(path, std::string(":10000000000102030405060708090A0B0C0D0E0F78\r\n") +
+                            (withIsp ? ":10EC0000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF8C\r\n" : "") +
+                            ":00000001FF\r\n");
   return path;
 }
 
@@ -101,7 +68,8 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
   QTemporaryDir dir;
   BoardProcess board({});
   ASSERT_FALSE(board.DevicePath().isEmpty());
-  const CliRun run = RunCli({"--port", board.DevicePath(), "--load", WriteHex(dir, true),
+  const CliRun run =
+      RunCliOnFreshSettings({"--port", board.DevicePath(), "--load", WriteHex(dir, true),
                              "--offline-download", "--copies", "2049"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   // The loader's report of the ISP data, and the board's capacity warning: the image ends at
@@ -133,7 +101,8 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
 TEST(OfflineEndToEnd, CommandLineReportsABoardThatDoesNotAnswer) {
   QTemporaryDir dir;
   BoardProcess board({"--silent"});
-  const CliRun run = RunCli({"--port", board.DevicePath(), "--load", WriteHex(dir, false),
+  const CliRun run =
+      RunCliOnFreshSettings({"--port", board.DevicePath(), "--load", WriteHex(dir, false),
                              "--offline-download", "--copies", "1"});
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.out, "\n正在连接...\n请给脱机烧录板上电。\n连接失败。\n");
@@ -144,15 +113,16 @@ TEST(OfflineEndToEnd, CommandLineReportsABoardThatDoesNotAnswer) {
 
 TEST(OfflineEndToEnd, CommandLineOptionsOfTheBoard) {
   QTemporaryDir dir;
-  const CliRun refused = RunCli({"--port", "/dev/kvr-no-such-port", "--load", WriteHex(dir, false),
-                                 "--offline-download", "--copies", "1000001"});
+  const CliRun refused =
+      RunCliOnFreshSettings({"--port", "/dev/kvr-no-such-port", "--load", WriteHex(dir, false),
+                             "--offline-download", "--copies", "1000001"});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_EQ(refused.out, "[box] 脱机下载板下载数量上限应小于、等于 1000000。\n");
 
-  EXPECT_EQ(RunCli({"--offline-download"}).exitCode, 2);
-  EXPECT_EQ(RunCli({"--copies", "5"}).exitCode, 2);
+  EXPECT_EQ(RunCliOnFreshSettings({"--offline-download"}).exitCode, 2);
+  EXPECT_EQ(RunCliOnFreshSettings({"--copies", "5"}).exitCode, 2);
 
-  const CliRun legend = RunCli({"--offline-legend"});
+  const CliRun legend = RunCliOnFreshSettings({"--offline-legend"});
   EXPECT_EQ(legend.exitCode, 0) << legend.err;
   EXPECT_EQ(legend.out.rfind("[box: 脱机烧录过程中的显示]                              7 6 5 4", 0),
             0U)
@@ -164,9 +134,3 @@ TEST(OfflineEndToEnd, CommandLineOptionsOfTheBoard) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

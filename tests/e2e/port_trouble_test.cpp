@@ -15,45 +15,29 @@
 #include <filesystem>
 #include <memory>
 
-#include "e2e_support.h"
+#include "e2e/e2e_support.h"
 #include "platform/qt/port_diagnosis.h"
 
 namespace kvr {
 namespace {
+
+using test::CliRun;
+using test::Finish;
+using test::SimProcess;
+using test::WaitForOutput;
 
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
 constexpr const char* kOpenFailed = "We are connecting...\r\n\r\n\r\nOpen COM port is failed!\r\n";
 constexpr const char* kLost = "COM port lost: the adapter was disconnected!";
 constexpr int kEraseEntry = 1;
 
-struct CliResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
-
-CliResult Finish(QProcess& cli) {
-  if (!cli.waitForFinished(30000)) return {};
-  return {cli.exitCode(), cli.readAllStandardOutput().toStdString(),
-          cli.readAllStandardError().toStdString()};
-}
-
-// Waits until the command line has printed `text` (it prints the log while its run waits).
-bool WaitForOutput(QProcess& cli, const QByteArray& text, QByteArray& seen) {
-  while (!seen.contains(text)) {
-    if (!cli.waitForReadyRead(10000)) return false;
-    seen += cli.readAllStandardOutput();
-  }
-  return true;
-}
-
 TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIsBack) {
   QTemporaryDir dir;
   const QString link = dir.filePath("ttyKVR");
   // The erase takes ten seconds: the run is waiting for it when the writer goes.
-  auto writer = std::make_unique<WriterProcess>(QStringList{"--link", link, "--erase-ms", "10000"});
-  ASSERT_FALSE(writer->DevicePath().empty());
-  QtStation qt(link.toStdString());
+  auto writer = std::make_unique<SimProcess>(QStringList{"--link", link, "--erase-ms", "10000"});
+  ASSERT_FALSE(writer->DevicePath().isEmpty());
+  QtStation qt(link);
   qt.station.OnFunctionClick(kEraseEntry);
   // Killed once the erase is under way, however long the connection took.
   QElapsedTimer sinceKill;
@@ -85,8 +69,8 @@ TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIs
                                            link.toStdString() + ": is the adapter plugged in?");
 
   // Back again: the next press opens it afresh.
-  writer = std::make_unique<WriterProcess>(QStringList{"--link", link});
-  ASSERT_FALSE(writer->DevicePath().empty());
+  writer = std::make_unique<SimProcess>(QStringList{"--link", link});
+  ASSERT_FALSE(writer->DevicePath().isEmpty());
   qt.station.OnProgramClick();
   EXPECT_EQ(qt.station.textMsg.Text(),
             std::string(kConnected) + "We are erasing ...\r\nErase MCU        OK!");
@@ -96,36 +80,36 @@ TEST(PortTrouble, PseudoTerminalThatVanishesMidRunEndsTheRunAndRunsAgainWhenItIs
 
 TEST(PortTrouble, CommandLineSaysThePortWasLost) {
   QTemporaryDir dir;
-  WriterProcess writer({"--erase-ms", "10000"});
+  SimProcess writer({"--erase-ms", "10000"});
   QProcess cli;
-  cli.start(KVR_CLI, {"--port", QString::fromStdString(writer.DevicePath()), "--settings",
-                      dir.filePath("settings.ini"), "--function", "Erase MCU"});
-  QByteArray out;
+  cli.start(KVR_CLI, {"--port", writer.DevicePath(), "--settings", dir.filePath("settings.ini"),
+                      "--function", "Erase MCU"});
+  std::string out;
   ASSERT_TRUE(WaitForOutput(cli, "We are erasing ...\n", out));
   writer.Kill();
-  const CliResult result = Finish(cli);
+  const CliRun result = Finish(cli, 30000);
   EXPECT_EQ(result.exitCode, 1);
-  EXPECT_EQ(out + QByteArray::fromStdString(result.out),
+  EXPECT_EQ(out + result.out,
             "We are connecting...\nWriter Version : 1.3\n\nWe are erasing ...\n\n" +
-                QByteArray(kLost) + "\n");
+                std::string(kLost) + "\n");
   EXPECT_EQ(result.err, "kvr-cli: the port was lost during the run\n");
 }
 
 TEST(PortTrouble, PortHeldByAnotherStationNamesIt) {
   QTemporaryDir dir;
-  WriterProcess writer({"--silent"});
-  const QString path = QString::fromStdString(writer.DevicePath());
+  SimProcess writer({"--silent"});
   QProcess holder;
-  holder.start(KVR_CLI, {"--port", path, "--settings", dir.filePath("holder.ini")});
-  QByteArray seen;
+  holder.start(KVR_CLI, {"--port", writer.DevicePath(), "--settings", dir.filePath("holder.ini")});
+  std::string seen;
   ASSERT_TRUE(WaitForOutput(holder, "We are connecting...", seen));
 
   // The simulator holds the terminal too, as its far end; it is not the one in the way.
   QtStation qt(writer.DevicePath());
   qt.station.OnProgramClick();
   EXPECT_EQ(qt.station.textMsg.Text(),
-            std::string(kOpenFailed) + writer.DevicePath() + " is held by kvr-cli (process " +
-                std::to_string(holder.processId()) + "): close it first.");
+            std::string(kOpenFailed) + writer.DevicePath().toStdString() +
+                " is held by kvr-cli (process " + std::to_string(holder.processId()) +
+                "): close it first.");
   EXPECT_FALSE(qt.station.LastRun.connected);
   holder.kill();
   holder.waitForFinished(10000);
@@ -138,13 +122,13 @@ TEST(PortTrouble, PortTheUserMayNotOpenNamesTheGroupAndTheCommand) {
   const QStringList asNobody{"--reuid=65534", "--regid=65534", "--clear-groups", KVR_CLI};
   QProcess probe;
   probe.start(setpriv, QStringList(asNobody) << "--version");
-  if (Finish(probe).exitCode != 0) GTEST_SKIP() << "kvr-cli cannot run as user nobody here";
+  if (Finish(probe, 30000).exitCode != 0) GTEST_SKIP() << "kvr-cli cannot run as user nobody here";
 
   QTemporaryDir dir;
   std::filesystem::permissions(dir.path().toStdString(), std::filesystem::perms::all);
-  WriterProcess writer({});
+  SimProcess writer({});
   // As a USB adapter's device: read and write for its owner and its group.
-  const std::string path = writer.DevicePath();
+  const std::string path = writer.DevicePath().toStdString();
   ASSERT_EQ(chmod(path.c_str(), 0660), 0);
   struct stat node {};
   ASSERT_EQ(stat(path.c_str(), &node), 0);
@@ -155,7 +139,7 @@ TEST(PortTrouble, PortTheUserMayNotOpenNamesTheGroupAndTheCommand) {
   QProcess cli;
   cli.start(setpriv, QStringList(asNobody) << "--port" << QString::fromStdString(path)
                                            << "--settings" << dir.filePath("settings.ini"));
-  const CliResult result = Finish(cli);
+  const CliRun result = Finish(cli, 30000);
   EXPECT_EQ(result.exitCode, 1) << result.err;
   EXPECT_EQ(result.out, "We are connecting...\n\n\nOpen COM port is failed!\nYou may not use " +
                             path + ": join group " + groupName + " with  sudo usermod -aG " +
@@ -163,8 +147,8 @@ TEST(PortTrouble, PortTheUserMayNotOpenNamesTheGroupAndTheCommand) {
 }
 
 TEST(PortTrouble, LowLatencyIsNotAskedOfAPseudoTerminal) {
-  WriterProcess writer({});
-  const int pty = open(writer.DevicePath().c_str(), O_RDWR | O_NOCTTY);
+  SimProcess writer({});
+  const int pty = open(writer.DevicePath().toStdString().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(pty, 0);
   EXPECT_EQ(RequestLowLatency(pty), "");
   close(pty);
@@ -173,11 +157,8 @@ TEST(PortTrouble, LowLatencyIsNotAskedOfAPseudoTerminal) {
   EXPECT_EQ(RequestLowLatency(null), "Inappropriate ioctl for device");
   close(null);
 
-  QTemporaryDir dir;
-  QProcess cli;
-  cli.start(KVR_CLI, {"--port", QString::fromStdString(writer.DevicePath()), "--settings",
-                      dir.filePath("settings.ini"), "--function", "Read MCU ID"});
-  const CliResult result = Finish(cli);
+  const CliRun result =
+      test::RunCliOnFreshSettings({"--port", writer.DevicePath(), "--function", "Read MCU ID"});
   EXPECT_EQ(result.exitCode, 0) << result.out;
   EXPECT_EQ(result.err, "");
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 // The programs under test in processes of their own: kvr-writer-sim serving a pseudo-terminal,
-// and kvr-cli runs against it.
+// kvr-cli runs against it, and the files they read and write.
 
 #include <QProcess>
 #include <QString>
@@ -21,7 +21,11 @@ inline std::string ReadFile(const QString& path) {
   return text.str();
 }
 
-// kvr-writer-sim; its first output line is the device path.
+inline void WriteFile(const QString& path, const std::string& content) {
+  std::ofstream(path.toStdString(), std::ios::binary) << content;
+}
+
+// kvr-writer-sim; its first output line is the device path (empty when it did not start).
 class SimProcess {
  public:
   explicit SimProcess(const QStringList& options) {
@@ -37,10 +41,18 @@ class SimProcess {
 
   const QString& DevicePath() const { return path_; }
   // SIGTERM, as an operator's Ctrl-C would end it; what it writes at exit is then complete.
-  void Stop() {
-    if (process_.state() == QProcess::NotRunning) return;
-    process_.terminate();
-    if (!process_.waitForFinished(10000)) process_.kill();
+  // Returns what it said on standard error (the faults it injected).
+  std::string Stop() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.terminate();
+      if (!process_.waitForFinished(10000)) process_.kill();
+    }
+    return process_.readAllStandardError().toStdString();
+  }
+  // Ends it at once, as a pulled-out adapter ends: no clean-up, the terminal just goes.
+  void Kill() {
+    process_.kill();
+    process_.waitForFinished(10000);
   }
 
  private:
@@ -54,16 +66,42 @@ struct CliRun {
   std::string err;
 };
 
+// Waits for a started program to end. Its exit code is -1 when it crashed, or when it did not
+// end within `timeoutMs` and was killed.
+inline CliRun Finish(QProcess& process, int timeoutMs = 60000) {
+  if (!process.waitForFinished(timeoutMs)) {
+    process.kill();
+    process.waitForFinished();
+    return {};
+  }
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          process.readAllStandardOutput().toStdString(),
+          process.readAllStandardError().toStdString()};
+}
+
 inline CliRun RunCli(const QStringList& args, int timeoutMs = 60000) {
   QProcess cli;
   cli.start(KVR_CLI, args);
-  if (!cli.waitForFinished(timeoutMs)) {
-    cli.kill();
-    cli.waitForFinished();
-    return {};
+  return Finish(cli, timeoutMs);
+}
+
+// kvr-cli with a settings file of its own, holding `settings` at the start, that goes with it.
+inline CliRun RunCliOnFreshSettings(const QStringList& args, const std::string& settings = "") {
+  QTemporaryDir dir;
+  const QString file = dir.filePath("settings.ini");
+  if (!settings.empty()) WriteFile(file, settings);
+  return RunCli(QStringList(args) << "--settings" << file);
+}
+
+// Reads the program's standard output into `seen` until `text` is among it; false when the
+// program fell silent for `timeoutMs` first.
+inline bool WaitForOutput(QProcess& process, const std::string& text, std::string& seen,
+                          int timeoutMs = 10000) {
+  while (seen.find(text) == std::string::npos) {
+    if (!process.waitForReadyRead(timeoutMs)) return false;
+    seen += process.readAllStandardOutput().toStdString();
   }
-  return {cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1,
-          cli.readAllStandardOutput().toStdString(), cli.readAllStandardError().toStdString()};
+  return true;
 }
 
 }  // namespace kvr::test

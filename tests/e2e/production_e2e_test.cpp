@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
-#include <fstream>
 
 #include "e2e/processes.h"
+#include "support/intel_hex.h"
 
 namespace kvr {
 namespace {
@@ -18,6 +17,8 @@ using test::CliRun;
 using test::ReadFile;
 using test::RunCli;
 using test::SimProcess;
+using test::WaitForOutput;
+using test::WriteFile;
 
 // A 16 KB image and its Intel HEX file, 16 bytes a record.
 std::string Image16k() {
@@ -27,32 +28,11 @@ std::string Image16k() {
   return image;
 }
 
-void WriteHex(const QString& path, const std::string& image) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  for (std::size_t a = 0; a < image.size(); a += 16) {
-    unsigned sum = 16 + (a >> 8) + (a & 0xFF);
-    char head[16];
-    std::snprintf(head, sizeof head, ":10%04X00", static_cast<unsigned>(a));
-    out << head;
-    for (std::size_t i = 0; i < 16; ++i) {
-      const auto byte = static_cast<unsigned char>(image[a + i]);
-      sum += byte;
-      char digits[4];
-      std::snprintf(digits, sizeof digits, "%02X", byte);
-      out << digits;
-    }
-    char check[8];
-    std::snprintf(check, sizeof check, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
-    out << check;
-  }
-  out << ":00000001FF\r\n";
-}
-
 class ProductionEndToEnd : public ::testing::Test {
  protected:
   ProductionEndToEnd() {
     hex_ = dir_.filePath("fw16k.hex");
-    WriteHex(hex_, Image16k());
+    WriteFile(hex_, test::IntelHex(Image16k()));
   }
   QStringList Station(const SimProcess& sim) const {
     return {"--port", sim.DevicePath(), "--settings", dir_.filePath("settings.ini")};
@@ -97,10 +77,7 @@ TEST_F(ProductionEndToEnd, CheckEmptyExitsZeroOnlyOnAnEmptyChip) {
 TEST_F(ProductionEndToEnd, SaveAfterStoresWhatTheEepromReadFound) {
   std::string chip(0x10000, '\0');
   for (std::size_t a = 0; a < chip.size(); ++a) chip[a] = static_cast<char>(a * 5 + (a >> 8));
-  {
-    std::ofstream out(Path("chip.bin").toStdString(), std::ios::binary);
-    out << chip;
-  }
+  WriteFile(Path("chip.bin"), chip);
   SimProcess sim({"--flash-image", Path("chip.bin")});
   const CliRun read = RunCli(Station(sim) << "--function"
                                           << "Read EEPROM"
@@ -175,10 +152,7 @@ TEST_F(ProductionEndToEnd, InterruptDuringTheCountdownEndsTheRepeat) {
                                   << "--report" << Path("report.csv"));
   ASSERT_TRUE(cli.waitForStarted(10000));
   std::string out;
-  while (out.find("We are going to next ... 30") == std::string::npos &&
-         cli.waitForReadyRead(20000))
-    out += cli.readAllStandardOutput().toStdString();
-  ASSERT_NE(out.find("We are going to next ... 30"), std::string::npos) << out;
+  ASSERT_TRUE(WaitForOutput(cli, "We are going to next ... 30", out, 20000)) << out;
   ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
   ASSERT_TRUE(cli.waitForFinished(5000));
   out += cli.readAllStandardOutput().toStdString();
@@ -200,8 +174,7 @@ TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
                                   << "0");
   ASSERT_TRUE(cli.waitForStarted(10000));
   std::string out;
-  while (out.find("We are erasing ...") == std::string::npos && cli.waitForReadyRead(20000))
-    out += cli.readAllStandardOutput().toStdString();
+  ASSERT_TRUE(WaitForOutput(cli, "We are erasing ...", out, 20000)) << out;
   ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
   ASSERT_TRUE(cli.waitForFinished(3000));
   out += cli.readAllStandardOutput().toStdString();
@@ -213,9 +186,3 @@ TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

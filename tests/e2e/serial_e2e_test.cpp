@@ -6,19 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
 
 #include "e2e/processes.h"
+#include "support/intel_hex.h"
 
 namespace kvr {
 namespace {
@@ -35,24 +34,11 @@ constexpr int kSerialBytes = 3;
 // read, which the station does not expect of a writer.)
 const QStringList kFastWriter = {"--erase-ms", "1", "--write-us", "100", "--latency-us", "50"};
 
-// A 256-byte image as Intel HEX, 16 bytes a record.
+// A 256-byte image as Intel HEX.
 void WriteHex(const QString& path) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  for (unsigned a = 0; a < 256; a += 16) {
-    unsigned sum = 16 + a;
-    char text[64];
-    std::snprintf(text, sizeof text, ":10%04X00", a);
-    out << text;
-    for (unsigned i = 0; i < 16; ++i) {
-      const unsigned byte = ((a + i) * 7 + 3) & 0xFF;
-      sum += byte;
-      std::snprintf(text, sizeof text, "%02X", byte);
-      out << text;
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
-    out << text;
-  }
-  out << ":00000001FF\r\n";
+  std::string image(256, '\0');
+  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 7 + 3);
+  test::WriteFile(path, test::IntelHex(image));
 }
 
 // The numbers the writer's frames carried to the serial-number address, one list per session
@@ -234,9 +220,3 @@ TEST_F(SerialNumbersEndToEnd, TwoStationsOnOneSettingsFileNeverStampTheSameNumbe
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -13,62 +12,24 @@
 #include <sstream>
 
 #include "e2e/processes.h"
+#include "support/intel_hex.h"
 
 namespace kvr {
 namespace {
 
 using test::ReadFile;
+using Writer = test::SimProcess;
 
-// A 1 KB image as Intel HEX, 16 bytes a record.
+// A 1 KB image as Intel HEX.
 void WriteHex1k(const QString& path) {
-  std::ofstream out(path.toStdString(), std::ios::binary);
-  for (unsigned a = 0; a < 1024; a += 16) {
-    unsigned sum = 16 + (a >> 8) + (a & 0xFF);
-    char text[64];
-    std::snprintf(text, sizeof text, ":10%04X00", a);
-    out << text;
-    for (unsigned i = 0; i < 16; ++i) {
-      const unsigned byte = ((a + i) * 7 + 3) & 0xFF;
-      sum += byte;
-      std::snprintf(text, sizeof text, "%02X", byte);
-      out << text;
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
-    out << text;
-  }
-  out << ":00000001FF\r\n";
+  std::string image(1024, '\0');
+  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 7 + 3);
+  test::WriteFile(path, test::IntelHex(image));
 }
 
-// A simulated writer in a process of its own, which the test can make vanish.
-class Writer {
- public:
-  explicit Writer(const QStringList& options) {
-    process_.start(KVR_WRITER_SIM, options);
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
-  }
-  ~Writer() { Stop(); }
-  const std::string& Path() const { return path_; }
-  // The adapter pulled out: the terminal goes at once.
-  void Vanish() {
-    process_.kill();
-    process_.waitForFinished(10000);
-  }
-  // Ends it as Ctrl-C would; what it says at the end (the faults it injected).
-  std::string Stop() {
-    if (process_.state() != QProcess::NotRunning) {
-      process_.terminate();
-      if (!process_.waitForFinished(10000)) process_.kill();
-    }
-    return process_.readAllStandardError().toStdString();
-  }
-
- private:
-  QProcess process_;
-  std::string path_;
-};
+std::string Port(const Writer& writer) {
+  return writer.DevicePath().toStdString();
+}
 
 // kvr-gang, its output read a line at a time as it comes.
 class Gang {
@@ -168,7 +129,7 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
   const std::vector<const Writer*> writers{&w1, &w2, &w3, &w4};
   QStringList args = Line();
   args << "--ports"
-       << QString::fromStdString(w1.Path() + "," + w2.Path() + "," + w3.Path() + "," + w4.Path())
+       << w1.DevicePath() + "," + w2.DevicePath() + "," + w3.DevicePath() + "," + w4.DevicePath()
        << "--count"
        << "50";
   Gang gang(args);
@@ -176,23 +137,23 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
   std::map<std::string, int> goodLines;
   while (const auto line = gang.NextLine()) {
     for (const Writer* writer : writers) {
-      if (!StartsWith(*line, writer->Path() + ": chip ")) continue;
-      ++chipLines[writer->Path()];
-      if (line->find(" OK, serial ") != std::string::npos) ++goodLines[writer->Path()];
-      if (writer == &w4 && chipLines[w4.Path()] == 10) w4.Vanish();
+      if (!StartsWith(*line, Port(*writer) + ": chip ")) continue;
+      ++chipLines[Port(*writer)];
+      if (line->find(" OK, serial ") != std::string::npos) ++goodLines[Port(*writer)];
+      if (writer == &w4 && chipLines[Port(w4)] == 10) w4.Kill();
     }
     if (StartsWith(*line, "Summary: ")) break;
   }
   const int status = gang.Finish();
   const std::string out = gang.Out();
   EXPECT_EQ(status, 1) << out;  // a writer left the line
-  EXPECT_NE(out.find(w4.Path() + ": out, "), std::string::npos) << out;
+  EXPECT_NE(out.find(Port(w4) + ": out, "), std::string::npos) << out;
   for (const Writer* writer : {&w1, &w2, &w3}) {
-    EXPECT_EQ(chipLines[writer->Path()], 50) << out;
-    EXPECT_NE(out.find(writer->Path() + ": done, "), std::string::npos) << out;
+    EXPECT_EQ(chipLines[Port(*writer)], 50) << out;
+    EXPECT_NE(out.find(Port(*writer) + ": done, "), std::string::npos) << out;
   }
-  EXPECT_GE(chipLines[w4.Path()], 10);
-  EXPECT_LT(chipLines[w4.Path()], 50);
+  EXPECT_GE(chipLines[Port(w4)], 10);
+  EXPECT_LT(chipLines[Port(w4)], 50);
   EXPECT_NE(w2.Stop().find("injected faults"), std::string::npos);
 
   std::string header;
@@ -213,7 +174,7 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
     goodSerials.insert(record.serial);
   }
   for (const Writer* writer : writers)
-    EXPECT_EQ(recordsOf[writer->Path()], chipLines[writer->Path()]) << writer->Path();
+    EXPECT_EQ(recordsOf[Port(*writer)], chipLines[Port(*writer)]) << Port(*writer);
   int goodInOutput = 0;
   for (const auto& [port, count] : goodLines) goodInOutput += count;
   EXPECT_EQ(good, goodInOutput);
@@ -286,9 +247,3 @@ TEST_F(GangEndToEnd, BadOptionsStartNothing) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
