@@ -17,6 +17,8 @@
 #include <fstream>
 #include <string>
 
+#include "support/intel_hex.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -27,22 +29,9 @@ constexpr double kTargetScaling = 3.8;
 constexpr double kCpuBound = 0.8;
 
 void WriteHex16k(const fs::path& path) {
-  std::ofstream out(path, std::ios::binary);
-  for (unsigned a = 0; a < 16384; a += 16) {
-    unsigned sum = 16 + (a >> 8) + (a & 0xFF);
-    char text[64];
-    std::snprintf(text, sizeof text, ":10%04X00", a);
-    out << text;
-    for (unsigned i = 0; i < 16; ++i) {
-      const unsigned byte = ((a + i) * 131 + ((a + i) >> 7)) & 0xFF;
-      sum += byte;
-      std::snprintf(text, sizeof text, "%02X", byte);
-      out << text;
-    }
-    std::snprintf(text, sizeof text, "%02X\r\n", (256 - (sum & 0xFF)) & 0xFF);
-    out << text;
-  }
-  out << ":00000001FF\r\n";
+  std::string image(16384, '\0');
+  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 131 + (a >> 7));
+  std::ofstream(path, std::ios::binary) << kvr::test::IntelHex(image);
 }
 
 double ChildSeconds() {

@@ -39,7 +39,7 @@ Timing ProgramWithLatency(int latencyUs) {
   {
     bench::WriterProcess writer(
         {"--latency-us", QString::number(latencyUs), "--wire-time", "--frames", frames});
-    if (writer.DevicePath().empty()) return timing;
+    if (writer.DevicePath().isEmpty()) return timing;
     bench::QtPlatform qt(writer.DevicePath());
     kvr::Station station(qt.platform);
     // The save that start-up leaves pending runs now, before the image is placed by hand.

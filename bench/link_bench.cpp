@@ -28,7 +28,7 @@ double ProcessCpuSeconds() {
 
 bool Turnaround(int exchanges) {
   WriterProcess writer({"--latency-us", "0"});
-  if (writer.DevicePath().empty()) return false;
+  if (writer.DevicePath().isEmpty()) return false;
   QtPlatform qt(writer.DevicePath());
   kvr::Station station(qt.platform);
   kvr::WriterLink& link = station.link;
@@ -66,7 +66,7 @@ bool Turnaround(int exchanges) {
 
 bool SilentWriter() {
   WriterProcess writer({"--silent"});
-  if (writer.DevicePath().empty()) return false;
+  if (writer.DevicePath().isEmpty()) return false;
   QtPlatform qt(writer.DevicePath());
   kvr::Station station(qt.platform);
   const double cpu0 = ProcessCpuSeconds();

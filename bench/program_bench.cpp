@@ -15,53 +15,13 @@
 #include <string>
 
 #include "app/station.h"
-#include "platform/qt/qt_event_pump.h"
-#include "platform/qt/qt_serial_port.h"
-#include "platform/qt/qt_timer.h"
-#include "platform/virtual/virtual_platform.h"
+#include "qt_bench_support.h"
 #include "simulator/pty_server.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr double kLineBytesPerSecond = 11520.0;  // 115200 baud, 10 bits a byte
-
-// The station's port, counting the bytes each way.
-class CountingPort : public kvr::SerialPort {
- public:
-  explicit CountingPort(kvr::SerialPort& port) : port_(port) {}
-  bool SelectPort(int number) override { return port_.SelectPort(number); }
-  bool SetParameters(int baud) override { return port_.SetParameters(baud); }
-  bool Open() override { return port_.Open(); }
-  void Close() override { port_.Close(); }
-  bool IsOpen() const override { return port_.IsOpen(); }
-  bool ClearInput() override { return port_.ClearInput(); }
-  bool ClearOutput() override { return port_.ClearOutput(); }
-  std::size_t BytesWaiting() const override { return port_.BytesWaiting(); }
-  kvr::Bytes ReadAll() override {
-    kvr::Bytes bytes = port_.ReadAll();
-    received += bytes.size();
-    return bytes;
-  }
-  bool Write(const kvr::Bytes& bytes) override {
-    sent += bytes.size();
-    return port_.Write(bytes);
-  }
-  void SetDataReceivedHandler(std::function<void()> handler) override {
-    port_.SetDataReceivedHandler(std::move(handler));
-  }
-
-  std::uint64_t sent = 0;
-  std::uint64_t received = 0;
-
- private:
-  kvr::SerialPort& port_;
-};
-
-class SilentBeeper : public kvr::Beeper {
- public:
-  void Beep() override {}
-};
 
 struct Bench {
   explicit Bench(std::uint8_t version) {
@@ -75,8 +35,8 @@ struct Bench {
       return;
     }
     server->Start();
-    ports.SetTarget(1, server->DevicePath());
-    station = std::make_unique<kvr::Station>(platform);
+    qt.ports.SetTarget(1, server->DevicePath());
+    station = std::make_unique<kvr::Station>(qt.platform);
     station->DeferredSave();
     station->OnBeepClick(false);
   }
@@ -108,15 +68,7 @@ struct Bench {
 
   kvr::sim::WriterConfig config;
   std::unique_ptr<kvr::sim::PtyServer> server;
-  kvr::PortMap ports;
-  kvr::QtSerialPort qtPort{ports};
-  CountingPort port{qtPort};
-  kvr::QtEventPump pump;
-  kvr::QtTimerFactory timers;
-  kvr::ScriptedDialogs dialogs;
-  kvr::MemorySettingsStore settings;
-  SilentBeeper beeper;
-  kvr::Platform platform{port, pump, timers, dialogs, settings, beeper};
+  bench::QtPlatform qt;
   std::unique_ptr<kvr::Station> station;
 };
 
@@ -135,12 +87,12 @@ bool OneRun(const char* label, std::uint8_t version) {
     return false;
   }
   const double wire =
-      static_cast<double>(bench.port.sent + bench.port.received) / kLineBytesPerSecond;
+      static_cast<double>(bench.qt.port.sent + bench.qt.port.received) / kLineBytesPerSecond;
   const double bound = wire + bench.OwnSeconds(kEnd);
   std::printf(
       "%-34s %7.3f s   bound %7.3f s (line %llu + %llu bytes, writer %.3f s)   ratio %.4f\n", label,
-      seconds, bound, static_cast<unsigned long long>(bench.port.sent),
-      static_cast<unsigned long long>(bench.port.received), bench.OwnSeconds(kEnd),
+      seconds, bound, static_cast<unsigned long long>(bench.qt.port.sent),
+      static_cast<unsigned long long>(bench.qt.port.received), bench.OwnSeconds(kEnd),
       seconds / bound);
   return true;
 }
@@ -165,7 +117,7 @@ bool Repeat(std::int32_t end, int chips) {
     return false;
   }
   const double wire =
-      static_cast<double>(bench.port.sent + bench.port.received) / kLineBytesPerSecond;
+      static_cast<double>(bench.qt.port.sent + bench.qt.port.received) / kLineBytesPerSecond;
   const double bound = wire + chips * bench.OwnSeconds(end);
   std::printf(
       "repeat, %2d KB image, %d chips:   %7.1f chips per hour   bound %7.1f   %.2f %% below\n",

@@ -3,11 +3,13 @@
 // What the benchmarks on the Qt platform share: kvr-writer-sim in its own process on a
 // pseudo-terminal, and the Qt platform of a station whose COM1 points there.
 
-#include <QProcess>
-#include <QStringList>
+#include <QString>
 
-#include <string>
+#include <cstdint>
+#include <functional>
+#include <utility>
 
+#include "e2e/processes.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_timer.h"
@@ -15,24 +17,38 @@
 
 namespace bench {
 
-class WriterProcess {
+using WriterProcess = kvr::test::SimProcess;
+
+// The station's port, counting the bytes each way.
+class CountingPort : public kvr::SerialPort {
  public:
-  explicit WriterProcess(const QStringList& options) {
-    process_.start(KVR_WRITER_SIM, options);
-    if (!process_.waitForStarted(10000)) return;
-    while (!process_.canReadLine() && process_.waitForReadyRead(10000)) {
-    }
-    path_ = QString::fromUtf8(process_.readLine()).trimmed().toStdString();
+  explicit CountingPort(kvr::SerialPort& port) : port_(port) {}
+  bool SelectPort(int number) override { return port_.SelectPort(number); }
+  bool SetParameters(int baud) override { return port_.SetParameters(baud); }
+  bool Open() override { return port_.Open(); }
+  void Close() override { port_.Close(); }
+  bool IsOpen() const override { return port_.IsOpen(); }
+  bool ClearInput() override { return port_.ClearInput(); }
+  bool ClearOutput() override { return port_.ClearOutput(); }
+  std::size_t BytesWaiting() const override { return port_.BytesWaiting(); }
+  kvr::Bytes ReadAll() override {
+    kvr::Bytes bytes = port_.ReadAll();
+    received += bytes.size();
+    return bytes;
   }
-  ~WriterProcess() {
-    process_.terminate();
-    if (!process_.waitForFinished(5000)) process_.kill();
+  bool Write(const kvr::Bytes& bytes) override {
+    sent += bytes.size();
+    return port_.Write(bytes);
   }
-  const std::string& DevicePath() const { return path_; }
+  void SetDataReceivedHandler(std::function<void()> handler) override {
+    port_.SetDataReceivedHandler(std::move(handler));
+  }
+
+  std::uint64_t sent = 0;
+  std::uint64_t received = 0;
 
  private:
-  QProcess process_;
-  std::string path_;
+  kvr::SerialPort& port_;
 };
 
 class SilentBeeper : public kvr::Beeper {
@@ -41,9 +57,11 @@ class SilentBeeper : public kvr::Beeper {
 };
 
 struct QtPlatform {
-  explicit QtPlatform(const std::string& target) { ports.SetTarget(1, target); }
+  QtPlatform() = default;
+  explicit QtPlatform(const QString& target) { ports.SetTarget(1, target.toStdString()); }
   kvr::PortMap ports;
-  kvr::QtSerialPort port{ports};
+  kvr::QtSerialPort qtPort{ports};
+  CountingPort port{qtPort};
   kvr::QtEventPump pump;
   kvr::QtTimerFactory timers;
   kvr::ScriptedDialogs dialogs;
