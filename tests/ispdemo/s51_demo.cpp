@@ -16,6 +16,8 @@
 #include <sstream>
 #include <utility>
 
+#include "support/intel_hex.h"
+
 namespace kvr::isp::test {
 
 namespace {
@@ -25,26 +27,6 @@ using Clock = std::chrono::steady_clock;
 int Remaining(Clock::time_point end) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
   return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-std::string IntelHex(const ImageBufferArray& buffer, std::int32_t base) {
-  std::ostringstream out;
-  char line[64];
-  for (std::int32_t at = base; at < base + 1024; at += 16) {
-    unsigned sum = 16 + (at >> 8 & 0xFF) + (at & 0xFF);
-    std::snprintf(line, sizeof line, ":10%04X00", static_cast<unsigned>(at));
-    out << line;
-    for (int i = 0; i < 16; ++i) {
-      const unsigned byte = buffer.Get(at + i);
-      sum += byte;
-      std::snprintf(line, sizeof line, "%02X", byte);
-      out << line;
-    }
-    std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
-    out << line;
-  }
-  out << ":00000001FF\n";
-  return out.str();
 }
 
 // An erase fills the 512-byte sector of the flash address with FFh, one expression for all.
@@ -98,7 +80,9 @@ bool S51Demo::Start(const ImageBufferArray& buffer, std::int32_t base, Watch wat
     return false;
   }
   dir_ = dirTemplate;
-  std::ofstream(dir_ + "/demo.ihx") << IntelHex(buffer, base);
+  // The 1 K demo, as s51 loads it.
+  const std::string demo(buffer.Bytes().begin() + base, buffer.Bytes().begin() + base + 1024);
+  std::ofstream(dir_ + "/demo.ihx") << kvr::test::IntelHex(demo, static_cast<unsigned>(base), "\n");
   const std::string in = dir_ + "/uart-in", out = dir_ + "/uart-out";
   if (mkfifo(in.c_str(), 0600) != 0 || mkfifo(out.c_str(), 0600) != 0) {
     error = "cannot make the FIFOs";
