@@ -24,12 +24,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/station.h"
-#include "gui/main_window.h"
-#include "platform/port_map.h"
+#include "gui/window_test.h"
 #include "platform/qt/qt_dialogs.h"
 #include "platform/virtual/simulated_line.h"
-#include "platform/virtual/virtual_platform.h"
 #include "simulator/writer_simulator.h"
 
 namespace kvr {
@@ -39,22 +36,15 @@ constexpr const char* kStopped = "操作被中止!";
 
 // The station on the virtual platform with a simulated writer, drawn by a real window that the
 // pump's idle hook keeps in step, as in the program.
-class GuiWiringTest : public ::testing::Test {
+class GuiWiringTest : public test::WindowTest {
  protected:
   GuiWiringTest() {
     ConnectSimulatedWriter(vp.port, vp.clock, writer);
     // Long enough that an action scheduled early in a run lands inside it.
     writer.Config().latencyUs = 1000;
-    vp.pump.SetIdleHook([this] { window.Sync(); });
-    window.show();
+    Show();
   }
 
-  template <typename Widget>
-  Widget* Find(const char* name) {
-    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
-  }
   QPushButton* Program() { return Find<QPushButton>("comDownload"); }
   QPushButton* Stop() { return Find<QPushButton>("comStop_Download"); }
   QPlainTextEdit* Log() { return Find<QPlainTextEdit>("textMsg"); }
@@ -151,11 +141,7 @@ class GuiWiringTest : public ::testing::Test {
     return keys;
   }
 
-  VirtualPlatform vp;
   sim::WriterSimulator writer;
-  Station station{vp.platform};
-  PortMap ports;
-  MainWindow window{station, ports};
 };
 
 TEST_F(GuiWiringTest, EveryControlHasItsWidgetShowingTheStationsState) {
@@ -807,11 +793,3 @@ TEST(QtDialogsTest, FiltersTakeQtsForm) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  // Also when run by hand: the tests need no display.
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -13,17 +13,14 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include "app/station.h"
-#include "gui/main_window.h"
-#include "platform/port_map.h"
+#include "gui/window_test.h"
 #include "platform/virtual/simulated_line.h"
-#include "platform/virtual/virtual_platform.h"
 #include "simulator/writer_simulator.h"
 
 namespace kvr {
 namespace {
 
-class IspDemoTab : public ::testing::Test {
+class IspDemoTab : public test::WindowTest {
  protected:
   IspDemoTab() {
     ConnectSimulatedWriter(vp.port, vp.clock, writer);
@@ -35,26 +32,13 @@ class IspDemoTab : public ::testing::Test {
     station.DeferredSave();
     station.txtAuto[8].text = "Erase MCU";
     station.txtAuto[9].text = "Program File";
-    vp.pump.SetIdleHook([this] { window.Sync(); });
-    window.Sync();
-    window.show();
-  }
-
-  template <typename Widget>
-  Widget* Find(const char* name) {
-    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
+    Show();
   }
   QColor Background(const char* name) {
     return Find<QLabel>(name)->palette().color(QPalette::Window);
   }
 
-  VirtualPlatform vp;
   sim::WriterSimulator writer;
-  PortMap ports;
-  Station station{vp.platform};
-  MainWindow window{station, ports};
 };
 
 TEST_F(IspDemoTab, ParametersAndTheBaudErrorLabel) {
@@ -112,10 +96,3 @@ TEST_F(IspDemoTab, WriteOnceAndARepeatStoppedFromThePage) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -13,34 +13,21 @@
 
 #include <memory>
 
-#include "app/station.h"
-#include "gui/main_window.h"
-#include "platform/port_map.h"
-#include "platform/virtual/virtual_platform.h"
+#include "gui/window_test.h"
 #include "simulator/offline_board.h"
 
 namespace kvr {
 namespace {
 
-class OfflineTab : public ::testing::Test {
+class OfflineTab : public test::WindowTest {
  protected:
-  explicit OfflineTab(bool english = false)
-      : station(vp.platform, english), window(station, ports) {
+  explicit OfflineTab(bool english = false) : WindowTest(english) {
     vp.port.onWrite = [this](const Bytes& bytes) {
       for (auto& t : board.Receive(bytes, vp.clock.Now()))
         vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
     };
-    vp.pump.SetIdleHook([this] { window.Sync(); });
     station.DeferredSave();
-    window.Sync();
-    window.show();
-  }
-
-  template <typename Widget>
-  Widget* Find(const char* name) {
-    auto* widget = window.findChild<Widget*>(QString::fromLatin1(name));
-    EXPECT_NE(widget, nullptr) << name;
-    return widget;
+    Show();
   }
 
   int TjslTab() {
@@ -50,11 +37,7 @@ class OfflineTab : public ::testing::Test {
     return -1;
   }
 
-  VirtualPlatform vp;
   sim::OfflineBoard board;
-  PortMap ports;
-  Station station;
-  MainWindow window;
 };
 
 class OfflineTabInEnglish : public OfflineTab {
@@ -108,10 +91,3 @@ TEST_F(OfflineTab, DownloadFromTheTabPage) {
 
 }  // namespace
 }  // namespace kvr
-
-int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
