@@ -3,47 +3,19 @@
 
 #include <gtest/gtest.h>
 
+#include "offline/board_expect.h"
 #include "test_bytes.h"
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
 
-using test::Hex;
-
-Bytes Joined(const std::vector<Transmission>& sent) {
-  Bytes all;
-  for (const auto& t : sent) all.insert(all.end(), t.bytes.begin(), t.bytes.end());
-  return all;
-}
-
-// Frames built here from the frame rules, not by the board.
-Bytes CrcFrame(Bytes body) {
-  const std::uint16_t crc = Crc16Modbus(body);
-  body.insert(body.begin(), {0x46, 0xB9});
-  body.push_back(static_cast<std::uint8_t>(crc));
-  body.push_back(static_cast<std::uint8_t>(crc >> 8));
-  body.push_back(0x16);
-  return body;
-}
-
+// The station's frames to the board, built by hand for the class 0x0B.
 Bytes Short(std::uint8_t code, std::uint8_t parameter = 0) {
-  return CrcFrame({0x6A, 0x00, 0x09, code, 0x0B, parameter});
+  return kvr::test::ShortCrcFrame(code, 0x0B, parameter);
 }
 
 Bytes Data(std::uint8_t code, std::uint32_t address, const Bytes& data) {
-  const std::size_t length = data.size() + 13;
-  Bytes body = {0x6A,
-                static_cast<std::uint8_t>(length >> 8),
-                static_cast<std::uint8_t>(length),
-                code,
-                0,
-                0,
-                static_cast<std::uint8_t>(address >> 8),
-                static_cast<std::uint8_t>(address),
-                static_cast<std::uint8_t>(data.size() >> 8),
-                static_cast<std::uint8_t>(data.size())};
-  body.insert(body.end(), data.begin(), data.end());
-  return CrcFrame(body);
+  return kvr::test::DataFrame(code, address, data.data(), data.size());
 }
 
 const Bytes kAccepted = Hex("68 00 07 80 1F D4 16");
@@ -51,7 +23,7 @@ const Bytes kMismatch = Hex("68 00 07 81 DE 14 16");
 
 TEST(OfflineBoard, AnswersCrcFramesOnlyAndTheBoardsHandshake) {
   OfflineBoard board;
-  EXPECT_TRUE(board.Receive(test::kHandshake, 0).empty());  // sum mode: not for the board
+  EXPECT_TRUE(board.Receive(kHandshake, 0).empty());  // sum mode: not for the board
   EXPECT_TRUE(board.Receive(Short(0x80, 0xF0), 10).empty());
   EXPECT_EQ(Joined(board.Receive(Short(0x80, 0xF1), 20)), kAccepted);
   EXPECT_EQ(Joined(board.Receive(Short(0x0C), 30)), Hex("68 00 08 0C 21 01 13 16"));
@@ -216,4 +188,4 @@ TEST(BoardOptions, EachImpliesTheBoardAndBadValuesAreSaid) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test

@@ -5,11 +5,8 @@
 #include "pty_test_io.h"
 #include "test_bytes.h"
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
-
-using test::kAck;
-using test::kHandshake;
 
 TEST(PtyServer, AnswersAcrossRepeatedOpensOfTheSlave) {
   PtyServer server;
@@ -20,18 +17,18 @@ TEST(PtyServer, AnswersAcrossRepeatedOpensOfTheSlave) {
 
   for (int session = 0; session < 2; ++session) {
     SCOPED_TRACE(session);
-    const int fd = test::OpenRaw(server.DevicePath());
+    const int fd = OpenRaw(server.DevicePath());
     ASSERT_GE(fd, 0);
-    ASSERT_TRUE(test::WriteAll(fd, kHandshake));
-    EXPECT_EQ(test::ReadFor(fd, kAck.size()), kAck);
+    ASSERT_TRUE(WriteAll(fd, kHandshake));
+    EXPECT_EQ(ReadFor(fd, kAck.size()), kAck);
     close(fd);
   }
   // The version reply comes after a change made while serving.
   server.Configure([](WriterConfig& c) { c.versionByte = 0x0A; });
-  const int fd = test::OpenRaw(server.DevicePath());
+  const int fd = OpenRaw(server.DevicePath());
   ASSERT_GE(fd, 0);
-  ASSERT_TRUE(test::WriteAll(fd, test::Hex("46 B9 6A 00 08 0C 02 00 80 16")));
-  EXPECT_EQ(test::ReadFor(fd, 7), test::Hex("68 00 07 0C 0A 85 16"));
+  ASSERT_TRUE(WriteAll(fd, kVersion));
+  EXPECT_EQ(ReadFor(fd, 7), Hex("68 00 07 0C 0A 85 16"));
   close(fd);
 
   server.Stop();
@@ -43,4 +40,4 @@ TEST(PtyServer, AnswersAcrossRepeatedOpensOfTheSlave) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test

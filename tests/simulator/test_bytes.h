@@ -65,7 +65,13 @@ inline Bytes Pattern(std::size_t n, std::uint8_t seed) {
   return b;
 }
 
-inline const std::vector<std::uint8_t> kHandshake = Hex("46 B9 6A 00 08 80 02 F0 E4 16");
-inline const std::vector<std::uint8_t> kAck = Hex("68 00 06 80 EE 16");
+// Frames of the station and replies of the writer, written out by hand.
+inline const Bytes kHandshake = Hex("46 B9 6A 00 08 80 02 F0 E4 16");
+inline const Bytes kAck = Hex("68 00 06 80 EE 16");
+inline const Bytes kVersion = Hex("46 B9 6A 00 08 0C 02 00 80 16");
+inline const Bytes kVersionReply = Hex("68 00 07 0C 13 8E 16");
+inline const Bytes kErase = Hex("46 B9 6A 00 08 08 02 00 7C 16");
+inline const Bytes kBlankCheck = Hex("46 B9 6A 00 08 09 02 00 7D 16");
+inline const Bytes kBlankResult = Hex("68 00 0A 09 FF FF FF FF 77 16");
 
 }  // namespace kvr::sim::test

@@ -7,22 +7,11 @@
 #include "simulator/writer_simulator.h"
 #include "test_bytes.h"
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
 
-using test::Block;
-using test::Hex;
-using test::Joined;
-using test::kAck;
-using test::Pattern;
-using test::ReplyFrame;
-
-const Bytes kErase = Hex("46 B9 6A 00 08 08 02 00 7C 16");
-const Bytes kBlankCheck = Hex("46 B9 6A 00 08 09 02 00 7D 16");
 const Bytes kReadOptions = Hex("46 B9 6A 00 08 01 02 00 75 16");
-const Bytes kVersion = Hex("46 B9 6A 00 08 0C 02 00 80 16");
 const Bytes kProgramFdFb = Hex("6A 00 16 05 FD FB 00 00 00 00 00 00 00 00 00 00 00 00 00 00 7D 16");
-const Bytes kBlankResult = Hex("68 00 0A 09 FF FF FF FF 77 16");
 
 // Addresses 0x000..0x2FF hold their own low byte.
 void LoadCounting(WriterSimulator& sim) {
@@ -36,7 +25,7 @@ Bytes SumsFrame(std::uint32_t start, std::uint32_t end) {
   Bytes f = {0x6A, 0x00, 0x0E, 0x0D};
   for (const std::uint32_t v : {start, end})
     for (int shift = 24; shift >= 0; shift -= 8) f.push_back(static_cast<std::uint8_t>(v >> shift));
-  f.push_back(test::TestSum(f));
+  f.push_back(TestSum(f));
   f.push_back(0x16);
   return f;
 }
@@ -134,9 +123,9 @@ TEST(ChipCommands, ChunkWritesAndTheirAcknowledges) {
   // A full chunk: page 1, the sum of its data. The page is that of the address as sent.
   const Bytes chunk = Pattern(128, 9);
   EXPECT_EQ(Joined(sim.Receive(Block(0x03, 0x0080, chunk), 0)),
-            ReplyFrame(0x80, {0x00, 0x01, test::TestSum(chunk)}));
+            ReplyFrame(0x80, {0x00, 0x01, TestSum(chunk)}));
   EXPECT_EQ(Joined(sim.Receive(Block(0x03, 0x00012380, chunk), 0)),
-            ReplyFrame(0x80, {0x02, 0x47, test::TestSum(chunk)}));
+            ReplyFrame(0x80, {0x02, 0x47, TestSum(chunk)}));
 
   sim.Config().writeAck = WriteAck::Short;
   EXPECT_EQ(Joined(sim.Receive(Block(0x04, 0x0000, chunk), 0)), kAck);
@@ -174,7 +163,7 @@ TEST(ChipCommands, ReadsThatWouldOverrunTheStationOrTheFlashAreNotAnswered) {
   // The data area is the same flash; the reply carries the address as asked.
   ASSERT_TRUE(sim.Chip().Load(0xFF80, Pattern(128, 3)));
   EXPECT_EQ(Joined(sim.Receive(Block(0x00, 0xFF80, {}, 128), 0)),
-            ReplyFrame(0x00, test::Cat(Hex("00 00 FF 80 00 80"), Pattern(128, 3))));
+            ReplyFrame(0x00, Cat(Hex("00 00 FF 80 00 80"), Pattern(128, 3))));
   EXPECT_EQ(Joined(sim.Receive(Block(0x00, 0x12400, {}, 1), 0)),
             Hex("68 00 0D 00 00 01 24 00 00 01 FF 9A 16"));
   EXPECT_TRUE(sim.Receive(Block(0x00, 0x12400, {}, 2), 0).empty());
@@ -211,7 +200,7 @@ TEST(ChipCommands, ALockedChipReadsErasedUntilItsOptionsUnlockIt) {
             Hex("68 00 10 00 00 00 01 00 00 04 FF FF FF FF 79 16"));
   EXPECT_EQ(Joined(sim.Receive(SumsFrame(0x0000, 0x00FF), 0)), Hex("68 00 08 0D FF 00 7C 16"));
   // What a programmer sees is blank; the option test tells the station otherwise.
-  EXPECT_EQ(Joined(sim.Receive(kBlankCheck, 0)), test::Cat(kAck, kBlankResult));
+  EXPECT_EQ(Joined(sim.Receive(kBlankCheck, 0)), Cat(kAck, kBlankResult));
   EXPECT_EQ(Joined(sim.Receive(kReadOptions, 0)), Hex("68 00 08 01 FE FF 6E 16"));
 
   EXPECT_EQ(Joined(sim.Receive(kProgramFdFb, 0)), Hex("68 00 08 80 FD FB E8 16"));
@@ -249,4 +238,4 @@ TEST(ChipCommands, TheWriterWorksOneCommandAfterTheOther) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test

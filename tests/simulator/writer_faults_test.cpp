@@ -5,22 +5,8 @@
 #include "simulator/writer_simulator.h"
 #include "test_bytes.h"
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
-
-using test::Block;
-using test::Cat;
-using test::Hex;
-using test::Joined;
-using test::kAck;
-using test::kHandshake;
-using test::Pattern;
-
-const Bytes kVersion = Hex("46 B9 6A 00 08 0C 02 00 80 16");
-const Bytes kVersionReply = Hex("68 00 07 0C 13 8E 16");
-const Bytes kErase = Hex("46 B9 6A 00 08 08 02 00 7C 16");
-const Bytes kBlankCheck = Hex("46 B9 6A 00 08 09 02 00 7D 16");
-const Bytes kBlankResult = Hex("68 00 0A 09 FF FF FF FF 77 16");
 
 // The record holds exactly these counts, everything else zero.
 void ExpectRecord(const WriterSimulator& sim, std::initializer_list<std::pair<Fault, int>> want) {
@@ -46,9 +32,8 @@ TEST(CountedFaults, ALostWriteIsAcknowledgedLikeAnyOther) {
   WriterSimulator sim({.loseWriteNth = 2});
   const Bytes chunks[] = {Pattern(128, 1), Pattern(128, 2), Pattern(128, 3)};
   for (std::uint32_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(
-        Joined(sim.Receive(Block(i == 0 ? 0x04 : 0x03, i * 128, chunks[i]), 0)),
-        test::ReplyFrame(0x80, {0x00, static_cast<std::uint8_t>(i), test::TestSum(chunks[i])}));
+    EXPECT_EQ(Joined(sim.Receive(Block(i == 0 ? 0x04 : 0x03, i * 128, chunks[i]), 0)),
+              ReplyFrame(0x80, {0x00, static_cast<std::uint8_t>(i), TestSum(chunks[i])}));
   }
   Bytes expected(0x12401, 0xFF);
   std::ranges::copy(chunks[0], expected.begin());
@@ -166,4 +151,4 @@ TEST(RandomFaults, EachReplyGetsOneFaultAtMost) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test

@@ -16,12 +16,8 @@
 
 extern char** environ;
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
-
-using test::Block;
-using test::Cat;
-using test::Pattern;
 
 // kvr-writer-sim with stdout and stderr on one pipe.
 struct Child {
@@ -44,7 +40,7 @@ struct Child {
 
   std::string ReadLine() {
     std::string line;
-    for (auto b = test::ReadFor(out, 1); !b.empty() && b[0] != '\n'; b = test::ReadFor(out, 1)) {
+    for (auto b = ReadFor(out, 1); !b.empty() && b[0] != '\n'; b = ReadFor(out, 1)) {
       line += static_cast<char>(b[0]);
     }
     return line;
@@ -92,10 +88,10 @@ TEST(WriterSimProgram, ServesUntilSigtermAndCleansUp) {
   const std::string path = child.ReadLine();
   ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
 
-  const int fd = test::OpenRaw(link);
+  const int fd = OpenRaw(link);
   ASSERT_GE(fd, 0);
-  ASSERT_TRUE(test::WriteAll(fd, test::kHandshake));
-  EXPECT_EQ(test::ReadFor(fd, test::kAck.size()), test::kAck);
+  ASSERT_TRUE(WriteAll(fd, kHandshake));
+  EXPECT_EQ(ReadFor(fd, kAck.size()), kAck);
   close(fd);
 
   kill(child.pid, SIGTERM);
@@ -139,18 +135,17 @@ TEST(WriterSimProgram, AFlashImageIsServedAndTheFlashDumpedAtTheEnd) {
   Child child({"--flash-image", image, "--dump-flash", dump, "--flash-size", "8000", "--options",
                "FD", "FB", "--ack", "short", "--write-us", "100"});
   ASSERT_GT(child.pid, 0);
-  const int fd = test::OpenRaw(child.ReadLine());
+  const int fd = OpenRaw(child.ReadLine());
   ASSERT_GE(fd, 0);
 
-  ASSERT_TRUE(test::WriteAll(fd, test::Hex("46 B9 6A 00 08 01 02 00 75 16")));
-  EXPECT_EQ(test::ReadFor(fd, 8), test::Hex("68 00 08 01 FD FB 69 16"));
-  ASSERT_TRUE(test::WriteAll(fd, Block(0x00, 0x3FFC, {}, 4)));
-  EXPECT_EQ(test::ReadFor(fd, 16),
-            test::ReplyFrame(0x00, Cat(test::Hex("00 00 3F FC 00 04"),
-                                       Bytes(content.end() - 4, content.end()))));
+  ASSERT_TRUE(WriteAll(fd, Hex("46 B9 6A 00 08 01 02 00 75 16")));
+  EXPECT_EQ(ReadFor(fd, 8), Hex("68 00 08 01 FD FB 69 16"));
+  ASSERT_TRUE(WriteAll(fd, Block(0x00, 0x3FFC, {}, 4)));
+  EXPECT_EQ(ReadFor(fd, 16), ReplyFrame(0x00, Cat(Hex("00 00 3F FC 00 04"),
+                                                  Bytes(content.end() - 4, content.end()))));
   const Bytes chunk = Pattern(128, 77);
-  ASSERT_TRUE(test::WriteAll(fd, Block(0x04, 0x4000, chunk)));
-  EXPECT_EQ(test::ReadFor(fd, 6), test::kAck);
+  ASSERT_TRUE(WriteAll(fd, Block(0x04, 0x4000, chunk)));
+  EXPECT_EQ(ReadFor(fd, 6), kAck);
   close(fd);
 
   EXPECT_EQ(ReadFile(dump), Bytes{}) << "written before the end";
@@ -167,17 +162,16 @@ TEST(WriterSimProgram, AFlashImageIsServedAndTheFlashDumpedAtTheEnd) {
 TEST(WriterSimProgram, FaultOptionsShapeTheAnswersAndAreReportedAtTheEnd) {
   Child child({"--no-blank-result", "--drop-nth", "2", "--dead-after", "3", "--scan-ms", "1"});
   ASSERT_GT(child.pid, 0);
-  const int fd = test::OpenRaw(child.ReadLine());
+  const int fd = OpenRaw(child.ReadLine());
   ASSERT_GE(fd, 0);
   // Reply 1, the blank check's acknowledge, comes without its result.
-  ASSERT_TRUE(test::WriteAll(fd, test::Hex("46 B9 6A 00 08 09 02 00 7D 16")));
-  EXPECT_EQ(test::ReadFor(fd, 16, 200), test::kAck);
+  ASSERT_TRUE(WriteAll(fd, kBlankCheck));
+  EXPECT_EQ(ReadFor(fd, 16, 200), kAck);
   // Reply 2 (the version) is dropped, reply 3 sent; the fourth frame finds the line dead.
-  ASSERT_TRUE(
-      test::WriteAll(fd, Cat(test::Hex("46 B9 6A 00 08 0C 02 00 80 16"), test::kHandshake)));
-  EXPECT_EQ(test::ReadFor(fd, 13, 200), test::kAck);
-  ASSERT_TRUE(test::WriteAll(fd, test::kHandshake));
-  EXPECT_EQ(test::ReadFor(fd, 1, 200), Bytes{});
+  ASSERT_TRUE(WriteAll(fd, Cat(kVersion, kHandshake)));
+  EXPECT_EQ(ReadFor(fd, 13, 200), kAck);
+  ASSERT_TRUE(WriteAll(fd, kHandshake));
+  EXPECT_EQ(ReadFor(fd, 1, 200), Bytes{});
   close(fd);
 
   kill(child.pid, SIGTERM);
@@ -204,4 +198,4 @@ TEST(WriterSimProgram, UnusableFilesAreReportedBeforeServing) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test

@@ -7,19 +7,8 @@
 
 #include "test_bytes.h"
 
-namespace kvr::sim {
+namespace kvr::sim::test {
 namespace {
-
-using test::Block;
-using test::Cat;
-using test::Hex;
-using test::Joined;
-using test::kAck;
-using test::kHandshake;
-using test::Pattern;
-
-const Bytes kVersion = Hex("46 B9 6A 00 08 0C 02 00 80 16");
-const Bytes kVersionReply = Hex("68 00 07 0C 13 8E 16");
 
 TEST(Replies, EachCommandIsAnsweredExactlyInItsOwnMode) {
   struct Case {
@@ -217,4 +206,4 @@ TEST(Fuzz, RandomStreamsKeepStateBoundedAndGoodFramesAfterSilenceAnswered) {
 }
 
 }  // namespace
-}  // namespace kvr::sim
+}  // namespace kvr::sim::test
