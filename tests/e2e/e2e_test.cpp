@@ -12,15 +12,8 @@
 
 #include "e2e/e2e_support.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::CliRun;
-using test::ReadFile;
-using test::RunCli;
-using test::RunCliOnFreshSettings;
-using test::SimProcess;
-using test::WriteFile;
 
 constexpr const char* kEmptySequenceFailed = "\r\nAuto             failed!";
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
@@ -240,4 +233,4 @@ TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

@@ -7,11 +7,8 @@
 #include "e2e/processes.h"
 #include "ispdemo/isp_demo_builder.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::CliRun;
-using test::SimProcess;
 
 // kvr-writer-sim whose flash lands in flash.bin when it ends.
 class WriterProcess {
@@ -21,7 +18,7 @@ class WriterProcess {
   const QString& DevicePath() const { return sim_.DevicePath(); }
   std::string StopAndReadFlash() {
     sim_.Stop();
-    return test::ReadFile(FlashFile());
+    return ReadFile(FlashFile());
   }
 
  private:
@@ -32,8 +29,8 @@ class WriterProcess {
 };
 
 // The settings a line would have: the sequence Erase MCU, Program File and no pause.
-CliRun RunCli(const QStringList& args) {
-  return test::RunCliOnFreshSettings(
+CliRun RunOnLineSettings(const QStringList& args) {
+  return RunCliOnFreshSettings(
       args, "[Settings]\nAuto_VXA_8=Erase MCU\nAuto_VXA_9=Program File\nDalay_ReDownLoad=0\n");
 }
 
@@ -53,8 +50,8 @@ const QStringList kVxa05h{"--model", "VXA05H", "--list-model", "VXA05H"};
 TEST(IspDemoEndToEnd, WriteOncePutsThePatchedDemoAtF800) {
   WriterProcess writer;
   ASSERT_FALSE(writer.DevicePath().isEmpty());
-  const CliRun run =
-      RunCli(QStringList(kVxa05h) << "--port" << writer.DevicePath() << "--isp-demo-write");
+  const CliRun run = RunOnLineSettings(QStringList(kVxa05h)
+                                       << "--port" << writer.DevicePath() << "--isp-demo-write");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("Auto              OK!"), std::string::npos) << run.out;
   const std::string flash = writer.StopAndReadFlash();
@@ -68,14 +65,14 @@ TEST(IspDemoEndToEnd, WriteOncePutsThePatchedDemoAtF800) {
 
 TEST(IspDemoEndToEnd, RepeatEndsAfterCountAndPinsReachTheDemo) {
   WriterProcess writer;
-  const CliRun run =
-      RunCli(QStringList(kVxa05h) << "--port" << writer.DevicePath() << "--isp-demo-repeat"
-                                  << "--count"
-                                  << "2"
-                                  << "--isp-watchdog"
-                                  << "P1.7"
-                                  << "--isp-rs485"
-                                  << "P3.5");
+  const CliRun run = RunOnLineSettings(QStringList(kVxa05h)
+                                       << "--port" << writer.DevicePath() << "--isp-demo-repeat"
+                                       << "--count"
+                                       << "2"
+                                       << "--isp-watchdog"
+                                       << "P1.7"
+                                       << "--isp-rs485"
+                                       << "P3.5");
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("ISP demo runs: 2, good 2, failed 0\n"), std::string::npos) << run.out;
   const std::string flash = writer.StopAndReadFlash();
@@ -86,11 +83,11 @@ TEST(IspDemoEndToEnd, RepeatEndsAfterCountAndPinsReachTheDemo) {
 }
 
 TEST(IspDemoEndToEnd, ShowAndRefusals) {
-  const CliRun show = RunCli(QStringList(kVxa05h) << "--show-isp-demo"
-                                                  << "--isp-crystal"
-                                                  << "12"
-                                                  << "--isp-baud"
-                                                  << "9600");
+  const CliRun show = RunOnLineSettings(QStringList(kVxa05h) << "--show-isp-demo"
+                                                             << "--isp-crystal"
+                                                             << "12"
+                                                             << "--isp-baud"
+                                                             << "9600");
   EXPECT_EQ(show.exitCode, 0) << show.err;
   EXPECT_EQ(show.out.substr(0, 54), "F800: C2 AF 75 81 2F 80 57 30 00 04 A2 D0 92 9B F5 99\n");
   EXPECT_NE(show.out.find("FBF0: "), std::string::npos);
@@ -99,26 +96,27 @@ TEST(IspDemoEndToEnd, ShowAndRefusals) {
       << show.out;
 
   // A refused build writes nothing, and the writer is never asked.
-  const CliRun conflict = RunCli(QStringList(kVxa05h) << "--port"
-                                                      << "/dev/kvr-no-such-port"
-                                                      << "--isp-demo-write"
-                                                      << "--isp-watchdog"
-                                                      << "P1.1"
-                                                      << "--isp-rs485"
-                                                      << "P1.1");
+  const CliRun conflict = RunOnLineSettings(QStringList(kVxa05h) << "--port"
+                                                                 << "/dev/kvr-no-such-port"
+                                                                 << "--isp-demo-write"
+                                                                 << "--isp-watchdog"
+                                                                 << "P1.1"
+                                                                 << "--isp-rs485"
+                                                                 << "P1.1");
   EXPECT_EQ(conflict.exitCode, 1);
   EXPECT_NE(conflict.out.find("喂外部看门狗和485收发控制不能用同一个 I/O 口。"), std::string::npos)
       << conflict.out;
   EXPECT_EQ(conflict.out.find("We are connecting"), std::string::npos);
   EXPECT_EQ(conflict.err, "kvr-cli: the ISP demo was not written: its build was refused\n");
 
-  EXPECT_EQ(RunCli({"--model", "VXA05H", "--isp-demo-write"}).exitCode, 2) << "a tree model";
-  EXPECT_EQ(RunCli(QStringList(kVxa05h) << "--show-isp-demo"
-                                        << "--isp-baud"
-                                        << "1200")
+  EXPECT_EQ(RunOnLineSettings({"--model", "VXA05H", "--isp-demo-write"}).exitCode, 2)
+      << "a tree model";
+  EXPECT_EQ(RunOnLineSettings(QStringList(kVxa05h) << "--show-isp-demo"
+                                                   << "--isp-baud"
+                                                   << "1200")
                 .exitCode,
             2);
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

@@ -8,14 +8,8 @@
 #include "e2e/processes.h"
 #include "offline/board_expect.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::ByteVector;
-using test::CliRun;
-using test::ReadFile;
-using test::RunCliOnFreshSettings;
-using test::SimProcess;
 
 // kvr-writer-sim serving the board; the image it receives lands in image.bin.
 class BoardProcess {
@@ -40,28 +34,25 @@ class BoardProcess {
 // 16 bytes at 0x0000, and 16 in the ISP area at 0xEC00.
 QString WriteHex(const QTemporaryDir& dir, bool withIsp) {
   const QString path = dir.filePath("prog.hex");
-  test::WriteFile(path, std::string(":10000000000102030405060708090A0B0C0D0E0F78\r\n") +
-                            (withIsp ? ":10EC0000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF8C\r\n" : "") +
-                            ":00000001FF\r\n");
+  WriteFile(path, std::string(":10000000000102030405060708090A0B0C0D0E0F78\r\n") +
+                      (withIsp ? ":10EC0000F0F1F2F3F4F5F6F7F8F9FAFBFCFDFEFF8C\r\n" : "") +
+                      ":00000001FF\r\n");
   return path;
 }
 
 // The start-up model VXA01H of the tree with the stored ISP size 4 K (EC00..FBFF).
 ByteVector ConfigVxa01hIsp4k() {
-  ByteVector c(0x65, 0x00);
-  const std::string name = "VXA01H";
-  std::copy(name.begin(), name.end(), c.begin());
-  const ByteVector rest = {
-      0xF1, 0x01, 0x01, 0x0B, 0x10, 0x00, 0xEC, 0x00,        // identity, layout, class, ISP, end
-      0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01, 0xFF,  // option rows
-      0x00, 0x00, 0x00, 0x00,                                // reserved
-      0x40, 0x00, 0x00, 0xDB, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x9B, 0xFF, 0x00,  // from address 0
-      0x20, 0x00, 0x00, 0x3F, 0xFF, 0x00, 0x9C, 0x00, 0x00, 0xBB, 0xFF, 0x00,  // continuation
-      0xDC, 0x00, 0x00, 0xEB, 0xFF, 0x00, 0xEC, 0x00, 0x00, 0xFB, 0xFF, 0x00,  // ISP area
-      0x00, 0x00, 0x00, 0x0F, 0xFF, 0x00, 0xEC, 0x00, 0x00, 0xFB, 0xFF, 0x00,  // region display
-  };
-  std::copy(rest.begin(), rest.end(), c.begin() + 0x20);
-  return c;
+  return BoardConfig(
+      "VXA01H",
+      {
+          0xF1, 0x01, 0x01, 0x0B, 0x10, 0x00, 0xEC, 0x00,  // identity, layout, class, ISP, end
+          0x00, 0x00, 0x00, 0x01, 0x01, 0x01, 0x01, 0x01, 0xFF,                    // option rows
+          0x00, 0x00, 0x00, 0x00,                                                  // reserved
+          0x40, 0x00, 0x00, 0xDB, 0xFF, 0x00, 0x00, 0x00, 0x00, 0x9B, 0xFF, 0x00,  // from address 0
+          0x20, 0x00, 0x00, 0x3F, 0xFF, 0x00, 0x9C, 0x00, 0x00, 0xBB, 0xFF, 0x00,  // continuation
+          0xDC, 0x00, 0x00, 0xEB, 0xFF, 0x00, 0xEC, 0x00, 0x00, 0xFB, 0xFF, 0x00,  // ISP area
+          0x00, 0x00, 0x00, 0x0F, 0xFF, 0x00, 0xEC, 0x00, 0x00, 0xFB, 0xFF, 0x00,  // region display
+      });
 }
 
 TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
@@ -90,8 +81,7 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
     image[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
     image[static_cast<std::size_t>(0xEC00 + i)] = static_cast<std::uint8_t>(0xF0 + i);
   }
-  const ByteVector expected =
-      test::ExpectedBoardImage(image, 0xEC00, 0xFBFF, ConfigVxa01hIsp4k(), 2049);
+  const ByteVector expected = ExpectedBoardImage(image, 0xEC00, 0xFBFF, ConfigVxa01hIsp4k(), 2049);
   const std::string received = board.Image();
   ASSERT_EQ(received.size(), 0x10001U);
   EXPECT_EQ(ByteVector(received.begin() + 0x2000, received.begin() + 0xF400),
@@ -133,4 +123,4 @@ TEST(OfflineEndToEnd, CommandLineOptionsOfTheBoard) {
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

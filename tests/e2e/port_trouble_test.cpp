@@ -18,13 +18,8 @@
 #include "e2e/e2e_support.h"
 #include "platform/qt/port_diagnosis.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::CliRun;
-using test::Finish;
-using test::SimProcess;
-using test::WaitForOutput;
 
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
 constexpr const char* kOpenFailed = "We are connecting...\r\n\r\n\r\nOpen COM port is failed!\r\n";
@@ -158,10 +153,10 @@ TEST(PortTrouble, LowLatencyIsNotAskedOfAPseudoTerminal) {
   close(null);
 
   const CliRun result =
-      test::RunCliOnFreshSettings({"--port", writer.DevicePath(), "--function", "Read MCU ID"});
+      RunCliOnFreshSettings({"--port", writer.DevicePath(), "--function", "Read MCU ID"});
   EXPECT_EQ(result.exitCode, 0) << result.out;
   EXPECT_EQ(result.err, "");
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

@@ -10,15 +10,8 @@
 #include "e2e/processes.h"
 #include "support/intel_hex.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::CliRun;
-using test::ReadFile;
-using test::RunCli;
-using test::SimProcess;
-using test::WaitForOutput;
-using test::WriteFile;
 
 // A 16 KB image and its Intel HEX file, 16 bytes a record.
 std::string Image16k() {
@@ -32,7 +25,7 @@ class ProductionEndToEnd : public ::testing::Test {
  protected:
   ProductionEndToEnd() {
     hex_ = dir_.filePath("fw16k.hex");
-    WriteFile(hex_, test::IntelHex(Image16k()));
+    WriteFile(hex_, IntelHex(Image16k()));
   }
   QStringList Station(const SimProcess& sim) const {
     return {"--port", sim.DevicePath(), "--settings", dir_.filePath("settings.ini")};
@@ -185,4 +178,4 @@ TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

@@ -19,13 +19,8 @@
 #include "e2e/processes.h"
 #include "support/intel_hex.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
-
-using test::CliRun;
-using test::ReadFile;
-using test::RunCli;
-using test::SimProcess;
 
 constexpr int kSerialAddress = 0xFF;
 constexpr int kSerialBytes = 3;
@@ -38,7 +33,7 @@ const QStringList kFastWriter = {"--erase-ms", "1", "--write-us", "100", "--late
 void WriteHex(const QString& path) {
   std::string image(256, '\0');
   for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 7 + 3);
-  test::WriteFile(path, test::IntelHex(image));
+  WriteFile(path, IntelHex(image));
 }
 
 // The numbers the writer's frames carried to the serial-number address, one list per session
@@ -219,4 +214,4 @@ TEST_F(SerialNumbersEndToEnd, TwoStationsOnOneSettingsFileNeverStampTheSameNumbe
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test

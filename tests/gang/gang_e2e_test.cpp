@@ -14,17 +14,16 @@
 #include "e2e/processes.h"
 #include "support/intel_hex.h"
 
-namespace kvr {
+namespace kvr::test {
 namespace {
 
-using test::ReadFile;
-using Writer = test::SimProcess;
+using Writer = SimProcess;
 
 // A 1 KB image as Intel HEX.
 void WriteHex1k(const QString& path) {
   std::string image(1024, '\0');
   for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 7 + 3);
-  test::WriteFile(path, test::IntelHex(image));
+  WriteFile(path, IntelHex(image));
 }
 
 std::string Port(const Writer& writer) {
@@ -246,4 +245,4 @@ TEST_F(GangEndToEnd, BadOptionsStartNothing) {
 }
 
 }  // namespace
-}  // namespace kvr
+}  // namespace kvr::test
