@@ -1,5 +1,7 @@
 #include "isp_cli/isp_serial_port.h"
 
+#include "platform/qt/qt_serial_port.h"
+
 namespace kvr {
 
 IspSerialPort::IspSerialPort() {
@@ -36,17 +38,11 @@ std::size_t IspSerialPort::BytesWaiting() const {
 }
 
 Bytes IspSerialPort::ReadAll() {
-  if (!port_.isOpen()) return {};
-  const QByteArray data = port_.readAll();
-  return Bytes(data.begin(), data.end());
+  return ReadAvailable(port_);
 }
 
 bool IspSerialPort::Write(const Bytes& bytes) {
-  if (!port_.isOpen()) return false;
-  const auto size = static_cast<qint64>(bytes.size());
-  if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size) return false;
-  port_.flush();
-  return true;
+  return WriteNow(port_, bytes);
 }
 
 void IspSerialPort::SetDataReceivedHandler(std::function<void()> handler) {

@@ -21,6 +21,20 @@ OpenRefusal RefusalOf(QSerialPort::SerialPortError error) {
 
 }  // namespace
 
+Bytes ReadAvailable(QSerialPort& port) {
+  if (!port.isOpen()) return {};
+  const QByteArray data = port.readAll();
+  return Bytes(data.begin(), data.end());
+}
+
+bool WriteNow(QSerialPort& port, const Bytes& bytes) {
+  if (!port.isOpen()) return false;
+  const auto size = static_cast<qint64>(bytes.size());
+  if (port.write(reinterpret_cast<const char*>(bytes.data()), size) != size) return false;
+  port.flush();
+  return true;
+}
+
 QtSerialPort::QtSerialPort(const PortMap& ports) : ports_(ports) {
   QObject::connect(&port_, &QSerialPort::readyRead, [this] {
     if (handler_) handler_();
@@ -117,17 +131,11 @@ std::size_t QtSerialPort::BytesWaiting() const {
 }
 
 Bytes QtSerialPort::ReadAll() {
-  if (!port_.isOpen()) return {};
-  const QByteArray data = port_.readAll();
-  return Bytes(data.begin(), data.end());
+  return ReadAvailable(port_);
 }
 
 bool QtSerialPort::Write(const Bytes& bytes) {
-  if (!port_.isOpen()) return false;
-  const auto size = static_cast<qint64>(bytes.size());
-  if (port_.write(reinterpret_cast<const char*>(bytes.data()), size) != size) return false;
-  port_.flush();
-  return true;
+  return WriteNow(port_, bytes);
 }
 
 void QtSerialPort::SetDataReceivedHandler(std::function<void()> handler) {

@@ -8,6 +8,11 @@
 
 namespace kvr {
 
+// What has arrived on an open port (nothing on a closed one).
+Bytes ReadAvailable(QSerialPort& port);
+// Hands `bytes` to the line at once; false when the port is closed or refuses them.
+bool WriteNow(QSerialPort& port, const Bytes& bytes);
+
 // The serial port on QSerialPort; COMn is resolved through the port map when it is selected.
 // On Linux an opened port is asked for low-latency mode, and a port that fails under the station
 // (its USB adapter pulled out) is closed and reported lost.
