@@ -24,6 +24,26 @@ Bytes Seal(std::uint8_t start, Bytes body) {
   return body;
 }
 
+// Takes one byte of a frame: `start`, `header` bytes of which the last is the data's length, the
+// data and the check value. On Complete `frame` holds the whole frame, for the caller to take
+// apart and clear.
+ParseOutcome Collect(Bytes& frame, std::uint8_t byte, std::uint8_t start, std::size_t header) {
+  if (frame.empty() && byte != start) return ParseOutcome::Incomplete;
+  frame.push_back(byte);
+  if (frame.size() == header + 1 && frame[header] > kMaxData) {
+    frame.clear();
+    return ParseOutcome::Corrupt;
+  }
+  if (frame.size() < header + 3 || frame.size() < header + 3 + frame[header])
+    return ParseOutcome::Incomplete;
+  const std::size_t length = frame[header];
+  const std::uint16_t crc = Crc16(frame.data() + 1, header + length);
+  if (frame[header + 1 + length] == (crc >> 8) && frame[header + 2 + length] == (crc & 0xFF))
+    return ParseOutcome::Complete;
+  frame.clear();
+  return ParseOutcome::Corrupt;
+}
+
 }  // namespace
 
 Bytes EncodeRequest(Command command, const Bytes& data) {
@@ -41,42 +61,24 @@ Bytes EncodeAnswer(std::uint8_t command, std::uint8_t status, const Bytes& data)
 }
 
 AnswerParser::Outcome AnswerParser::Feed(std::uint8_t byte) {
-  if (frame_.empty() && byte != kAnswerStart) return Outcome::Incomplete;
-  frame_.push_back(byte);
-  if (frame_.size() == 4 && frame_[3] > kMaxData) {
-    frame_.clear();
-    return Outcome::Corrupt;
-  }
-  if (frame_.size() < 6 || frame_.size() < 6u + frame_[3]) return Outcome::Incomplete;
-  const std::size_t length = frame_[3];
-  const std::uint16_t crc = Crc16(frame_.data() + 1, 3 + length);
-  const bool sound = frame_[4 + length] == (crc >> 8) && frame_[5 + length] == (crc & 0xFF);
-  if (sound) {
+  const Outcome outcome = Collect(frame_, byte, kAnswerStart, 3);
+  if (outcome == Outcome::Complete) {
     answer_.command = frame_[1];
     answer_.status = frame_[2];
-    answer_.data.assign(frame_.begin() + 4, frame_.begin() + 4 + length);
+    answer_.data.assign(frame_.begin() + 4, frame_.end() - 2);
+    frame_.clear();
   }
-  frame_.clear();
-  return sound ? Outcome::Complete : Outcome::Corrupt;
+  return outcome;
 }
 
 RequestParser::Outcome RequestParser::Feed(std::uint8_t byte) {
-  if (frame_.empty() && byte != kRequestStart) return Outcome::Incomplete;
-  frame_.push_back(byte);
-  if (frame_.size() == 3 && frame_[2] > kMaxData) {
-    frame_.clear();
-    return Outcome::Corrupt;
-  }
-  if (frame_.size() < 5 || frame_.size() < 5u + frame_[2]) return Outcome::Incomplete;
-  const std::size_t length = frame_[2];
-  const std::uint16_t crc = Crc16(frame_.data() + 1, 2 + length);
-  const bool sound = frame_[3 + length] == (crc >> 8) && frame_[4 + length] == (crc & 0xFF);
-  if (sound) {
+  const Outcome outcome = Collect(frame_, byte, kRequestStart, 2);
+  if (outcome == Outcome::Complete) {
     command_ = frame_[1];
-    data_.assign(frame_.begin() + 3, frame_.begin() + 3 + length);
+    data_.assign(frame_.begin() + 3, frame_.end() - 2);
+    frame_.clear();
   }
-  frame_.clear();
-  return sound ? Outcome::Complete : Outcome::Corrupt;
+  return outcome;
 }
 
 std::string StatusText(std::uint8_t status) {

@@ -51,11 +51,13 @@ struct Answer {
   Bytes data;
 };
 
+enum class ParseOutcome { Incomplete, Complete, Corrupt };
+
 // Assembles answers from the bytes as they arrive. Bytes before a start byte are skipped; an
 // answer whose check value is wrong or whose length is impossible is reported as corrupt.
 class AnswerParser {
  public:
-  enum class Outcome { Incomplete, Complete, Corrupt };
+  using Outcome = ParseOutcome;
   // Takes one byte; on Complete, `answer` holds it until the next call.
   Outcome Feed(std::uint8_t byte);
   const Answer& answer() const { return answer_; }
@@ -69,7 +71,7 @@ class AnswerParser {
 // The same for requests, as the demo reads them (used by the demo's stand-in in tests).
 class RequestParser {
  public:
-  enum class Outcome { Incomplete, Complete, Corrupt };
+  using Outcome = ParseOutcome;
   Outcome Feed(std::uint8_t byte);
   std::uint8_t command() const { return command_; }
   const Bytes& data() const { return data_; }

@@ -25,23 +25,41 @@ TEST(IspProtocol, FramesAndCheckValue) {
   EXPECT_TRUE(EncodeRequest(Command::Program, Bytes(67, 0)).empty());
 }
 
+// The outcome of the last byte.
+template <typename Parser>
+ParseOutcome Feed(Parser& parser, const Bytes& bytes) {
+  auto outcome = ParseOutcome::Incomplete;
+  for (auto b : bytes) outcome = parser.Feed(b);
+  return outcome;
+}
+
 TEST(IspProtocol, AnswerParserSkipsNoiseAndRefusesDamage) {
   AnswerParser parser;
-  auto feed = [&](const Bytes& bytes) {
-    auto outcome = AnswerParser::Outcome::Incomplete;
-    for (auto b : bytes) outcome = parser.Feed(b);
-    return outcome;
-  };
   Bytes answer = EncodeAnswer(0x04, 0x00, {0x12, 0x34, 0xAA});
-  EXPECT_EQ(feed({0x00, 0xFF, 0x13}), AnswerParser::Outcome::Incomplete);
-  EXPECT_EQ(feed(answer), AnswerParser::Outcome::Complete);
+  EXPECT_EQ(Feed(parser, {0x00, 0xFF, 0x13}), ParseOutcome::Incomplete);
+  EXPECT_EQ(Feed(parser, answer), ParseOutcome::Complete);
   EXPECT_EQ(parser.answer().command, 0x04);
   EXPECT_EQ(parser.answer().data, (Bytes{0x12, 0x34, 0xAA}));
   answer[5] ^= 0x40;
-  EXPECT_EQ(feed(answer), AnswerParser::Outcome::Corrupt);
-  EXPECT_EQ(feed({0x5A, 0x01, 0x00, 67}), AnswerParser::Outcome::Corrupt);  // impossible length
+  EXPECT_EQ(Feed(parser, answer), ParseOutcome::Corrupt);
+  EXPECT_EQ(Feed(parser, {0x5A, 0x01, 0x00, 67}), ParseOutcome::Corrupt);  // impossible length
   EXPECT_EQ(StatusText(0x07), "sector not blank after erase");
   EXPECT_EQ(StatusText(0x3C), "status 3Ch");
+}
+
+// Requests, one byte shorter in their head than answers, as the demo reads them.
+TEST(IspProtocol, RequestParserSkipsNoiseAndRefusesDamage) {
+  RequestParser parser;
+  Bytes request = EncodeRequest(Command::Program, {0x00, 0x40, 0x11, 0x22});
+  EXPECT_EQ(Feed(parser, {0x5A, 0x00}), ParseOutcome::Incomplete);
+  EXPECT_EQ(Feed(parser, request), ParseOutcome::Complete);
+  EXPECT_EQ(parser.command(), 0x03);
+  EXPECT_EQ(parser.data(), (Bytes{0x00, 0x40, 0x11, 0x22}));
+  EXPECT_EQ(Feed(parser, EncodeRequest(Command::Run)), ParseOutcome::Complete);
+  EXPECT_TRUE(parser.data().empty());
+  request[6] ^= 0x01;
+  EXPECT_EQ(Feed(parser, request), ParseOutcome::Corrupt);
+  EXPECT_EQ(Feed(parser, {0xA5, 0x03, 67}), ParseOutcome::Corrupt);  // impossible length
 }
 
 class ClientTest : public ::testing::Test {
