@@ -21,6 +21,22 @@ std::string Image16k() {
   return image;
 }
 
+// kvr-cli sent `signal` once it has printed `text`. Its exit code is -1 when the text did not
+// come or it did not end within `withinMs` after the signal; its output is all it printed.
+CliRun Interrupted(const QStringList& args, const std::string& text, int signal, int withinMs) {
+  QProcess cli;
+  cli.start(KVR_CLI, args);
+  CliRun run;
+  if (!WaitForOutput(cli, text, run.out, 20000)) {
+    cli.kill();
+    cli.waitForFinished();
+    return run;
+  }
+  ::kill(static_cast<pid_t>(cli.processId()), signal);
+  const CliRun rest = Finish(cli, withinMs);
+  return {rest.exitCode, run.out + rest.out, rest.err};
+}
+
 class ProductionEndToEnd : public ::testing::Test {
  protected:
   ProductionEndToEnd() {
@@ -136,22 +152,16 @@ TEST_F(ProductionEndToEnd, BadProductionOptions) {
 // chips done so far all good; the report and the count are kept.
 TEST_F(ProductionEndToEnd, InterruptDuringTheCountdownEndsTheRepeat) {
   SimProcess sim({});
-  QProcess cli;
-  cli.start(KVR_CLI, Station(sim) << "--load" << hex_ << "--auto-sequence"
-                                  << "Erase MCU,Program File"
-                                  << "--repeat"
-                                  << "--delay"
-                                  << "30"
-                                  << "--report" << Path("report.csv"));
-  ASSERT_TRUE(cli.waitForStarted(10000));
-  std::string out;
-  ASSERT_TRUE(WaitForOutput(cli, "We are going to next ... 30", out, 20000)) << out;
-  ::kill(static_cast<pid_t>(cli.processId()), SIGINT);
-  ASSERT_TRUE(cli.waitForFinished(5000));
-  out += cli.readAllStandardOutput().toStdString();
-  EXPECT_EQ(cli.exitCode(), 0) << out;
-  EXPECT_NE(out.find("操作被中止!"), std::string::npos) << out;
-  EXPECT_NE(out.find("Summary: 1 good, 0 failed, 1 in all"), std::string::npos) << out;
+  const CliRun run = Interrupted(Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                              << "Erase MCU,Program File"
+                                              << "--repeat"
+                                              << "--delay"
+                                              << "30"
+                                              << "--report" << Path("report.csv"),
+                                 "We are going to next ... 30", SIGINT, 5000);
+  EXPECT_EQ(run.exitCode, 0) << run.out;
+  EXPECT_NE(run.out.find("操作被中止!"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Summary: 1 good, 0 failed, 1 in all"), std::string::npos) << run.out;
   EXPECT_NE(ReadFile(Path("settings.ini")).find("Write_OK_Count=1"), std::string::npos);
   EXPECT_NE(ReadFile(Path("report.csv")).find(",OK,"), std::string::npos);
 }
@@ -159,20 +169,14 @@ TEST_F(ProductionEndToEnd, InterruptDuringTheCountdownEndsTheRepeat) {
 // During a run the stop command reaches the writer and the run ends within a reply time-out.
 TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
   SimProcess sim({"--erase-ms", "600", "--frames", Path("frames.txt")});
-  QProcess cli;
-  cli.start(KVR_CLI, Station(sim) << "--load" << hex_ << "--auto-sequence"
-                                  << "Erase MCU,Program File"
-                                  << "--repeat"
-                                  << "--delay"
-                                  << "0");
-  ASSERT_TRUE(cli.waitForStarted(10000));
-  std::string out;
-  ASSERT_TRUE(WaitForOutput(cli, "We are erasing ...", out, 20000)) << out;
-  ::kill(static_cast<pid_t>(cli.processId()), SIGTERM);
-  ASSERT_TRUE(cli.waitForFinished(3000));
-  out += cli.readAllStandardOutput().toStdString();
-  EXPECT_EQ(cli.exitCode(), 1) << out;
-  EXPECT_NE(out.find("Summary: 0 good, 1 failed"), std::string::npos) << out;
+  const CliRun run = Interrupted(Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                              << "Erase MCU,Program File"
+                                              << "--repeat"
+                                              << "--delay"
+                                              << "0",
+                                 "We are erasing ...", SIGTERM, 3000);
+  EXPECT_EQ(run.exitCode, 1) << run.out;
+  EXPECT_NE(run.out.find("Summary: 0 good, 1 failed"), std::string::npos) << run.out;
   sim.Stop();
   EXPECT_NE(ReadFile(Path("frames.txt")).find("46 B9 6A 00 08 82 0B 00 FF 16"), std::string::npos);
 }
