@@ -151,6 +151,12 @@ void WriterLink::CheckCompleteFrame() {
 }
 
 void WriterLink::ReceiveHandler() {
+  // A decided exchange stays decided until the next send clears the flags: its frame is left for
+  // TakeReply, and later bytes must not overflow it away or set a second flag.
+  if (ReplyComplete || ReplyCorrupt || ReplyTimedOut) {
+    port_.ReadAll();
+    return;
+  }
   for (;;) {
     const Bytes chunk = port_.ReadAll();
     RestartTimers();
