@@ -80,7 +80,8 @@ KVR_FUZZ_UNTRACED inline void CheckLoad(FuzzPlatform& fp, Station& station, bool
   station.LoadFile();
   const Buffer& after = station.ImageBuffer.Bytes();
 
-  if (ParseHexField(station.Text4.text, 5) > limits.IspRangeEnd) {
+  const std::int64_t offset = BufferStart(station.Text4.text);
+  if (ParseHexField(station.Text4.text, 5) > limits.IspRangeEnd || offset > limits.IspRangeEnd) {
     KVR_FUZZ_CHECK(fp.dialogs.informations.size() == boxes + 1);
     KVR_FUZZ_CHECK(fp.dialogs.informations.back() ==
                    (station.UseEnglish ? "Buffer Start Address Outrun the valid scope. "
@@ -103,7 +104,6 @@ KVR_FUZZ_UNTRACED inline void CheckLoad(FuzzPlatform& fp, Station& station, bool
     return;
   }
 
-  const std::int64_t offset = BufferStart(station.Text4.text);
   const bool binary = !hex;
   // The gap of class 0 and 1 models, filled whatever the file had there.
   const bool gapModel = !d.ApUpToIsp && d.DeviceClassCode < 2;
@@ -131,7 +131,7 @@ KVR_FUZZ_UNTRACED inline void CheckLoad(FuzzPlatform& fp, Station& station, bool
     KVR_FUZZ_CHECK(station.DataEnd >= 0);
   }
   KVR_FUZZ_CHECK(station.DataEnd >= -1 && station.DataEnd <= std::max(d.IspEnd, limits.ApRangeEnd));
-  KVR_FUZZ_CHECK(station.LoadStart == std::min<std::int64_t>(offset, INT32_MAX));
+  KVR_FUZZ_CHECK(station.LoadStart == offset && offset <= limits.IspRangeEnd);
   KVR_FUZZ_CHECK(station.ProgramStart <= station.LoadStart);
   KVR_FUZZ_CHECK(station.ProgramEnd >= station.DataEnd);
 }

@@ -166,7 +166,9 @@ void Station::LoadFile() {
   if (LoadedFileName.empty()) return;
   const RegionLimits limits = ReadRegionLimits();
   const std::int32_t start = ParseHexField(Text4.text, 5);
-  if (start > limits.IspRangeEnd) {
+  // The loaders read the field's leading digits: a text whose last five characters pass while
+  // its number lies beyond the range ("100000", "10000" and a tab) would lose the whole file.
+  if (start > limits.IspRangeEnd || LeadingHexValue(Text4.text) > limits.IspRangeEnd) {
     platform_.dialogs.Information(UseEnglish ? "Buffer Start Address Outrun the valid scope. "
                                              : "Buffer Start Address Outrun the valid scope. \r\n"
                                                "       缓冲区起始地址超出有效空间。");

@@ -188,6 +188,23 @@ TEST_F(LoaderTest, StartAddressBeyondTheIspRangeLoadsNothing) {
   EXPECT_EQ(station.ImageBuffer.Get(0), 0);
 }
 
+TEST_F(LoaderTest, StartAddressWhoseNumberIsBeyondTheIspRangeIsRefusedToo) {
+  // Their last five characters read as 0 or as no number; the loaders would read 0x100000 and
+  // 0x10000, and the file would be lost or land beyond the ISP range.
+  for (const char* text : {"100000", "10000\t"}) {
+    station.Text4.text = text;
+    vp.dialogs.ExpectInformation();
+    Load(Write("b.bin", "\x01\x02"));
+    EXPECT_EQ(LastBox(), "Buffer Start Address Outrun the valid scope. ") << text;
+    EXPECT_FALSE(station.FileLoaded) << text;
+  }
+  station.Text4.text = "0000F000";
+  vp.dialogs.ExpectInformation();  // the region report
+  Load(Write("c.bin", "\x01\x02"));
+  EXPECT_TRUE(station.FileLoaded) << "leading zeros are no reason to refuse";
+  EXPECT_EQ(station.ImageBuffer.Get(0xF001), 0x02);
+}
+
 TEST_F(LoaderTest, ThirdBadRecordAsksAndNoAbortsWithAnEmptyBuffer) {
   station.optFillbyte.selected = 0;  // FF
   std::string text;
