@@ -131,7 +131,7 @@ KVR_FUZZ_UNTRACED inline void CheckLoad(FuzzPlatform& fp, Station& station, bool
     KVR_FUZZ_CHECK(station.DataEnd >= 0);
   }
   KVR_FUZZ_CHECK(station.DataEnd >= -1 && station.DataEnd <= std::max(d.IspEnd, limits.ApRangeEnd));
-  KVR_FUZZ_CHECK(station.LoadStart == offset && offset <= limits.IspRangeEnd);
+  KVR_FUZZ_CHECK(station.LoadStart == offset);
   KVR_FUZZ_CHECK(station.ProgramStart <= station.LoadStart);
   KVR_FUZZ_CHECK(station.ProgramEnd >= station.DataEnd);
 }
