@@ -179,6 +179,15 @@ void WriterLink::ArmGapTimer() {
 }
 
 void WriterLink::ReceiveHandler() {
+  // A decided exchange stays decided until the next send clears the flags: its frame is left for
+  // TakeReply, and later bytes must not overflow it away or set a second flag. After a complete
+  // frame they are kept as far as they fit: they may be the writer's next, unasked frame.
+  if (ReplyComplete || ReplyCorrupt || ReplyTimedOut) {
+    const Bytes late = port_.ReadAll();
+    const auto room = static_cast<std::size_t>(kRxBufferSize - RxCount);
+    if (ReplyComplete) Store(late.data(), std::min(late.size(), room));
+    return;
+  }
   for (;;) {
     const Bytes chunk = port_.ReadAll();
     if (TakeChunk(chunk.data(), chunk.size())) return;

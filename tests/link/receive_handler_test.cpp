@@ -125,6 +125,49 @@ TEST_F(ReceiveTest, BytesBeyondTheLengthAreIgnored) {
   EXPECT_EQ(link.ExpectedLength, 6);
 }
 
+TEST_F(ReceiveTest, DecidedExchangeKeepsItsFrameWhateverFollowsBeforeTheNextSend) {
+  // A complete reply, then more than the buffer holds, handled before the reply is taken.
+  Deliver(2, kAck);
+  Deliver(3, Bytes(300, 0x55));
+  Deliver(4, Bytes(300, 0x68));
+  vp.clock.RunNext();
+  ASSERT_TRUE(link.ReplyComplete);
+  vp.clock.RunNext();
+  vp.clock.RunNext();
+  EXPECT_FALSE(vp.clock.HasPending()) << "no time-out armed";
+  EXPECT_TRUE(link.ReplyComplete);
+  EXPECT_FALSE(link.ReplyTimedOut || link.ReplyCorrupt);
+  EXPECT_EQ(link.TakeReply(), WriterLink::kRxBufferSize) << "what followed, as far as it fits";
+  EXPECT_EQ(link.ExpectedLength, 6);
+  EXPECT_EQ(link.ReplyBuffer[0], 0x68);
+  EXPECT_EQ(link.ReplyBuffer[3], 0x80);
+  EXPECT_EQ(link.ReplyBuffer[5], 0x16);
+  EXPECT_EQ(link.ReplyBuffer[6], 0x55);
+
+  // A writer's next, unasked frame that arrives in its own event before the station waits for
+  // it is kept behind the first one and taken up by the wait that follows.
+  link.SendCommand(0x0A, 700, 0);
+  Deliver(1, kAck);
+  Deliver(2, {0x68, 0x00, 0x06, 0x81, 0xEF, 0x16});
+  vp.clock.RunNext();
+  ASSERT_TRUE(link.ReplyComplete);
+  vp.clock.RunNext();
+  EXPECT_EQ(link.TakeReply(), 12);
+  EXPECT_EQ(link.ReplyBuffer[3], 0x80);
+  link.ExpectFollowingReply(6000);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_EQ(link.TakeReply(), 6);
+  EXPECT_EQ(link.ReplyBuffer[3], 0x81);
+
+  // A late reply after a time-out does not add a second outcome either.
+  link.SendCommand(0x0A, 50, 0);
+  EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
+  Deliver(1, kAck);
+  vp.clock.RunNext();
+  EXPECT_FALSE(link.ReplyComplete);
+  EXPECT_EQ(vp.port.BytesWaiting(), 0U) << "the late bytes are read and dropped";
+}
+
 TEST_F(ReceiveTest, NoReplyTimesOutAfterTheReplyTimeout) {
   EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
   EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 700.0);
