@@ -19,7 +19,7 @@ namespace kvr::gang {
 namespace {
 
 // In the forked child, before exec: only async-signal-safe calls from here on.
-[[noreturn]] void ExecChild(const ChildSpec& spec, char* const* argv, int devNull, pid_t parent,
+[[noreturn]] void ExecChild(const ChildLaunch& child, char* const* argv, int devNull, pid_t parent,
                             int errorPipe) {
   ::setpgid(0, 0);
 #ifdef __linux__
@@ -39,18 +39,18 @@ namespace {
   ::sigprocmask(SIG_SETMASK, &none, nullptr);
 
   ::dup2(devNull, STDIN_FILENO);
-  ::dup2(spec.stdoutFd >= 0 ? spec.stdoutFd : devNull, STDOUT_FILENO);
-  ::dup2(spec.stderrFd >= 0 ? spec.stderrFd : devNull, STDERR_FILENO);
-  if (spec.statusFd >= 0) {
-    if (spec.statusFd == 3)
+  ::dup2(child.stdoutFd >= 0 ? child.stdoutFd : devNull, STDOUT_FILENO);
+  ::dup2(child.stderrFd >= 0 ? child.stderrFd : devNull, STDERR_FILENO);
+  if (child.statusFd >= 0) {
+    if (child.statusFd == 3)
       ::fcntl(3, F_SETFD, 0);  // dup2 onto itself would leave it closing on exec
     else
-      ::dup2(spec.statusFd, 3);
+      ::dup2(child.statusFd, 3);
   }
-  if (spec.program.find('/') != std::string::npos)
-    ::execv(spec.program.c_str(), argv);
+  if (child.program.find('/') != std::string::npos)
+    ::execv(child.program.c_str(), argv);
   else
-    ::execvp(spec.program.c_str(), argv);
+    ::execvp(child.program.c_str(), argv);
   const int error = errno;
   (void)!::write(errorPipe, &error, sizeof error);
   ::_exit(127);
@@ -58,9 +58,9 @@ namespace {
 
 }  // namespace
 
-pid_t StartChild(const ChildSpec& spec, std::string* error) {
-  std::vector<std::string> words{spec.program};
-  words.insert(words.end(), spec.args.begin(), spec.args.end());
+pid_t StartChild(const ChildLaunch& child, std::string* error) {
+  std::vector<std::string> words{child.program};
+  words.insert(words.end(), child.args.begin(), child.args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
@@ -74,7 +74,7 @@ pid_t StartChild(const ChildSpec& spec, std::string* error) {
   }
   const pid_t parent = ::getpid();
   const pid_t pid = ::fork();
-  if (pid == 0) ExecChild(spec, argv.data(), devNull, parent, errorPipe[1]);
+  if (pid == 0) ExecChild(child, argv.data(), devNull, parent, errorPipe[1]);
   const int forkError = errno;
   ::close(devNull);
   ::close(errorPipe[1]);
@@ -92,7 +92,7 @@ pid_t StartChild(const ChildSpec& spec, std::string* error) {
   if (n == static_cast<ssize_t>(sizeof execError)) {
     while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
-    if (error) *error = "cannot run " + spec.program + ": " + std::strerror(execError);
+    if (error) *error = "cannot run " + child.program + ": " + std::strerror(execError);
     return -1;
   }
   // Also set from here, so that a signal sent right away finds the group.

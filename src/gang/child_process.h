@@ -10,7 +10,7 @@
 
 namespace kvr::gang {
 
-struct ChildSpec {
+struct ChildLaunch {
   std::string program;  // a path, or a name looked up in PATH
   std::vector<std::string> args;
   int stdoutFd = -1;  // -1: /dev/null
@@ -21,7 +21,7 @@ struct ChildSpec {
 // Starts a child in a process group of its own, so that a Ctrl-C on the terminal reaches only
 // the supervisor, which stops the stations in order. On Linux the child is sent SIGTERM when
 // the supervisor dies. Its pid, or -1 and the reason.
-pid_t StartChild(const ChildSpec& spec, std::string* error);
+pid_t StartChild(const ChildLaunch& child, std::string* error);
 
 struct PipeEnds {
   int read = -1;
