@@ -11,7 +11,7 @@ jobs="${KVR_JOBS:-2}"
 # font with those glyphs and would show boxes. help2man makes the man pages from each program's
 # --help; desktop-file-utils checks the installed desktop entry.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim help2man
+          libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim help2man
           desktop-file-utils)
 
 install_missing() {

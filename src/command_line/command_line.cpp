@@ -1,0 +1,354 @@
+#include "command_line/command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <map>
+#include <ostream>
+
+#include "kvr_version.h"
+
+namespace kvr {
+
+namespace {
+
+std::vector<std::string> SplitNames(const std::string& names) {
+  std::vector<std::string> out;
+  std::string name;
+  for (const char c : names + ",") {
+    if (c != ',') {
+      name += c;
+    } else if (!name.empty()) {
+      out.push_back(name);
+      name.clear();
+    }
+  }
+  return out;
+}
+
+// "-x" or "--word": a word that stands for an option, not for a value. "-" (standard input) and
+// negative numbers are values.
+bool LooksLikeOption(const std::string& word) {
+  if (word.size() < 2 || word[0] != '-') return false;
+  const char next = word[1];
+  return !(next >= '0' && next <= '9') && next != '.';
+}
+
+// The help as we write it: "-q, --quiet", the value's name after the option, nothing else.
+class HelpFormatter : public CLI::Formatter {
+ public:
+  HelpFormatter(std::string synopsis, const std::map<const CLI::Option*, std::string>& valueNames)
+      : synopsis_(std::move(synopsis)), valueNames_(valueNames) {
+    column_width(32);
+  }
+  // The usage first, then what the program does.
+  std::string make_usage(const CLI::App* app, std::string) const override {
+    return "Usage: " + synopsis_ + "\n" + app->get_description() + "\n\n";
+  }
+  std::string make_description(const CLI::App*) const override { return {}; }
+  std::string make_group(std::string group, bool,
+                         std::vector<const CLI::Option*> options) const override {
+    std::string out = group + ":\n";
+    for (const CLI::Option* option : options) out += make_option(option, false);
+    return out;
+  }
+  std::string make_option_name(const CLI::Option* option, bool) const override {
+    std::string names = option->get_name(false, true);
+    std::string out;
+    for (const char c : names) out += c == ',' ? std::string(", ") : std::string(1, c);
+    return out;
+  }
+  std::string make_option_opts(const CLI::Option* option) const override {
+    const auto found = valueNames_.find(option);
+    return found == valueNames_.end() || found->second.empty() ? std::string()
+                                                               : " " + found->second;
+  }
+
+ private:
+  std::string synopsis_;
+  const std::map<const CLI::Option*, std::string>& valueNames_;
+};
+
+}  // namespace
+
+struct CommandLine::State {
+  struct Spec {
+    std::vector<std::string> names;
+    CLI::Option* option = nullptr;
+    int count = 0;  // values; 0 for a switch
+    std::string valueName;
+    bool repeatable = false;
+    bool takesOptions = false;
+    TakeAll take;
+    std::function<void()> set;
+  };
+
+  std::string program;
+  std::string synopsis;
+  CLI::App app;
+  std::string group = "Options";
+  std::vector<std::unique_ptr<Spec>> specs;
+  std::map<std::string, Spec*> byName;
+  std::map<const CLI::Option*, std::string> valueNames;
+  std::vector<std::pair<std::string, std::string>> excluded;
+  Verbosity* verbosity = nullptr;
+  std::string quietHelp, verboseHelp;
+  std::vector<std::string>* words = nullptr;
+  bool finished = false;  // the general options are added
+  bool help = false;
+  bool version = false;
+  std::vector<std::string> errors;
+
+  State(std::string name, std::string description, std::string usage)
+      : program(std::move(name)),
+        synopsis(usage.empty() ? program + " [options]" : std::move(usage)),
+        app(std::move(description), program) {
+    app.set_help_flag();
+    app.allow_extras();
+    app.formatter(std::make_shared<HelpFormatter>(synopsis, valueNames));
+  }
+
+  Spec& Add(const std::string& names, const std::string& help, int count,
+            const std::string& valueName) {
+    auto spec = std::make_unique<Spec>();
+    spec->names = SplitNames(names);
+    spec->count = count;
+    spec->valueName = valueName;
+    spec->option = count == 0 ? app.add_flag(names, help)
+                              : app.add_option(names, help)
+                                    ->type_size(count)
+                                    ->expected(1)
+                                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    spec->option->group(group);
+    valueNames[spec->option] = valueName;
+    for (const std::string& name : spec->names) byName[name] = spec.get();
+    specs.push_back(std::move(spec));
+    return *specs.back();
+  }
+
+  Spec* Find(const std::string& name) const {
+    const auto found = byName.find(name);
+    return found == byName.end() ? nullptr : found->second;
+  }
+
+  // The options every program has, last in the help.
+  void Finish() {
+    if (finished) return;
+    finished = true;
+    group = "General";
+    if (verbosity != nullptr) {
+      Add("-q,--quiet", quietHelp, 0, {}).set = [this] { *verbosity = Verbosity::Quiet; };
+      Add("-v,--verbose", verboseHelp, 0, {}).set = [this] { *verbosity = Verbosity::Verbose; };
+      excluded.emplace_back("--quiet", "--verbose");
+    }
+    Add("-h,--help", "this text", 0, {}).set = [this] { help = true; };
+    Add("-V,--version", "the program's version", 0, {}).set = [this] { version = true; };
+  }
+
+  // Checks that every option has its values and that none of them is an option, and hands a
+  // value that is options of another program to the parser as "--opt=VALUE".
+  std::vector<std::string> Prepare(const std::vector<std::string>& args) {
+    std::vector<std::string> out;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const std::string& word = args[i];
+      if (word == "--") {
+        out.insert(out.end(), args.begin() + static_cast<long>(i), args.end());
+        break;
+      }
+      const Spec* spec = Find(word);
+      if (spec == nullptr || spec->count == 0) {
+        const auto equals = word.find('=');
+        const Spec* named = word.rfind("--", 0) == 0 && equals != std::string::npos
+                                ? Find(word.substr(0, equals))
+                                : nullptr;
+        if (named != nullptr && named->count == 0)
+          errors.push_back(word.substr(0, equals) + " takes no value");
+        else if (named != nullptr && named->count > 1)
+          errors.push_back(word.substr(0, equals) + " wants " + named->valueName +
+                           " as separate words");
+        else
+          out.push_back(word);
+        continue;
+      }
+      const auto count = static_cast<std::size_t>(spec->count);
+      if (i + count >= args.size()) {
+        errors.push_back("option " + word + " needs " +
+                         (count == 1 ? std::string("a value") : spec->valueName));
+        break;
+      }
+      for (std::size_t k = 1; k <= count; ++k)
+        if (LooksLikeOption(args[i + k]) && !spec->takesOptions)
+          errors.push_back(word + " wants " + spec->valueName + ", not the option " + args[i + k]);
+      if (spec->takesOptions) {
+        out.push_back(word + "=" + args[i + 1]);
+      } else {
+        out.insert(out.end(), args.begin() + static_cast<long>(i),
+                   args.begin() + static_cast<long>(i + count + 1));
+      }
+      i += count;
+    }
+    return out;
+  }
+
+  // Each option's values to its function, in the order they were given.
+  void Take() {
+    std::map<const CLI::Option*, std::size_t> seen;
+    std::map<const CLI::Option*, Spec*> specOf;
+    for (const auto& spec : specs) specOf[spec->option] = spec.get();
+    for (const CLI::Option* option : app.parse_order()) {
+      Spec* spec = specOf[option];
+      if (spec == nullptr) continue;
+      // The parser lists an option once for each value it took.
+      const std::size_t entry = seen[option]++;
+      if (spec->count == 0) {
+        if (entry == 0 && spec->set) spec->set();
+        continue;
+      }
+      const auto count = static_cast<std::size_t>(spec->count);
+      if ((entry + 1) % count != 0) continue;
+      const std::size_t occurrence = entry / count;
+      const std::vector<std::string>& results = option->results();
+      const std::size_t given = results.size() / count;
+      // Given twice, the last one counts: taken at the last time it appears.
+      if (!spec->repeatable && occurrence + 1 != given) continue;
+      if (results.size() < (occurrence + 1) * count) continue;
+      const std::vector<std::string> values(
+          results.begin() + static_cast<long>(occurrence * count),
+          results.begin() + static_cast<long>((occurrence + 1) * count));
+      if (std::string error = spec->take(values); !error.empty())
+        errors.push_back(std::move(error));
+    }
+  }
+};
+
+CommandLine::CommandLine(std::string program, std::string description, std::string synopsis)
+    : state_(std::make_unique<State>(std::move(program), std::move(description),
+                                     std::move(synopsis))) {}
+
+CommandLine::~CommandLine() = default;
+CommandLine::CommandLine(CommandLine&&) noexcept = default;
+CommandLine& CommandLine::operator=(CommandLine&&) noexcept = default;
+
+void CommandLine::Group(std::string heading) {
+  state_->group = std::move(heading);
+}
+
+void CommandLine::Footer(std::string text) {
+  state_->app.footer(std::move(text));
+}
+
+void CommandLine::Flag(const std::string& names, const std::string& help,
+                       std::function<void()> set) {
+  state_->Add(names, help, 0, {}).set = std::move(set);
+}
+
+void CommandLine::Flag(const std::string& names, const std::string& help, bool& into) {
+  Flag(names, help, [&into] { into = true; });
+}
+
+void CommandLine::Option(const std::string& names, const std::string& valueName,
+                         const std::string& help, Take take) {
+  state_->Add(names, help, 1, valueName).take =
+      [take = std::move(take)](const std::vector<std::string>& values) {
+        return take(values.front());
+      };
+}
+
+void CommandLine::Option(const std::string& names, const std::string& valueName,
+                         const std::string& help, std::string& into) {
+  Option(names, valueName, help, [&into](const std::string& value) {
+    into = value;
+    return std::string();
+  });
+}
+
+void CommandLine::Option(const std::string& names, int count, const std::string& valueName,
+                         const std::string& help, TakeAll take) {
+  state_->Add(names, help, count, valueName).take = std::move(take);
+}
+
+void CommandLine::Repeatable(const std::string& name) {
+  state_->Find(name)->repeatable = true;
+}
+
+void CommandLine::TakesOptions(const std::string& name) {
+  state_->Find(name)->takesOptions = true;
+}
+
+void CommandLine::Excludes(const std::string& name, const std::string& other) {
+  state_->excluded.emplace_back(name, other);
+}
+
+void CommandLine::VerbosityOptions(Verbosity& into, const std::string& quietHelp,
+                                   const std::string& verboseHelp) {
+  state_->verbosity = &into;
+  state_->quietHelp = quietHelp;
+  state_->verboseHelp = verboseHelp;
+}
+
+void CommandLine::Words(std::vector<std::string>& into) {
+  state_->words = &into;
+}
+
+CommandLine::Result CommandLine::Parse(const std::vector<std::string>& args) {
+  State& s = *state_;
+  s.Finish();
+  std::vector<std::string> words = s.Prepare(args);
+  std::reverse(words.begin(), words.end());
+  try {
+    s.app.parse(words);
+  } catch (const CLI::ParseError& error) {
+    s.errors.push_back(error.what());
+  }
+  s.Take();
+  bool afterDashes = false;
+  for (const std::string& word : s.app.remaining()) {
+    if (word == "--" && !afterDashes) {
+      afterDashes = true;
+    } else if (s.words != nullptr && (afterDashes || !LooksLikeOption(word))) {
+      s.words->push_back(word);
+    } else {
+      s.errors.push_back("unknown option \"" + word + "\" (see --help)");
+    }
+  }
+  for (const auto& [name, other] : s.excluded)
+    if (Given(name) && Given(other))
+      s.errors.push_back(name + " and " + other + " exclude each other");
+  if (s.version) return Result::Version;
+  if (s.help) return Result::Help;
+  return s.errors.empty() ? Result::Run : Result::Bad;
+}
+
+bool CommandLine::Given(const std::string& name) const {
+  const State::Spec* spec = state_->Find(name);
+  return spec != nullptr && spec->option->count() > 0;
+}
+
+std::vector<std::string>& CommandLine::Errors() {
+  return state_->errors;
+}
+
+std::string CommandLine::Help() const {
+  state_->Finish();
+  return state_->app.help();
+}
+
+int CommandLine::Report(Result result, std::ostream& out, std::ostream& err) const {
+  switch (result) {
+    case Result::Help:
+      out << Help();
+      return 0;
+    case Result::Version:
+      out << state_->program << ' ' << kVersion << '\n';
+      return 0;
+    case Result::Bad:
+      for (const std::string& error : state_->errors)
+        err << state_->program << ": " << error << '\n';
+      return 2;
+    case Result::Run:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace kvr
