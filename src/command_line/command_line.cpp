@@ -94,6 +94,7 @@ struct CommandLine::State {
   Verbosity* verbosity = nullptr;
   std::string quietHelp, verboseHelp;
   std::vector<std::string>* words = nullptr;
+  std::vector<std::string> knownWords;
   bool finished = false;  // the general options are added
   bool help = false;
   bool version = false;
@@ -286,8 +287,9 @@ void CommandLine::VerbosityOptions(Verbosity& into, const std::string& quietHelp
   state_->verboseHelp = verboseHelp;
 }
 
-void CommandLine::Words(std::vector<std::string>& into) {
+void CommandLine::Words(std::vector<std::string>& into, std::vector<std::string> known) {
   state_->words = &into;
+  state_->knownWords = std::move(known);
 }
 
 CommandLine::Result CommandLine::Parse(const std::vector<std::string>& args) {
@@ -331,6 +333,74 @@ std::vector<std::string>& CommandLine::Errors() {
 std::string CommandLine::Help() const {
   state_->Finish();
   return state_->app.help();
+}
+
+std::vector<std::string> CommandLine::Names() const {
+  state_->Finish();
+  std::vector<std::string> names;
+  for (const auto& spec : state_->specs)
+    names.insert(names.end(), spec->names.begin(), spec->names.end());
+  return names;
+}
+
+std::string CommandLine::BashCompletion() const {
+  state_->Finish();
+  const State& s = *state_;
+  std::string function = "_" + s.program;
+  std::replace(function.begin(), function.end(), '-', '_');
+  std::string names;
+  // The values each option takes, grouped by how they are completed.
+  std::map<std::string, std::vector<std::string>> byCompletion;
+  for (const auto& spec : s.specs) {
+    for (const std::string& name : spec->names) names += (names.empty() ? "" : " ") + name;
+    if (spec->count == 0) continue;
+    const std::string& value = spec->valueName;
+    std::string completion;
+    if (value == "COMn|PATH") {
+      completion =
+          "COMPREPLY=($(compgen -W 'COM1 COM2 COM3 COM4 COM5 COM6 COM7 COM8' -- \"$cur\"))\n"
+          "      _filedir";
+    } else if (value.find('|') != std::string::npos) {
+      std::string choices;
+      for (const char c : value) choices += c == '|' ? ' ' : c;
+      completion = "COMPREPLY=($(compgen -W '" + choices + "' -- \"$cur\"))";
+    } else if (value == "FILE" || value == "PATH" || value.find(" FILE") != std::string::npos) {
+      completion = "_filedir";
+    } else if (value == "DIR") {
+      completion = "_filedir -d";
+    }
+    std::string alternatives;
+    for (const std::string& name : spec->names)
+      alternatives += (alternatives.empty() ? "" : "|") + name;
+    byCompletion[completion].push_back(alternatives);
+  }
+  std::string cases;
+  for (const auto& [completion, options] : byCompletion) {
+    std::string pattern;
+    for (const std::string& option : options) pattern += (pattern.empty() ? "" : "|") + option;
+    cases += "    " + pattern + ")\n      " + (completion.empty() ? std::string(":") : completion) +
+             "\n      return\n      ;;\n";
+  }
+  std::string known;
+  for (const std::string& word : s.knownWords) known += (known.empty() ? "" : " ") + word;
+  const std::string words =
+      s.words == nullptr ? ""
+                         : "  COMPREPLY=($(compgen -W '" + known + "' -- \"$cur\"))\n  _filedir\n";
+  return "# bash completion of " + s.program + ", made from its options\n" + function +
+         "() {\n"
+         "  local cur prev words cword split\n"
+         "  _init_completion -s || return\n"
+         "  case $prev in\n" +
+         cases +
+         "  esac\n"
+         "  $split && return\n"
+         "  if [[ $cur == -* ]]; then\n"
+         "    COMPREPLY=($(compgen -W '" +
+         names +
+         "' -- \"$cur\"))\n"
+         "    return\n"
+         "  fi\n" +
+         words + "}\ncomplete -F " + function + " " + s.program + "\n";
 }
 
 int CommandLine::Report(Result result, std::ostream& out, std::ostream& err) const {

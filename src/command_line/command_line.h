@@ -55,8 +55,9 @@ class CommandLine {
   // -q/--quiet and -v/--verbose.
   void VerbosityOptions(Verbosity& into, const std::string& quietHelp,
                         const std::string& verboseHelp);
-  // Words that are no options (commands, files); without this, each one is refused.
-  void Words(std::vector<std::string>& into);
+  // Words that are no options (commands, files); without this, each one is refused. `known`
+  // are the commands among them, for the completion.
+  void Words(std::vector<std::string>& into, std::vector<std::string> known = {});
 
   enum class Result { Run, Help, Version, Bad };
   Result Parse(const std::vector<std::string>& args);
@@ -65,6 +66,11 @@ class CommandLine {
   std::vector<std::string>& Errors();
 
   std::string Help() const;
+  // Every option's names, as given ("-q", "--quiet", ...).
+  std::vector<std::string> Names() const;
+  // A bash completion of the program: its options, and the values of those whose value is a
+  // choice ("csv|jsonl"), a port or a file.
+  std::string BashCompletion() const;
   // After Parse: the help or the version on `out`, or the errors on `err` ("PROGRAM: ...");
   // the exit status that goes with it (0 or 2).
   int Report(Result result, std::ostream& out, std::ostream& err) const;

@@ -25,7 +25,7 @@ CommandLine IspCommandLine(IspOptions& o) {
               });
   line.Flag("--parity", "the demo was built with parity: 9-bit frames, even parity (8E1)",
             o.parity);
-  line.Words(o.words);
+  line.Words(o.words, {"identify", "erase", "program", "verify", "run"});
   line.VerbosityOptions(o.verbosity, "print only the result and errors, no progress",
                         "also a line per request to the chip on standard error");
   line.Footer(
