@@ -150,7 +150,7 @@ CommandLine GangCommandLine(GangOptions& options) {
   line.Option("--cli", "PATH", "the station program (default: kvr-cli beside kvr-gang)", o.cli);
   line.Option("--writer-sim", "PATH", "the simulator (default: kvr-writer-sim beside kvr-gang)",
               o.writerSim);
-  line.VerbosityOptions(o.verbosity, "print only the summary and the writers that leave the line",
+  line.VerbosityOptions(o.verbosity, "print only each writer's end and the summary",
                         "the stations' lines per exchange with their writers on\nstandard error");
   line.Footer(
       "A writer whose port is lost, that does not answer three runs in a row or whose\n"
