@@ -42,7 +42,8 @@ CommandLine CliCommandLine(CliOptions& options) {
   line.Footer(
       "SIGINT or SIGTERM acts as the Stop button.\n"
       "Exit status: 0 when the run connected and its operation succeeded (with --repeat:\n"
-      "when every chip was good); 1 when it did not; 2 for bad options.");
+      "when every chip was good; with --offline-download: when the download ended with\n"
+      "\"Download OK.\"); 1 when it did not; 2 for bad options.");
   return line;
 }
 
