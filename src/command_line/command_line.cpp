@@ -72,7 +72,7 @@ class HelpFormatter : public CLI::Formatter {
 }  // namespace
 
 struct CommandLine::State {
-  struct Spec {
+  struct Entry {
     std::vector<std::string> names;
     CLI::Option* option = nullptr;
     int count = 0;  // values; 0 for a switch
@@ -87,8 +87,8 @@ struct CommandLine::State {
   std::string synopsis;
   CLI::App app;
   std::string group = "Options";
-  std::vector<std::unique_ptr<Spec>> specs;
-  std::map<std::string, Spec*> byName;
+  std::vector<std::unique_ptr<Entry>> entries;
+  std::map<std::string, Entry*> byName;
   std::map<const CLI::Option*, std::string> valueNames;
   std::vector<std::pair<std::string, std::string>> excluded;
   Verbosity* verbosity = nullptr;
@@ -109,25 +109,25 @@ struct CommandLine::State {
     app.formatter(std::make_shared<HelpFormatter>(synopsis, valueNames));
   }
 
-  Spec& Add(const std::string& names, const std::string& help, int count,
-            const std::string& valueName) {
-    auto spec = std::make_unique<Spec>();
-    spec->names = SplitNames(names);
-    spec->count = count;
-    spec->valueName = valueName;
-    spec->option = count == 0 ? app.add_flag(names, help)
-                              : app.add_option(names, help)
-                                    ->type_size(count)
-                                    ->expected(1)
-                                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    spec->option->group(group);
-    valueNames[spec->option] = valueName;
-    for (const std::string& name : spec->names) byName[name] = spec.get();
-    specs.push_back(std::move(spec));
-    return *specs.back();
+  Entry& Add(const std::string& names, const std::string& help, int count,
+             const std::string& valueName) {
+    auto entry = std::make_unique<Entry>();
+    entry->names = SplitNames(names);
+    entry->count = count;
+    entry->valueName = valueName;
+    entry->option = count == 0 ? app.add_flag(names, help)
+                               : app.add_option(names, help)
+                                     ->type_size(count)
+                                     ->expected(1)
+                                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    entry->option->group(group);
+    valueNames[entry->option] = valueName;
+    for (const std::string& name : entry->names) byName[name] = entry.get();
+    entries.push_back(std::move(entry));
+    return *entries.back();
   }
 
-  Spec* Find(const std::string& name) const {
+  Entry* Find(const std::string& name) const {
     const auto found = byName.find(name);
     return found == byName.end() ? nullptr : found->second;
   }
@@ -156,12 +156,12 @@ struct CommandLine::State {
         out.insert(out.end(), args.begin() + static_cast<long>(i), args.end());
         break;
       }
-      const Spec* spec = Find(word);
-      if (spec == nullptr || spec->count == 0) {
+      const Entry* entry = Find(word);
+      if (entry == nullptr || entry->count == 0) {
         const auto equals = word.find('=');
-        const Spec* named = word.rfind("--", 0) == 0 && equals != std::string::npos
-                                ? Find(word.substr(0, equals))
-                                : nullptr;
+        const Entry* named = word.rfind("--", 0) == 0 && equals != std::string::npos
+                                 ? Find(word.substr(0, equals))
+                                 : nullptr;
         if (named != nullptr && named->count == 0)
           errors.push_back(word.substr(0, equals) + " takes no value");
         else if (named != nullptr && named->count > 1)
@@ -171,16 +171,16 @@ struct CommandLine::State {
           out.push_back(word);
         continue;
       }
-      const auto count = static_cast<std::size_t>(spec->count);
+      const auto count = static_cast<std::size_t>(entry->count);
       if (i + count >= args.size()) {
         errors.push_back("option " + word + " needs " +
-                         (count == 1 ? std::string("a value") : spec->valueName));
+                         (count == 1 ? std::string("a value") : entry->valueName));
         break;
       }
       for (std::size_t k = 1; k <= count; ++k)
-        if (LooksLikeOption(args[i + k]) && !spec->takesOptions)
-          errors.push_back(word + " wants " + spec->valueName + ", not the option " + args[i + k]);
-      if (spec->takesOptions) {
+        if (LooksLikeOption(args[i + k]) && !entry->takesOptions)
+          errors.push_back(word + " wants " + entry->valueName + ", not the option " + args[i + k]);
+      if (entry->takesOptions) {
         out.push_back(word + "=" + args[i + 1]);
       } else {
         out.insert(out.end(), args.begin() + static_cast<long>(i),
@@ -194,29 +194,29 @@ struct CommandLine::State {
   // Each option's values to its function, in the order they were given.
   void Take() {
     std::map<const CLI::Option*, std::size_t> seen;
-    std::map<const CLI::Option*, Spec*> specOf;
-    for (const auto& spec : specs) specOf[spec->option] = spec.get();
+    std::map<const CLI::Option*, Entry*> entryOf;
+    for (const auto& entry : entries) entryOf[entry->option] = entry.get();
     for (const CLI::Option* option : app.parse_order()) {
-      Spec* spec = specOf[option];
-      if (spec == nullptr) continue;
+      Entry* entry = entryOf[option];
+      if (entry == nullptr) continue;
       // The parser lists an option once for each value it took.
-      const std::size_t entry = seen[option]++;
-      if (spec->count == 0) {
-        if (entry == 0 && spec->set) spec->set();
+      const std::size_t taken = seen[option]++;
+      if (entry->count == 0) {
+        if (taken == 0 && entry->set) entry->set();
         continue;
       }
-      const auto count = static_cast<std::size_t>(spec->count);
-      if ((entry + 1) % count != 0) continue;
-      const std::size_t occurrence = entry / count;
+      const auto count = static_cast<std::size_t>(entry->count);
+      if ((taken + 1) % count != 0) continue;
+      const std::size_t occurrence = taken / count;
       const std::vector<std::string>& results = option->results();
       const std::size_t given = results.size() / count;
       // Given twice, the last one counts: taken at the last time it appears.
-      if (!spec->repeatable && occurrence + 1 != given) continue;
+      if (!entry->repeatable && occurrence + 1 != given) continue;
       if (results.size() < (occurrence + 1) * count) continue;
       const std::vector<std::string> values(
           results.begin() + static_cast<long>(occurrence * count),
           results.begin() + static_cast<long>((occurrence + 1) * count));
-      if (std::string error = spec->take(values); !error.empty())
+      if (std::string error = entry->take(values); !error.empty())
         errors.push_back(std::move(error));
     }
   }
@@ -322,8 +322,8 @@ CommandLine::Result CommandLine::Parse(const std::vector<std::string>& args) {
 }
 
 bool CommandLine::Given(const std::string& name) const {
-  const State::Spec* spec = state_->Find(name);
-  return spec != nullptr && spec->option->count() > 0;
+  const State::Entry* entry = state_->Find(name);
+  return entry != nullptr && entry->option->count() > 0;
 }
 
 std::vector<std::string>& CommandLine::Errors() {
@@ -338,8 +338,8 @@ std::string CommandLine::Help() const {
 std::vector<std::string> CommandLine::Names() const {
   state_->Finish();
   std::vector<std::string> names;
-  for (const auto& spec : state_->specs)
-    names.insert(names.end(), spec->names.begin(), spec->names.end());
+  for (const auto& entry : state_->entries)
+    names.insert(names.end(), entry->names.begin(), entry->names.end());
   return names;
 }
 
@@ -351,10 +351,10 @@ std::string CommandLine::BashCompletion() const {
   std::string names;
   // The values each option takes, grouped by how they are completed.
   std::map<std::string, std::vector<std::string>> byCompletion;
-  for (const auto& spec : s.specs) {
-    for (const std::string& name : spec->names) names += (names.empty() ? "" : " ") + name;
-    if (spec->count == 0) continue;
-    const std::string& value = spec->valueName;
+  for (const auto& entry : s.entries) {
+    for (const std::string& name : entry->names) names += (names.empty() ? "" : " ") + name;
+    if (entry->count == 0) continue;
+    const std::string& value = entry->valueName;
     std::string completion;
     if (value == "COMn|PATH") {
       completion =
@@ -370,7 +370,7 @@ std::string CommandLine::BashCompletion() const {
       completion = "_filedir -d";
     }
     std::string alternatives;
-    for (const std::string& name : spec->names)
+    for (const std::string& name : entry->names)
       alternatives += (alternatives.empty() ? "" : "|") + name;
     byCompletion[completion].push_back(alternatives);
   }
