@@ -27,7 +27,8 @@ double ProcessCpuSeconds() {
 }
 
 bool Turnaround(int exchanges) {
-  WriterProcess writer({"--latency-us", "0"});
+  // Neither reply latency nor the simulated chip's write time: what is left is the link's own.
+  WriterProcess writer({"--latency-us", "0", "--write-us", "0"});
   if (writer.DevicePath().isEmpty()) return false;
   QtPlatform qt(writer.DevicePath());
   kvr::Station station(qt.platform);

@@ -8,11 +8,12 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 jobs="${KVR_JOBS:-2}"
 
 # fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
-# font with those glyphs and would show boxes. help2man makes the man pages from each program's
-# --help; desktop-file-utils checks the installed desktop entry.
+# font with those glyphs and would show boxes. libcli11-dev parses every program's command line;
+# groff renders the man pages and bash-completion loads the completions in their tests;
+# desktop-file-utils checks the installed desktop entry.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
-          libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim help2man
-          desktop-file-utils)
+          libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim groff-base
+          bash-completion desktop-file-utils)
 
 install_missing() {
   local missing=()

@@ -8,17 +8,15 @@
 
 namespace kvr::sim {
 
-const char* const kBoardUsage =
-    "\n"
-    "Offline board (every --board-... option implies --board):\n"
-    "  --board                serve the offline programming board instead of the writer\n"
-    "  --board-image FILE     write the received board image to FILE when a download ends\n"
-    "  --board-capacity K     what the board holds, in K (default 51)\n"
-    "  --board-option N       the option byte the board reports (default 0)\n"
-    "  --board-erase-ms N     time the board takes to erase (default 1000)\n"
-    "  --board-drop-frame N   lose the N-th data frame after an erase\n"
-    "  --board-bad-check HEX  answer this command with a wrong CRC\n"
-    "  --board-weak-cell HEX  a board address that stores the inverse of its byte\n";
+const std::vector<BoardOptionName> kBoardOptions = {
+    {"--board-image", "FILE", "write the received board image to FILE when a download ends"},
+    {"--board-capacity", "K", "what the board holds, in K (default 51)"},
+    {"--board-option", "N", "the option byte the board reports (default 0)"},
+    {"--board-erase-ms", "N", "time the board takes to erase (default 1000)"},
+    {"--board-drop-frame", "N", "lose the N-th data frame after an erase"},
+    {"--board-bad-check", "HEX", "answer this command with a wrong CRC"},
+    {"--board-weak-cell", "HEX", "a board address that stores the inverse of its byte"},
+};
 
 namespace {
 
@@ -32,50 +30,36 @@ bool Parse(std::string_view text, int base, T min, T max, T& value) {
 
 }  // namespace
 
-BoardOption TakeBoardOption(const std::vector<std::string_view>& args, std::size_t& i,
-                            BoardServeOptions& options, std::string* error) {
-  const std::string_view arg = args[i];
-  if (arg == "--board") {
-    options.enabled = true;
-    return BoardOption::Taken;
-  }
-  if (!arg.starts_with("--board-")) return BoardOption::NotABoardOption;
-  auto bad = [&](std::string_view what) {
-    *error = std::string(arg) + ": " + std::string(what);
-    return BoardOption::Bad;
-  };
-  const bool known = arg == "--board-image" || arg == "--board-capacity" ||
-                     arg == "--board-option" || arg == "--board-erase-ms" ||
-                     arg == "--board-drop-frame" || arg == "--board-bad-check" ||
-                     arg == "--board-weak-cell";
-  if (!known) return bad("unknown option");
-  if (i + 1 >= args.size()) return bad("needs a value");
-  const std::string_view value = args[++i];
-  options.enabled = true;
+std::string SetBoardOption(std::string_view name, std::string_view value,
+                           BoardServeOptions& options) {
+  auto bad = [&](std::string_view what) { return std::string(name) + ": " + std::string(what); };
   OfflineBoardConfig& c = options.config;
   unsigned number = 0;
-  if (arg == "--board-image") {
+  if (name == "--board-image") {
     if (value.empty()) return bad("expects a path");
     options.imagePath = value;
-  } else if (arg == "--board-capacity" || arg == "--board-option") {
+  } else if (name == "--board-capacity" || name == "--board-option") {
     if (!Parse(value, 10, 0U, 255U, number)) return bad("expects a number from 0 to 255");
-    (arg == "--board-capacity" ? c.capacityK : c.optionByte) = static_cast<std::uint8_t>(number);
-  } else if (arg == "--board-erase-ms") {
+    (name == "--board-capacity" ? c.capacityK : c.optionByte) = static_cast<std::uint8_t>(number);
+  } else if (name == "--board-erase-ms") {
     if (!Parse(value, 10, 0U, 3'600'000U, number))
       return bad("expects a number of milliseconds from 0 to 3600000");
     c.eraseTimeUs = static_cast<std::int64_t>(number) * 1000;
-  } else if (arg == "--board-drop-frame") {
+  } else if (name == "--board-drop-frame") {
     if (!Parse(value, 10, 1U, static_cast<unsigned>(std::numeric_limits<int>::max()), number))
       return bad("expects a number >= 1");
     c.dropDataFrame = static_cast<int>(number);
-  } else if (arg == "--board-bad-check") {
+  } else if (name == "--board-bad-check") {
     if (!Parse(value, 16, 0U, 0xFFU, number)) return bad("expects a hex command code, e.g. 86");
     c.badCheckCommand = static_cast<int>(number);
-  } else {
+  } else if (name == "--board-weak-cell") {
     if (!Parse(value, 16, 0U, 0xFFFFU, number)) return bad("expects a hex board address");
     c.weakCell = static_cast<std::uint16_t>(number);
+  } else {
+    return bad("unknown option");
   }
-  return BoardOption::Taken;
+  options.enabled = true;
+  return {};
 }
 
 bool WriteBoardImage(const std::string& path, const Bytes& image) {

@@ -19,14 +19,17 @@ struct BoardServeOptions {
   std::string imagePath;  // written at the end of every download; empty: not written
 };
 
-extern const char* const kBoardUsage;
+// The board's options of kvr-writer-sim, each with a value; every one of them implies --board.
+struct BoardOptionName {
+  const char* name;
+  const char* valueName;
+  const char* help;
+};
+extern const std::vector<BoardOptionName> kBoardOptions;
 
-enum class BoardOption { NotABoardOption, Taken, Bad };
-
-// Takes args[i] (and its value, moving i on) when it is one of the board's options; every one of
-// them implies --board. Bad sets *error.
-BoardOption TakeBoardOption(const std::vector<std::string_view>& args, std::size_t& i,
-                            BoardServeOptions& options, std::string* error);
+// Sets the board option `name` to `value`; what is wrong with it, or nothing.
+std::string SetBoardOption(std::string_view name, std::string_view value,
+                           BoardServeOptions& options);
 
 // Puts the board on the server's line. The writer's reply latency and --silent apply to it too;
 // its frames go to `frameLog` when there is one. The board lives as long as the server's peer.

@@ -4,8 +4,10 @@
 #include <charconv>
 #include <cstdio>
 #include <optional>
+#include <ostream>
 
 #include "app/station.h"
+#include "command_line/exchange_line.h"
 #include "image/hex_field.h"
 #include "ispdemo/isp_demo_builder.h"
 #include "simulator/pty_server.h"
@@ -46,211 +48,195 @@ bool IsHexNumber(const std::string& text) {
 
 }  // namespace
 
-StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program) {
-  StartOptions options;
-  const bool cli = program == Program::CommandLine;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= args.size()) {
-        options.errors.push_back("option " + arg + " needs a value");
-        return;
-      }
-      into = args[++i];
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--simulate") {
-      options.simulate = true;
-    } else if (arg == "--sim-chip") {
-      std::string code;
-      value(code);
-      unsigned identity = 0;
-      const auto [end, error] =
-          std::from_chars(code.data(), code.data() + code.size(), identity, 16);
-      if (code.size() != 4 || error != std::errc() || end != code.data() + code.size())
-        options.errors.push_back("--sim-chip wants four hexadecimal digits, not \"" + code + "\"");
-      else
-        options.simulatedChip = static_cast<std::uint16_t>(identity);
-    } else if (arg == "--port-map") {
-      std::string assignment;
-      value(assignment);
-      PortMap check;
-      if (!assignment.empty() && !check.ApplyOption(assignment))
-        options.errors.push_back("--port-map wants COMn=PATH with n from 1 to 8, not \"" +
-                                 assignment + "\"");
-      else if (!assignment.empty())
-        options.portMap.push_back(assignment);
-    } else if (arg == "--language") {
-      std::string language;
-      value(language);
-      if (language == "en" || language == "zh")
-        options.english = language == "en";
-      else
-        options.errors.push_back("--language wants en or zh, not \"" + language + "\"");
-    } else if (arg == "--settings") {
-      value(options.settingsFile);
-    } else if (cli && arg == "--port") {
-      value(options.port);
-    } else if (cli && arg == "--function") {
-      value(options.function);
-    } else if (cli && arg == "--yes") {
-      options.answer = true;
-    } else if (cli && arg == "--no") {
-      options.answer = false;
-    } else if (cli && arg == "--log-out") {
-      value(options.logOut);
-    } else if (cli && arg == "--model") {
-      value(options.treeModel);
-    } else if (cli && arg == "--list-model") {
-      value(options.listModel);
-    } else if (cli && arg == "--show-extra-families") {
-      options.showExtraFamilies = true;
-    } else if (cli && arg == "--buffer-start") {
-      value(options.bufferStart);
-    } else if (cli && arg == "--clear-buffer") {
-      options.clearBuffer = true;
-    } else if (cli && arg == "--fill") {
-      std::string fill;
-      value(fill);
-      if (fill == "FF" || fill == "ff")
-        options.fill = 0;
-      else if (fill == "00")
-        options.fill = 1;
-      else
-        options.errors.push_back("--fill wants FF or 00, not \"" + fill + "\"");
-    } else if (cli && arg == "--load") {
-      value(options.load);
-    } else if (cli && (arg == "--export" || arg == "--save-after")) {
-      if (i + 3 >= args.size()) {
-        options.errors.push_back("option " + arg + " needs START LENGTH FILE");
-        i = args.size();
-      } else {
-        StartOptions::ExportRange range{args[i + 1], args[i + 2], args[i + 3]};
-        i += 3;
-        // An empty field would leave the store command disabled and the run silent.
-        if (!IsHexNumber(range.start) || !IsHexNumber(range.length))
-          options.errors.push_back(arg + " wants hexadecimal START and LENGTH, not \"" +
-                                   range.start + "\" and \"" + range.length + "\"");
-        else if (range.file.empty())
-          options.errors.push_back(arg + " wants a FILE to store into");
-        else
-          (arg == "--export" ? options.exportRange : options.saveAfter) = std::move(range);
-      }
-    } else if (cli && arg == "--auto-sequence") {
-      std::string text;
-      value(text);
-      const std::vector<std::string> steps = SplitSteps(text);
-      if (steps.size() > 8)
-        options.errors.push_back("--auto-sequence holds at most 8 steps, not " +
-                                 std::to_string(steps.size()));
-      else
-        options.autoSequence = steps;
-    } else if (cli && arg == "--repeat") {
-      options.repeat = true;
-    } else if (cli && (arg == "--count" || arg == "--delay")) {
-      std::string text;
-      value(text);
-      const bool count = arg == "--count";
-      const auto number = WholeNumber(text, count ? 1 : 0, count ? 1'000'000'000 : 60);
-      if (!number)
-        options.errors.push_back(
-            arg +
-            (count ? " wants a number of chips from 1" : " wants whole seconds from 0 to 60") +
-            ", not \"" + text + "\"");
-      else if (count)
-        options.count = *number;
-      else
-        options.delay = static_cast<int>(*number);
-    } else if (cli && arg == "--clear-ok-count") {
-      options.clearOkCount = true;
-    } else if (cli && arg == "--report") {
-      value(options.report.emplace());
-    } else if (cli && arg == "--report-format") {
-      std::string format;
-      value(format);
-      if (format == "csv" || format == "jsonl")
-        options.reportFormat = format == "jsonl" ? 1 : 0;
-      else
-        options.errors.push_back("--report-format wants csv or jsonl, not \"" + format + "\"");
-    } else if (cli && arg == "--view") {
-      options.view = true;
-    } else if (cli && arg == "--no-program") {
-      options.program = false;
-    } else if (cli && arg == "--serial-address") {
-      value(options.serialAddress.emplace());
-    } else if (cli && arg == "--serial-bytes") {
-      value(options.serialBytes.emplace());
-    } else if (cli && arg == "--serial-next") {
-      value(options.serialNext.emplace());
-    } else if (cli && arg == "--serial-step") {
-      value(options.serialStep.emplace());
-    } else if (cli && arg == "--serial-mode") {
-      std::string mode;
-      value(mode);
-      if (mode == "hex")
-        options.serialMode = 0;
-      else if (mode == "dec")
-        options.serialMode = 1;
-      else if (mode == "ascii")
-        options.serialMode = 2;
-      else
-        options.errors.push_back("--serial-mode wants hex, dec or ascii, not \"" + mode + "\"");
-    } else if (cli && arg == "--serial-enable") {
-      options.serialEnable = true;
-    } else {
-      options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
-    }
-  }
-  return options;
+namespace {
+
+// The message of a value that fits no choice.
+std::string Wants(const std::string& option, const std::string& what, const std::string& text) {
+  return option + " wants " + what + ", not \"" + text + "\"";
 }
 
-std::string StartOptionsHelp(Program program) {
-  const std::string shared =
-      "  --simulate             point COM1 at the built-in simulated writer\n"
-      "  --sim-chip HEX         identity code of the simulated writer's chip (default F101)\n"
-      "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
-      "  --settings FILE        use FILE as the settings store\n"
-      "  --language en|zh       the language of the messages (default en)\n"
-      "  --help                 this text\n"
-      "  --version              the program's version\n";
-  if (program == Program::Window) return "Usage: kvr-station [options]\n" + shared;
-  return "Usage: kvr-cli [options]\n"
-         "Presses Program once and prints the message log as it grows.\n"
-         "  --port COMn|PATH       the writer's port (default: the stored choice, else COM1)\n"
-         "  --function NAME        the function-list entry to run (default \"Auto Program\")\n"
-         "  --yes | --no           the answer to question boxes (default: the preselected No)\n"
-         "  --log-out FILE         write the message log as it stands at the end to FILE\n"
-         "  --model NAME           choose NAME in the device tree (e.g. VXA01H, VXB03L)\n"
-         "  --list-model NAME      choose NAME from the model list (e.g. VXA06H, VXE02L)\n"
-         "  --show-extra-families  add the VXC and VXD families to the device tree\n"
-         "  --buffer-start HEX     where address 0 of a file lands in the buffer\n"
-         "  --clear-buffer         clear the buffer before every load\n"
-         "  --fill FF|00           the byte that stands for unused buffer bytes\n"
-         "  --load FILE            open FILE (Intel HEX or binary) as the Open file command does\n"
-         "  --serial-address HEX   serial number: its highest address\n"
-         "  --serial-bytes N       serial number: its length in bytes\n"
-         "  --serial-next N        serial number: the next number, decimal\n"
-         "  --serial-step N        serial number: the step after each good device\n"
-         "  --serial-mode hex|dec|ascii  serial number: its encoding\n"
-         "  --serial-enable        tick Enable Auto_Increase (validate and stamp)\n"
-         "  --export START LENGTH FILE  store buffer bytes START.. (hex, LENGTH hex) in FILE\n"
-         "  --view                 print the buffer view\n"
-         "  --no-program           do the file work only; do not press Program\n"
-         "  --save-after START LENGTH FILE  after a successful run, store buffer bytes as\n"
-         "                         --export does (e.g. what \"Read EEPROM\" read)\n"
-         "Production:\n"
-         "  --auto-sequence \"A,B\"  set the automatic sequence (saved, as the window saves it)\n"
-         "  --repeat               run the function again and again (Program repeat)\n"
-         "  --count N              end the repeat after N chips\n"
-         "  --delay S              seconds between two chips of a repeat, 0 to 60\n"
-         "  --clear-ok-count       clear the good-device count (asks; answer with --yes)\n"
-         "  --report FILE          append one record per automatic run to FILE\n"
-         "  --report-format csv|jsonl  the report's format (default: the stored one, csv)\n"
-         "  SIGINT or SIGTERM acts as the Stop button.\n" +
-         shared +
-         "Exit status: 0 when the run connected and its operation succeeded (with --repeat:\n"
-         "when every chip was good); 1 when it did not; 2 for bad options.\n";
+// Sets `into` to the index of `text` among `choices`.
+CommandLine::Take Choice(const std::string& option, std::vector<std::string> choices,
+                         std::optional<int>& into) {
+  return [option, choices = std::move(choices), &into](const std::string& text) {
+    for (std::size_t i = 0; i < choices.size(); ++i)
+      if (text == choices[i]) {
+        into = static_cast<int>(i);
+        return std::string();
+      }
+    std::string names;
+    for (std::size_t i = 0; i < choices.size(); ++i)
+      names += (i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ") + choices[i];
+    return Wants(option, names, text);
+  };
+}
+
+CommandLine::Take Text(std::optional<std::string>& into) {
+  return [&into](const std::string& text) {
+    into = text;
+    return std::string();
+  };
+}
+
+// START LENGTH FILE of the store command; an empty field would leave the command disabled and
+// the run silent.
+CommandLine::TakeAll Range(const std::string& option,
+                           std::optional<StartOptions::ExportRange>& into) {
+  return [option, &into](const std::vector<std::string>& values) {
+    StartOptions::ExportRange range{values[0], values[1], values[2]};
+    if (!IsHexNumber(range.start) || !IsHexNumber(range.length))
+      return option + " wants hexadecimal START and LENGTH, not \"" + range.start + "\" and \"" +
+             range.length + "\"";
+    if (range.file.empty()) return option + " wants a FILE to store into";
+    into = std::move(range);
+    return std::string();
+  };
+}
+
+CommandLine::Take Number(const std::string& option, const std::string& what, long long min,
+                         long long max, std::function<void(long long)> set) {
+  return [=](const std::string& text) {
+    const auto number = WholeNumber(text, min, max);
+    if (!number) return Wants(option, what, text);
+    set(*number);
+    return std::string();
+  };
+}
+
+}  // namespace
+
+void AddStartOptions(CommandLine& line, StartOptions& options, Program program) {
+  StartOptions& o = options;
+  if (program == Program::CommandLine) {
+    line.Group("The run");
+    line.Option("--port", "COMn|PATH", "the writer's port (default: the stored choice, else COM1)",
+                o.port);
+    line.Option("--function", "NAME", "the function-list entry to run (default \"Auto Program\")",
+                o.function);
+    line.Flag("--yes", "answer question boxes with Yes", [&o] { o.answer = true; });
+    line.Flag("--no", "answer them with No (without --yes or --no: the preselected No)",
+              [&o] { o.answer = false; });
+    line.Excludes("--yes", "--no");
+    line.Option("--log-out", "FILE", "write the message log as it stands at the end to FILE",
+                o.logOut);
+    line.Option("--model", "NAME", "choose NAME in the device tree (e.g. VXA01H, VXB03L)",
+                o.treeModel);
+    line.Option("--list-model", "NAME", "choose NAME from the model list (e.g. VXA06H, VXE02L)",
+                o.listModel);
+    line.Flag("--show-extra-families", "add the VXC and VXD families to the device tree",
+              o.showExtraFamilies);
+
+    line.Group("Image and files");
+    line.Option("--buffer-start", "HEX", "where address 0 of a file lands in the buffer",
+                o.bufferStart);
+    line.Flag("--clear-buffer", "clear the buffer before every load", o.clearBuffer);
+    line.Option("--fill", "FF|00", "the byte that stands for unused buffer bytes",
+                [&o](const std::string& text) {
+                  if (text != "FF" && text != "ff" && text != "00")
+                    return Wants("--fill", "FF or 00", text);
+                  o.fill = text == "00" ? 1 : 0;
+                  return std::string();
+                });
+    line.Option("--load", "FILE", "open FILE (Intel HEX or binary) as the Open file command does",
+                o.load);
+    line.Option("--export", 3, "START LENGTH FILE",
+                "store buffer bytes START.. (hex, LENGTH hex) in FILE",
+                Range("--export", o.exportRange));
+    line.Flag("--view", "print the buffer view", o.view);
+    line.Flag("--no-program", "do the file work only; do not press Program",
+              [&o] { o.program = false; });
+    line.Option("--save-after", 3, "START LENGTH FILE",
+                "after a successful run, store buffer bytes as --export does\n"
+                "(e.g. what \"Read EEPROM\" read)",
+                Range("--save-after", o.saveAfter));
+    line.Excludes("--no-program", "--save-after");
+
+    line.Group("Serial numbers");
+    line.Option("--serial-address", "HEX", "the serial number's highest address",
+                Text(o.serialAddress));
+    line.Option("--serial-bytes", "N", "its length in bytes", Text(o.serialBytes));
+    line.Option("--serial-next", "N", "the next number, decimal (stored)", Text(o.serialNext));
+    line.Option("--serial-step", "N", "the step after each good device", Text(o.serialStep));
+    line.Option("--serial-mode", "hex|dec|ascii", "its encoding",
+                Choice("--serial-mode", {"hex", "dec", "ascii"}, o.serialMode));
+    line.Flag("--serial-enable", "tick Enable Auto_Increase (validate and stamp)", o.serialEnable);
+
+    line.Group("Production");
+    line.Option("--auto-sequence", "\"A,B,...\"",
+                "set the automatic sequence (saved, as the window saves it)",
+                [&o](const std::string& text) {
+                  const std::vector<std::string> steps = SplitSteps(text);
+                  if (steps.size() > 8)
+                    return "--auto-sequence holds at most 8 steps, not " +
+                           std::to_string(steps.size());
+                  o.autoSequence = steps;
+                  return std::string();
+                });
+    line.Flag("--repeat", "run the function again and again (Program repeat)", o.repeat);
+    line.Excludes("--repeat", "--no-program");
+    line.Option("--count", "N", "end the repeat after N chips",
+                Number("--count", "a number of chips from 1", 1, 1'000'000'000,
+                       [&o](long long n) { o.count = n; }));
+    line.Option("--delay", "S", "seconds between two chips of a repeat, 0 to 60",
+                Number("--delay", "whole seconds from 0 to 60", 0, 60,
+                       [&o](long long n) { o.delay = static_cast<int>(n); }));
+    line.Flag("--clear-ok-count", "clear the good-device count (asks; answer with --yes)",
+              o.clearOkCount);
+    line.Option("--report", "FILE", "append one record per automatic run to FILE", Text(o.report));
+    line.Option("--report-format", "csv|jsonl",
+                "the report's format (default: the stored one, csv)",
+                Choice("--report-format", {"csv", "jsonl"}, o.reportFormat));
+  }
+
+  line.Group(program == Program::CommandLine ? "Station" : "Options");
+  line.Flag("--simulate", "point COM1 at the built-in simulated writer", o.simulate);
+  line.Option("--sim-chip", "HEX", "identity code of the simulated writer's chip (default F101)",
+              [&o](const std::string& code) {
+                unsigned identity = 0;
+                const auto [end, error] =
+                    std::from_chars(code.data(), code.data() + code.size(), identity, 16);
+                if (code.size() != 4 || error != std::errc() || end != code.data() + code.size())
+                  return Wants("--sim-chip", "four hexadecimal digits", code);
+                o.simulatedChip = static_cast<std::uint16_t>(identity);
+                return std::string();
+              });
+  line.Option("--port-map", "COMn=PATH", "point COMn at a device path (repeatable)",
+              [&o](const std::string& assignment) {
+                PortMap check;
+                if (!assignment.empty() && !check.ApplyOption(assignment))
+                  return Wants("--port-map", "COMn=PATH with n from 1 to 8", assignment);
+                if (!assignment.empty()) o.portMap.push_back(assignment);
+                return std::string();
+              });
+  line.Repeatable("--port-map");
+  line.Option("--settings", "FILE", "use FILE as the settings store", o.settingsFile);
+  line.Option("--language", "en|zh", "the language of the messages (default en)",
+              [&o](const std::string& language) {
+                if (language != "en" && language != "zh")
+                  return Wants("--language", "en or zh", language);
+                o.english = language == "en";
+                return std::string();
+              });
+  if (program == Program::Window)
+    line.Flag("-v,--verbose", "a line per exchange with the writer on standard error",
+              [&o] { o.verbosity = Verbosity::Verbose; });
+}
+
+CommandLine StartCommandLine(Program program) {
+  if (program == Program::Window)
+    return CommandLine("kvr-station",
+                       "The programming station's window: a writer on a serial port programs\n"
+                       "8051-compatible flash microcontrollers.");
+  return CommandLine("kvr-cli", "Presses Program once and prints the message log as it grows.");
+}
+
+StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program) {
+  StartOptions options;
+  CommandLine line = StartCommandLine(program);
+  AddStartOptions(line, options, program);
+  options.help = line.Parse(args) == CommandLine::Result::Help;
+  options.errors = line.Errors();
+  return options;
 }
 
 std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options,
@@ -261,6 +247,20 @@ std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options
   if (!server->Open(error)) return nullptr;
   server->Start();
   return server;
+}
+
+void ReportExchanges(WriterLink& link, std::ostream& out) {
+  link.OnExchange = [&out](std::uint8_t command, std::size_t length, WriterLink::Outcome outcome,
+                           int replyLength) {
+    std::string result = "stopped";
+    if (outcome == WriterLink::Outcome::Complete)
+      result = "reply of " + std::to_string(replyLength) + " bytes";
+    else if (outcome == WriterLink::Outcome::TimedOut)
+      result = "no reply";
+    else if (outcome == WriterLink::Outcome::Corrupt)
+      result = "corrupt reply";
+    out << ExchangeLine(command, length, result) << std::endl;
+  };
 }
 
 void ApplyPortOptions(PortMap& ports, SettingsStore& settings, const StartOptions& options,
@@ -278,12 +278,6 @@ namespace kvr {
 
 namespace {
 
-std::optional<bool> YesNo(const std::string& text) {
-  if (text == "yes") return true;
-  if (text == "no") return false;
-  return std::nullopt;
-}
-
 // "none": no pin; "P1.7": port 1, bit 7.
 std::optional<std::optional<IspDemoPin>> ParsePin(const std::string& text) {
   if (text == "none") return std::optional<IspDemoPin>{};
@@ -295,75 +289,53 @@ std::optional<std::optional<IspDemoPin>> ParsePin(const std::string& text) {
 
 }  // namespace
 
-IspDemoOptions TakeIspDemoOptions(std::vector<std::string>& args) {
-  IspDemoOptions options;
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 < args.size()) return args[++i];
-      options.errors.push_back("option " + arg + " needs a value");
-      return std::nullopt;
+void AddIspDemoOptions(CommandLine& line, IspDemoOptions& options) {
+  IspDemoOptions& o = options;
+  line.Group("ISP demo (models of the VXA family, chosen with --list-model)");
+  line.Option("--isp-crystal", "MHZ", "the crystal, e.g. 11.0592", Text(o.crystal));
+  line.Option("--isp-baud", "B", "the demo's baud rate: 2400 ... 115200", Text(o.baud));
+  const auto yesNo = [](const std::string& option, std::optional<bool>& into) {
+    return [option, &into](const std::string& text) {
+      if (text != "yes" && text != "no") return Wants(option, "yes or no", text);
+      into = text == "yes";
+      return std::string();
     };
-    auto wants = [&](const std::string& what, const std::string& given) {
-      options.errors.push_back(arg + " wants " + what + ", not \"" + given + "\"");
+  };
+  line.Option("--isp-parity", "yes|no", "9-bit frames with parity",
+              yesNo("--isp-parity", o.parity));
+  line.Option("--isp-erase-data", "yes|no",
+              "erasing the AP area erases the data flash too (refused for a\n"
+              "model whose AP area reaches the ISP area)",
+              yesNo("--isp-erase-data", o.eraseData));
+  const auto pin = [](const std::string& option, std::optional<std::optional<IspDemoPin>>& into) {
+    return [option, &into](const std::string& text) {
+      const auto parsed = ParsePin(text);
+      if (!parsed) return Wants(option, "none or a pin P0.0 to P4.7", text);
+      into = parsed;
+      return std::string();
     };
-    if (arg == "--show-isp-demo") {
-      options.show = true;
-    } else if (arg == "--isp-demo-write") {
-      options.write = true;
-    } else if (arg == "--isp-demo-repeat") {
-      options.repeat = true;
-    } else if (arg == "--isp-crystal" || arg == "--isp-baud") {
-      if (const auto text = value())
-        (arg == "--isp-crystal" ? options.crystal : options.baud) = text;
-    } else if (arg == "--isp-parity" || arg == "--isp-erase-data") {
-      const auto text = value();
-      if (!text) continue;
-      if (const auto yes = YesNo(*text))
-        (arg == "--isp-parity" ? options.parity : options.eraseData) = yes;
-      else
-        wants("yes or no", *text);
-    } else if (arg == "--isp-watchdog" || arg == "--isp-rs485") {
-      const auto text = value();
-      if (!text) continue;
-      if (const auto pin = ParsePin(*text))
-        (arg == "--isp-watchdog" ? options.watchdog : options.rs485) = pin;
-      else
-        wants("none or a pin P0.0 to P4.7", *text);
-    } else if (arg == "--isp-rs485-logic") {
-      const auto text = value();
-      if (!text) continue;
-      if (*text == "high-transmit" || *text == "high-receive")
-        options.rs485HighTransmit = *text == "high-transmit";
-      else
-        wants("high-transmit or high-receive", *text);
-    } else {
-      rest.push_back(arg);
-    }
-  }
-  if (options.write && options.repeat)
-    options.errors.push_back("--isp-demo-write and --isp-demo-repeat exclude each other");
-  args = std::move(rest);
-  return options;
-}
-
-std::string IspDemoOptionsHelp() {
-  return "ISP demo (models of the VXA family, chosen with --list-model):\n"
-         "  --isp-crystal MHZ      the crystal, e.g. 11.0592\n"
-         "  --isp-baud B           the demo's baud rate: 2400 ... 115200\n"
-         "  --isp-parity yes|no    9-bit frames with parity\n"
-         "  --isp-erase-data yes|no  erasing the AP area erases the data flash too\n"
-         "  --isp-watchdog none|PORT.BIT  the pin that feeds an external watchdog, e.g. P1.7\n"
-         "  --isp-rs485 none|PORT.BIT     the RS-485 direction pin, e.g. P3.5\n"
-         "  --isp-rs485-logic high-transmit|high-receive  the level of that pin for transmitting\n"
-         "  --show-isp-demo        build the demo and print its kilobyte, the reload and the\n"
-         "                         baud-rate error\n"
-         "  --isp-demo-write       write the demo once (instead of pressing Program)\n"
-         "  --isp-demo-repeat      write it chip after chip until stopped, or --count N runs\n"
-         "                         (the first chip is written twice, as in the window)\n"
-         "  The demo's model number is that of the model in the model box: choose the same\n"
-         "  model with --model as well.\n";
+  };
+  line.Option("--isp-watchdog", "none|PORT.BIT",
+              "the pin that feeds an external watchdog, e.g. P1.7",
+              pin("--isp-watchdog", o.watchdog));
+  line.Option("--isp-rs485", "none|PORT.BIT", "the RS-485 direction pin, e.g. P3.5",
+              pin("--isp-rs485", o.rs485));
+  line.Option("--isp-rs485-logic", "high-transmit|high-receive",
+              "the level of that pin for transmitting (needs --isp-rs485\nPORT.BIT)",
+              [&o](const std::string& text) {
+                if (text != "high-transmit" && text != "high-receive")
+                  return Wants("--isp-rs485-logic", "high-transmit or high-receive", text);
+                o.rs485HighTransmit = text == "high-transmit";
+                return std::string();
+              });
+  line.Flag("--show-isp-demo",
+            "build the demo and print its kilobyte, the reload and the\nbaud-rate error", o.show);
+  line.Flag("--isp-demo-write", "write the demo once (instead of pressing Program)", o.write);
+  line.Flag("--isp-demo-repeat",
+            "write it chip after chip until stopped, or --count N runs\n"
+            "(the first chip is written twice, as in the window)",
+            o.repeat);
+  line.Excludes("--isp-demo-write", "--isp-demo-repeat");
 }
 
 std::string ApplyIspDemoOptions(Station& station, const IspDemoOptions& options) {

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <memory>
 
+#include "command_line/command_line.h"
+#include "link/writer_link.h"
 #include "platform/port_map.h"
 #include "platform/settings_store.h"
 
@@ -24,6 +27,7 @@ struct StartOptions {
   std::vector<std::string> portMap;            // "COMn=PATH", applied after the stored overrides
   std::string settingsFile;                    // another settings file instead of the per-user one
   bool english = true;                         // --language en|zh: the language of the window
+  Verbosity verbosity = Verbosity::Normal;     // -q, -v
   bool help = false;
 
   // Command line only.
@@ -67,15 +71,19 @@ struct StartOptions {
 
 enum class Program { Window, CommandLine };
 
+// The program's command line without its options; AddStartOptions adds those of StartOptions.
+CommandLine StartCommandLine(Program program);
+void AddStartOptions(CommandLine& line, StartOptions& options, Program program);
+// The start options alone (the window's whole command line).
 StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program);
-
-// The usage text of the program.
-std::string StartOptionsHelp(Program program);
 
 // The built-in simulated writer of --simulate, serving on a pseudo-terminal; nullptr (and the
 // reason in `error`) when it cannot start.
 std::unique_ptr<sim::PtyServer> StartSimulatedWriter(const StartOptions& options,
                                                      std::string* error);
+
+// A line per exchange with the writer on `out` (--verbose).
+void ReportExchanges(WriterLink& link, std::ostream& out);
 
 // Default table, then the stored overrides, then the start options; `simulatorPath` (when not
 // empty) is where COM1 points for --simulate.
@@ -103,14 +111,11 @@ struct IspDemoOptions {
   bool show = false;                      // --show-isp-demo
   bool write = false;                     // --isp-demo-write
   bool repeat = false;                    // --isp-demo-repeat
-  std::vector<std::string> errors;
 
   bool Builds() const { return show || write || repeat; }
 };
 
-// Takes the ISP demo's options out of the arguments.
-IspDemoOptions TakeIspDemoOptions(std::vector<std::string>& args);
-std::string IspDemoOptionsHelp();
+void AddIspDemoOptions(CommandLine& line, IspDemoOptions& options);
 // Sets the tab's controls as an operator would; an error text when a value fits no control.
 std::string ApplyIspDemoOptions(Station& station, const IspDemoOptions& options);
 // The demo's kilobyte as the builder placed it, 16 bytes a line with the address, then the

@@ -14,10 +14,10 @@
 
 #include "app/start_options.h"
 #include "app/station.h"
+#include "cli/cli_options.h"
 #include "cli/console_dialogs.h"
 #include "cli/log_printer.h"
 #include "cli/status_stream.h"
-#include "kvr_version.h"
 #include "platform/qt/qt_event_pump.h"
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
@@ -182,45 +182,40 @@ void PrintSummary(const Tally& tally) {
             << " in all, " << rate << " chips per hour\n";
 }
 
-// The offline board's options; taken out of the arguments before the station's own are read.
-struct OfflineOptions {
-  bool download = false;
-  bool legend = false;
-  std::optional<std::string> copies;
-  std::vector<std::string> errors;
-};
-
-constexpr const char* kOfflineHelp =
-    "Offline board (instead of pressing Program):\n"
-    "  --offline-download     download the loaded image to the offline programming board\n"
-    "  --copies N             the board's copy limit, 1 to 1000000 (needed for the download)\n"
-    "  --offline-legend       show the legend of the board's LEDs\n"
-    "  With --offline-download, --simulate serves a simulated offline board, and the exit\n"
-    "  status is 0 only when the download ended with \"Download OK.\".\n";
-
-OfflineOptions TakeOfflineOptions(std::vector<std::string>& args) {
-  OfflineOptions offline;
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--offline-download") {
-      offline.download = true;
-    } else if (args[i] == "--offline-legend") {
-      offline.legend = true;
-    } else if (args[i] == "--copies") {
-      if (i + 1 < args.size())
-        offline.copies = args[++i];
-      else
-        offline.errors.push_back("option --copies needs a value");
-    } else {
-      rest.push_back(args[i]);
-    }
+// What the station was told, in one line, so that the log of a line shows it for each station:
+// the port and its device, the model, the image and what Program does.
+std::string DescribeRun(const kvr::Station& station, const kvr::CliOptions& cli) {
+  std::string image = "no image";
+  if (station.FileLoaded) {
+    std::error_code error;
+    const auto size =
+        std::filesystem::file_size(std::filesystem::u8path(station.LoadedFileName), error);
+    char crc[24] = "";
+    if (station.LoadedFileCrc32)
+      std::snprintf(crc, sizeof crc, ", CRC-32 %08X",
+                    static_cast<unsigned>(*station.LoadedFileCrc32));
+    image = "image " + station.LoadedFileName + " (" +
+            (error ? std::string("size unknown") : std::to_string(size) + " bytes") + crc + ")";
   }
-  if (offline.download && !offline.copies && offline.errors.empty())
-    offline.errors.push_back("--offline-download needs --copies N");
-  if (offline.copies && !offline.download)
-    offline.errors.push_back("--copies belongs to --offline-download");
-  args = std::move(rest);
-  return offline;
+  std::string what;
+  if (cli.offline.download) {
+    what = "offline download of " + cli.offline.copies.value_or("") + " copies";
+  } else if (cli.ispDemo.write || cli.ispDemo.repeat) {
+    what = cli.ispDemo.write ? "ISP demo write" : "ISP demo repeat";
+  } else {
+    what = "\"" + cli.start.function + "\"";
+    if (cli.start.function == "Auto Program") {
+      std::string steps;
+      for (int i = kvr::Station::kFirstSequenceSlot; i < kvr::Station::kAutoSlots; ++i) {
+        const std::string& step = station.txtAuto[static_cast<std::size_t>(i)].text;
+        if (!step.empty()) steps += (steps.empty() ? "" : ", ") + step;
+      }
+      what += " (" + (steps.empty() ? std::string("empty sequence") : steps) + ")";
+    }
+    if (cli.start.repeat) what += ", repeated";
+  }
+  return station.describePort(station.combCommPort.index + 1) + ", model " + station.ModelName() +
+         ", " + image + ", " + what;
 }
 
 std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
@@ -234,27 +229,16 @@ std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-cli")) return 0;
   QCoreApplication app(argc, argv);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  const OfflineOptions offline = TakeOfflineOptions(args);
-  const kvr::IspDemoOptions ispDemo = kvr::TakeIspDemoOptions(args);
-  const kvr::StatusOption statusOption = kvr::TakeStatusOption(args);
-  kvr::StartOptions options = ParseStartOptions(args, kvr::Program::CommandLine);
-  options.errors.insert(options.errors.end(), offline.errors.begin(), offline.errors.end());
-  options.errors.insert(options.errors.end(), ispDemo.errors.begin(), ispDemo.errors.end());
-  if (!statusOption.error.empty()) options.errors.push_back(statusOption.error);
-  if ((ispDemo.write || ispDemo.repeat) && offline.download)
-    options.errors.push_back("--offline-download and the ISP demo's writes exclude each other");
-  if (!options.errors.empty()) {
-    for (const std::string& error : options.errors) std::cerr << "kvr-cli: " << error << '\n';
-    return 2;
-  }
-  if (options.help) {
-    std::cout << StartOptionsHelp(kvr::Program::CommandLine) << kOfflineHelp
-              << kvr::IspDemoOptionsHelp() << kvr::StatusOptionHelp();
-    return 0;
-  }
+  kvr::CliOptions cli;
+  kvr::CommandLine line = kvr::CliCommandLine(cli);
+  if (const auto result =
+          ParseCliOptions(line, std::vector<std::string>(argv + 1, argv + argc), cli);
+      result != kvr::CommandLine::Result::Run)
+    return line.Report(result, std::cout, std::cerr);
+  kvr::StartOptions& options = cli.start;
+  const kvr::OfflineOptions& offline = cli.offline;
+  const kvr::IspDemoOptions& ispDemo = cli.ispDemo;
 
   auto settings =
       options.settingsFile.empty()
@@ -283,8 +267,14 @@ int main(int argc, char** argv) {
   }
 
   kvr::QtSerialPort port(ports);
-  port.SetLowLatencyNote([](const std::string& refusal) {
-    std::cerr << "kvr-cli: note: " << refusal << "; replies may wait up to 16 ms in the adapter\n";
+  const bool quiet = options.verbosity == kvr::Verbosity::Quiet;
+  // Where what --quiet leaves out goes.
+  std::ostream nowhere(nullptr);
+  std::ostream& told = quiet ? nowhere : std::cout;
+  port.SetLowLatencyNote([quiet](const std::string& refusal) {
+    if (!quiet)
+      std::cerr << "kvr-cli: note: " << refusal
+                << "; replies may wait up to 16 ms in the adapter\n";
   });
   kvr::QtEventPump pump;
   kvr::QtTimerFactory timers;
@@ -359,12 +349,12 @@ int main(int argc, char** argv) {
 #endif
   // ---- Status stream for a supervisor ----
   std::unique_ptr<kvr::StatusStream> statusStream;
-  if (statusOption.fd >= 0) {
+  if (cli.statusFd >= 0) {
 #ifndef _WIN32
     // A supervisor that went away is noticed on the next line, not by a signal mid-chip.
     ::signal(SIGPIPE, SIG_IGN);
 #endif
-    statusStream = std::make_unique<kvr::StatusStream>(kvr::DescriptorWriter(statusOption.fd));
+    statusStream = std::make_unique<kvr::StatusStream>(kvr::DescriptorWriter(cli.statusFd));
     // Nobody supervises the line any more: stop as the Stop button does.
     statusStream->OnReaderGone([&station] {
       station.EndRepeat();
@@ -373,7 +363,7 @@ int main(int argc, char** argv) {
   }
   // ---- end of the status stream ----
 
-  kvr::LogPrinter printer(std::cout, terminal);
+  kvr::LogPrinter printer(told, terminal && !quiet);
   std::chrono::steady_clock::time_point progressStart;
   std::chrono::steady_clock::time_point progressDrawn;
   bool progressShown = false;
@@ -419,6 +409,8 @@ int main(int argc, char** argv) {
     if (stopSignals.Received() > 0) station.EndRepeat();
   };
   if (statusStream) statusStream->Started(station.describePort(station.combCommPort.index + 1));
+  if (options.verbosity == kvr::Verbosity::Verbose) kvr::ReportExchanges(station.link, std::cerr);
+  told << "Run: " << DescribeRun(station, cli) << std::endl;
   if (offline.download) {
     station.txt_download_max.text = *offline.copies;
     station.OnOfflineDownloadClick();

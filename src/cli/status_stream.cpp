@@ -92,38 +92,16 @@ void StatusStream::RunFinished(Station& station) {
     Put(status::kUnreached, {number});
 }
 
-StatusOption TakeStatusOption(std::vector<std::string>& args) {
-  StatusOption option;
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] != "--status-fd") {
-      rest.push_back(args[i]);
-      continue;
-    }
-    if (i + 1 >= args.size()) {
-      option.error = "option --status-fd needs a value";
-      break;
-    }
-    const std::string& text = args[++i];
-    const bool digits =
-        !text.empty() && text.size() < 6 &&
-        std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-    const int fd = digits ? std::stoi(text) : -1;
-    // 0 is the station's input; 1 and 2 carry its log and its warnings.
-    if (fd < 3 || !WritableDescriptor(fd))
-      option.error = "--status-fd wants an open descriptor from 3 on, not \"" + text + "\"";
-    else
-      option.fd = fd;
-  }
-  args = std::move(rest);
-  return option;
-}
-
-const char* StatusOptionHelp() {
-  return "Supervision:\n"
-         "  --status-fd N          write the station's status, one line per event, to the\n"
-         "                         inherited descriptor N (3 or more); when its reader is gone,\n"
-         "                         the station stops as on SIGTERM\n";
+std::string TakeStatusFd(const std::string& text, int& fd) {
+  const bool digits =
+      !text.empty() && text.size() < 6 &&
+      std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const int number = digits ? std::stoi(text) : -1;
+  // 0 is the station's input; 1 and 2 carry its log and its warnings.
+  if (number < 3 || !WritableDescriptor(number))
+    return "--status-fd wants an open descriptor from 3 on, not \"" + text + "\"";
+  fd = number;
+  return {};
 }
 
 #ifndef _WIN32

@@ -85,14 +85,8 @@ class StatusStream {
   int countdown_ = -1;
 };
 
-// --status-fd N taken out of the command line's arguments: the descriptor (-1 when not given)
-// or why it cannot be used.
-struct StatusOption {
-  int fd = -1;
-  std::string error;
-};
-StatusOption TakeStatusOption(std::vector<std::string>& args);
-const char* StatusOptionHelp();
+// The value of --status-fd N into `fd`; why it cannot be used, or nothing.
+std::string TakeStatusFd(const std::string& text, int& fd);
 
 // Writes a line to an inherited descriptor in one write, so that a pipe delivers it whole.
 std::function<bool(const std::string&)> DescriptorWriter(int fd);

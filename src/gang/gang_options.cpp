@@ -13,40 +13,36 @@ enum class Goes { Shared, Station, Once };
 struct Passed {
   const char* name;
   Goes goes;
-  int values;
+  int values;  // 0 or 1
+  const char* valueName;
+  const char* help;
 };
 constexpr Passed kPassed[] = {
-    {"--settings", Goes::Shared, 1},
-    {"--model", Goes::Shared, 1},
-    {"--list-model", Goes::Shared, 1},
-    {"--language", Goes::Shared, 1},
-    {"--port-map", Goes::Shared, 1},
-    {"--yes", Goes::Shared, 0},
-    {"--no", Goes::Shared, 0},
-    {"--show-extra-families", Goes::Shared, 0},
-    {"--load", Goes::Station, 1},
-    {"--fill", Goes::Station, 1},
-    {"--buffer-start", Goes::Station, 1},
-    {"--clear-buffer", Goes::Station, 0},
-    {"--serial-enable", Goes::Station, 0},
-    {"--report", Goes::Station, 1},
-    {"--report-format", Goes::Station, 1},
-    {"--count", Goes::Station, 1},
-    {"--delay", Goes::Station, 1},
-    {"--auto-sequence", Goes::Once, 1},
-    {"--serial-address", Goes::Once, 1},
-    {"--serial-bytes", Goes::Once, 1},
-    {"--serial-next", Goes::Once, 1},
-    {"--serial-step", Goes::Once, 1},
-    {"--serial-mode", Goes::Once, 1},
-    {"--clear-ok-count", Goes::Once, 0},
+    {"--settings", Goes::Shared, 1, "FILE", "the settings store the stations share"},
+    {"--model", Goes::Shared, 1, "NAME", "a model of the device tree"},
+    {"--list-model", Goes::Shared, 1, "NAME", "a model of the model list"},
+    {"--language", Goes::Shared, 1, "en|zh", "the language of the messages"},
+    {"--port-map", Goes::Shared, 1, "COMn=PATH", "point COMn at a device path (repeatable)"},
+    {"--yes", Goes::Shared, 0, "", "answer question boxes with Yes"},
+    {"--no", Goes::Shared, 0, "", "answer them with No"},
+    {"--show-extra-families", Goes::Shared, 0, "", "add the VXC and VXD families"},
+    {"--load", Goes::Station, 1, "FILE", "the image every station programs"},
+    {"--fill", Goes::Station, 1, "FF|00", "the byte of unused buffer bytes"},
+    {"--buffer-start", Goes::Station, 1, "HEX", "where address 0 of the file lands"},
+    {"--clear-buffer", Goes::Station, 0, "", "clear the buffer before the load"},
+    {"--serial-enable", Goes::Station, 0, "", "stamp serial numbers"},
+    {"--report", Goes::Station, 1, "FILE", "the line's production report"},
+    {"--report-format", Goes::Station, 1, "csv|jsonl", "the report's format"},
+    {"--count", Goes::Station, 1, "N", "chips of each writer (without it: until stopped)"},
+    {"--delay", Goes::Station, 1, "S", "seconds between two chips, 0 to 60"},
+    {"--auto-sequence", Goes::Once, 1, "\"A,B,...\"", "the automatic sequence"},
+    {"--serial-address", Goes::Once, 1, "HEX", "the serial number's highest address"},
+    {"--serial-bytes", Goes::Once, 1, "N", "its length in bytes"},
+    {"--serial-next", Goes::Once, 1, "N", "the next number"},
+    {"--serial-step", Goes::Once, 1, "N", "the step after each good device"},
+    {"--serial-mode", Goes::Once, 1, "hex|dec|ascii", "its encoding"},
+    {"--clear-ok-count", Goes::Once, 0, "", "clear the good-device count (answer with --yes)"},
 };
-
-const Passed* FindPassed(const std::string& name) {
-  for (const Passed& entry : kPassed)
-    if (name == entry.name) return &entry;
-  return nullptr;
-}
 
 std::optional<int> WholeNumber(const std::string& text, int min, int max) {
   int value = 0;
@@ -77,69 +73,102 @@ constexpr int kMostWriters = 32;
 
 }  // namespace
 
-GangOptions ParseGangOptions(const std::vector<std::string>& args) {
-  GangOptions options;
-  bool portsGiven = false;
-  std::vector<std::string> simOptionTexts;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 < args.size()) return args[++i];
-      options.errors.push_back("option " + arg + " needs a value");
-      return std::nullopt;
-    };
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--ports") {
-      const auto text = value();
-      if (!text) continue;
-      portsGiven = true;
-      for (const std::string& port : Split(*text, ',')) {
-        if (port.empty()) {
-          options.errors.push_back(
-              "--ports wants COMn or device paths separated by commas, not \"" + *text + "\"");
-          break;
-        }
-        if (std::find(options.ports.begin(), options.ports.end(), port) != options.ports.end())
-          options.errors.push_back("--ports names " + port + " twice: one station per writer");
-        options.ports.push_back(port);
-      }
-    } else if (arg == "--simulate" || arg == "--hang-after") {
-      const auto text = value();
-      if (!text) continue;
-      const bool simulate = arg == "--simulate";
-      const auto number = WholeNumber(*text, 1, simulate ? kMostWriters : 3600);
-      if (!number)
-        options.errors.push_back(arg +
-                                 (simulate ? " wants a number of writers from 1 to 32"
-                                           : " wants whole seconds from 1 to 3600") +
-                                 ", not \"" + *text + "\"");
-      else
-        (simulate ? options.simulate : options.hangAfterSeconds) = *number;
-    } else if (arg == "--sim-options") {
-      if (const auto text = value()) simOptionTexts.push_back(*text);
-    } else if (arg == "--log-dir") {
-      if (const auto text = value()) options.logDir = *text;
-    } else if (arg == "--cli") {
-      if (const auto text = value()) options.cli = *text;
-    } else if (arg == "--writer-sim") {
-      if (const auto text = value()) options.writerSim = *text;
-    } else if (const Passed* passed = FindPassed(arg)) {
-      std::vector<std::string>& into = passed->goes == Goes::Shared    ? options.sharedArgs
-                                       : passed->goes == Goes::Station ? options.stationArgs
-                                                                       : options.onceArgs;
-      into.push_back(arg);
-      if (passed->values == 1)
-        if (const auto text = value()) into.push_back(*text);
-    } else {
-      options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
-    }
+CommandLine GangCommandLine(GangOptions& options) {
+  CommandLine line(
+      "kvr-gang",
+      "Runs one station (kvr-cli) per writer, each programming chip after chip with the\n"
+      "automatic sequence, and supervises them: a live table on a terminal, otherwise\n"
+      "one line per finished chip; a summary at the end.",
+      "kvr-gang (--ports COM1,COM2,...|--simulate N) [options]");
+  GangOptions& o = options;
+  line.Group("Writers");
+  line.Option("--ports", "LIST", "the writers' ports: COMn entries or device paths, by commas",
+              [&o](const std::string& text) {
+                o.ports.clear();
+                for (const std::string& port : Split(text, ',')) {
+                  if (port.empty())
+                    return "--ports wants COMn or device paths separated by commas, not \"" + text +
+                           "\"";
+                  if (std::find(o.ports.begin(), o.ports.end(), port) != o.ports.end())
+                    return "--ports names " + port + " twice: one station per writer";
+                  o.ports.push_back(port);
+                }
+                if (o.ports.size() > static_cast<std::size_t>(kMostWriters))
+                  return std::string("--ports names more than 32 writers");
+                return std::string();
+              });
+  line.Option("--simulate", "N", "N simulated writers (kvr-writer-sim) on pseudo-terminals",
+              [&o](const std::string& text) {
+                const auto number = WholeNumber(text, 1, kMostWriters);
+                if (!number)
+                  return "--simulate wants a number of writers from 1 to 32, not \"" + text + "\"";
+                o.simulate = *number;
+                return std::string();
+              });
+  line.Option("--sim-options", "[N:]OPTIONS",
+              "kvr-writer-sim options for every simulated writer, or for\n"
+              "writer N only, e.g. \"--wire-time\" or \"2:--random-faults 0.05\"",
+              [&o](const std::string& text) {
+                o.simOptionTexts.push_back(text);
+                return std::string();
+              });
+  line.Repeatable("--sim-options");
+  line.TakesOptions("--sim-options");
+
+  std::string group;
+  for (const Passed& passed : kPassed) {
+    const char* heading = passed.goes == Goes::Once
+                              ? "Set once in the shared settings before the line starts"
+                              : "Every station (as kvr-cli takes them)";
+    if (group != heading) line.Group(group = heading);
+    std::vector<std::string>& into = passed.goes == Goes::Shared    ? o.sharedArgs
+                                     : passed.goes == Goes::Station ? o.stationArgs
+                                                                    : o.onceArgs;
+    const std::string name = passed.name;
+    if (passed.values == 0)
+      line.Flag(name, passed.help, [&into, name] { into.push_back(name); });
+    else
+      line.Option(name, passed.valueName, passed.help, [&into, name](const std::string& value) {
+        into.insert(into.end(), {name, value});
+        return std::string();
+      });
   }
-  if (portsGiven == (options.simulate > 0) && !options.help)
-    options.errors.push_back("name the writers with either --ports or --simulate N");
-  if (options.ports.size() > static_cast<std::size_t>(kMostWriters))
-    options.errors.push_back("--ports names more than 32 writers");
-  for (const std::string& text : simOptionTexts) {
+  line.Repeatable("--port-map");
+  line.Excludes("--yes", "--no");
+
+  line.Group("Supervision");
+  line.Option("--hang-after", "S", "a station silent for S seconds is hung and stopped (30)",
+              [&o](const std::string& text) {
+                const auto number = WholeNumber(text, 1, 3600);
+                if (!number)
+                  return "--hang-after wants whole seconds from 1 to 3600, not \"" + text + "\"";
+                o.hangAfterSeconds = *number;
+                return std::string();
+              });
+  line.Option("--log-dir", "DIR",
+              "keep each station's message log and each simulator's\nerrors in DIR", o.logDir);
+  line.Option("--cli", "PATH", "the station program (default: kvr-cli beside kvr-gang)", o.cli);
+  line.Option("--writer-sim", "PATH", "the simulator (default: kvr-writer-sim beside kvr-gang)",
+              o.writerSim);
+  line.VerbosityOptions(o.verbosity, "print only each writer's end and the summary",
+                        "the stations' lines per exchange with their writers on\nstandard error");
+  line.Footer(
+      "A writer whose port is lost, that does not answer three runs in a row or whose\n"
+      "station hangs or ends leaves the line; the others carry on. SIGINT or SIGTERM stops\n"
+      "every station as the Stop button does.\n"
+      "Exit status: 0 when every writer finished and every chip was good; 1 otherwise;\n"
+      "2 for bad options.");
+  return line;
+}
+
+CommandLine::Result ParseGangOptions(CommandLine& line, const std::vector<std::string>& args,
+                                     GangOptions& options) {
+  CommandLine::Result result = line.Parse(args);
+  std::vector<std::string>& errors = line.Errors();
+  const bool asked = result == CommandLine::Result::Help || result == CommandLine::Result::Version;
+  if (line.Given("--ports") == (options.simulate > 0) && errors.empty() && !asked)
+    errors.push_back("name the writers with either --ports or --simulate N");
+  for (const std::string& text : options.simOptionTexts) {
     // "N:OPTIONS" for writer N alone, "OPTIONS" for every one.
     int writer = 0;
     std::string rest = text;
@@ -149,15 +178,15 @@ GangOptions ParseGangOptions(const std::vector<std::string>& args) {
                     [](char c) { return c >= '0' && c <= '9'; })) {
       const auto number = WholeNumber(text.substr(0, colon), 1, std::max(options.simulate, 1));
       if (!number) {
-        options.errors.push_back("--sim-options names writer " + text.substr(0, colon) +
-                                 ", but there are " + std::to_string(options.simulate));
+        errors.push_back("--sim-options names writer " + text.substr(0, colon) +
+                         ", but there are " + std::to_string(options.simulate));
         continue;
       }
       writer = *number;
       rest = text.substr(colon + 1);
     }
     if (options.simulate == 0) {
-      options.errors.push_back("--sim-options belongs to --simulate N");
+      errors.push_back("--sim-options belongs to --simulate N");
       break;
     }
     std::vector<std::string> words;
@@ -165,41 +194,18 @@ GangOptions ParseGangOptions(const std::vector<std::string>& args) {
       if (!word.empty()) words.push_back(std::move(word));
     options.simOptions.emplace_back(writer, std::move(words));
   }
-  return options;
+  // The stations tell their exchanges when the line is asked to.
+  if (options.verbosity == Verbosity::Verbose) options.sharedArgs.push_back("--verbose");
+  options.errors = errors;
+  if (result == CommandLine::Result::Run && !errors.empty()) result = CommandLine::Result::Bad;
+  return result;
 }
 
-std::string GangHelp() {
-  return "Usage: kvr-gang (--ports COM1,COM2,...|--simulate N) [options]\n"
-         "Runs one station (kvr-cli) per writer, each programming chip after chip with the\n"
-         "automatic sequence, and supervises them: a live table on a terminal, otherwise one\n"
-         "line per finished chip; a summary at the end.\n"
-         "Writers:\n"
-         "  --ports LIST           the writers' ports: COMn entries or device paths, by commas\n"
-         "  --simulate N           N simulated writers (kvr-writer-sim) on pseudo-terminals\n"
-         "  --sim-options [N:]OPTS kvr-writer-sim options for every simulated writer, or for\n"
-         "                         writer N only, e.g. \"--wire-time\" or \"2:--random-faults "
-         "0.05\"\n"
-         "Every station (as kvr-cli takes them):\n"
-         "  --settings FILE  --model NAME  --list-model NAME  --show-extra-families\n"
-         "  --language en|zh  --port-map COMn=PATH  --yes|--no  --load FILE  --fill FF|00\n"
-         "  --buffer-start HEX  --clear-buffer  --serial-enable  --report FILE\n"
-         "  --report-format csv|jsonl  --count N (chips of each writer)  --delay S\n"
-         "Set once in the shared settings before the line starts:\n"
-         "  --auto-sequence \"A,B\"  --serial-address HEX  --serial-bytes N  --serial-next N\n"
-         "  --serial-step N  --serial-mode hex|dec|ascii  --clear-ok-count\n"
-         "Supervision:\n"
-         "  --hang-after S         a station silent for S seconds is hung and stopped (30)\n"
-         "  --log-dir DIR          keep each station's message log and each simulator's\n"
-         "                         errors in DIR\n"
-         "  --cli PATH             the station program (default: kvr-cli beside kvr-gang)\n"
-         "  --writer-sim PATH      the simulator (default: kvr-writer-sim beside kvr-gang)\n"
-         "  --help                 this text\n"
-         "  --version              the program's version\n"
-         "A writer whose port is lost, that does not answer three runs in a row or whose\n"
-         "station hangs or ends leaves the line; the others carry on. SIGINT or SIGTERM stops\n"
-         "every station as the Stop button does.\n"
-         "Exit status: 0 when every writer finished and every chip was good; 1 otherwise;\n"
-         "2 for bad options.\n";
+GangOptions ParseGangOptions(const std::vector<std::string>& args) {
+  GangOptions options;
+  CommandLine line = GangCommandLine(options);
+  ParseGangOptions(line, args, options);
+  return options;
 }
 
 std::vector<std::string> SetUpArguments(const GangOptions& options) {

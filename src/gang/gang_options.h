@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+#include "command_line/command_line.h"
+
 namespace kvr::gang {
 
 // kvr-gang's command line: the writers, the station options every station gets, the options
@@ -13,6 +15,7 @@ struct GangOptions {
   int simulate = 0;                // --simulate N: N simulated writers instead
   // kvr-writer-sim options: for every simulated writer (number 0) or for writer 1..N.
   std::vector<std::pair<int, std::vector<std::string>>> simOptions;
+  std::vector<std::string> simOptionTexts;  // --sim-options as given
 
   // Passed to every station as given.
   std::vector<std::string> stationArgs;
@@ -26,12 +29,17 @@ struct GangOptions {
   std::string logDir;         // --log-dir DIR: each station's message log, each simulator's errors
   std::string cli;            // --cli PATH: the station program
   std::string writerSim;      // --writer-sim PATH: the simulator program
-  bool help = false;
+  Verbosity verbosity = Verbosity::Normal;
   std::vector<std::string> errors;
 };
 
+// kvr-gang's command line, its options bound to `options`.
+CommandLine GangCommandLine(GangOptions& options);
+// Parses `args` with `line` and checks the options that need one another.
+CommandLine::Result ParseGangOptions(CommandLine& line, const std::vector<std::string>& args,
+                                     GangOptions& options);
+// The same on a command line of its own; the errors in `errors`.
 GangOptions ParseGangOptions(const std::vector<std::string>& args);
-std::string GangHelp();
 
 // The setting-up run before the line starts: every option checked once (a bad one fails here,
 // not in every station) and the shared settings set once; the station presses nothing.

@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "command_line/exchange_line.h"
 #include "gang/child_process.h"
 #include "gang/gang_options.h"
 #include "gang/line_supervisor.h"
 #include "gang/line_table.h"
-#include "kvr_version.h"
 
 namespace {
 
@@ -274,16 +274,13 @@ std::size_t TerminalColumns() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (kvr::PrintVersionIfAsked(argc, argv, "kvr-gang")) return 0;
-  const GangOptions options = ParseGangOptions(std::vector<std::string>(argv + 1, argv + argc));
-  if (options.help) {
-    std::cout << GangHelp();
-    return 0;
-  }
-  if (!options.errors.empty()) {
-    for (const std::string& error : options.errors) std::cerr << "kvr-gang: " << error << '\n';
-    return 2;
-  }
+  GangOptions options;
+  kvr::CommandLine commandLine = GangCommandLine(options);
+  if (const auto result =
+          ParseGangOptions(commandLine, std::vector<std::string>(argv + 1, argv + argc), options);
+      result != kvr::CommandLine::Result::Run)
+    return commandLine.Report(result, std::cout, std::cerr);
+  const bool quiet = options.verbosity == kvr::Verbosity::Quiet;
   if (!options.logDir.empty()) {
     std::error_code error;
     std::filesystem::create_directories(options.logDir, error);
@@ -336,12 +333,13 @@ int main(int argc, char** argv) {
   auto report = [&](bool final) {
     for (const Notice& notice : line.TakeNotices()) {
       changed = true;
-      if (!terminal)
+      if (quiet && notice.kind == Notice::Kind::Chip) continue;
+      if (!terminal || quiet)
         std::cout << notice.text << '\n';
       else if (notice.kind == Notice::Kind::Writer)
         table.PrintAbove(notice.text);
     }
-    if (!terminal) {
+    if (!terminal || quiet) {
       std::cout.flush();
       return;
     }
@@ -362,7 +360,11 @@ int main(int argc, char** argv) {
     if (station.errorFd >= 0) {
       const bool open = station.errors.ReadFrom(station.errorFd);
       while (auto text = station.errors.Next()) {
-        if (!text->empty()) station.lastError = *text;
+        // A station's line per exchange (--verbose) is no error of its own.
+        if (kvr::IsExchangeLine(*text))
+          std::cerr << station.port << ": " << *text << '\n';
+        else if (!text->empty())
+          station.lastError = *text;
         if (station.log.is_open()) station.log << *text << '\n' << std::flush;
       }
       if (!open || toEnd) CloseFd(station.errorFd);
@@ -387,9 +389,9 @@ int main(int argc, char** argv) {
     if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
 
     if (signals.TakeStop() && !line.Stopping()) {
-      if (terminal)
+      if (terminal && !quiet)
         table.PrintAbove("Stopping every station ...");
-      else
+      else if (!quiet)
         std::cout << "Stopping every station ...\n";
       line.StopAll(Clock::now());
     }

@@ -10,7 +10,6 @@
 #include "app/start_options.h"
 #include "app/station.h"
 #include "gui/main_window.h"
-#include "kvr_version.h"
 #include "platform/port_map.h"
 #include "platform/qt/qt_beeper.h"
 #include "platform/qt/qt_dialogs.h"
@@ -35,23 +34,21 @@ int main(int argc, char** argv) {
 
   // The version and the help need no display; anything else is parsed once Qt has taken its own
   // options.
-  if (PrintVersionIfAsked(argc, argv, "kvr-station")) return 0;
-  if (const StartOptions early = ParseStartOptions(Arguments(argc, argv), Program::Window);
-      early.help && early.errors.empty()) {
-    std::cout << StartOptionsHelp(Program::Window);
-    return 0;
+  {
+    StartOptions early;
+    CommandLine line = StartCommandLine(Program::Window);
+    AddStartOptions(line, early, Program::Window);
+    if (const auto result = line.Parse(Arguments(argc, argv));
+        result == CommandLine::Result::Help || result == CommandLine::Result::Version)
+      return line.Report(result, std::cout, std::cerr);
   }
 
   QApplication app(argc, argv);
-  const StartOptions options = ParseStartOptions(Arguments(argc, argv), Program::Window);
-  if (!options.errors.empty()) {
-    for (const std::string& error : options.errors) std::cerr << "kvr-station: " << error << "\n";
-    return 2;
-  }
-  if (options.help) {
-    std::cout << StartOptionsHelp(Program::Window);
-    return 0;
-  }
+  StartOptions options;
+  CommandLine line = StartCommandLine(Program::Window);
+  AddStartOptions(line, options, Program::Window);
+  if (const auto result = line.Parse(Arguments(argc, argv)); result != CommandLine::Result::Run)
+    return line.Report(result, std::cout, std::cerr);
 
   std::unique_ptr<QtSettingsStore> settings =
       options.settingsFile.empty()
@@ -87,6 +84,7 @@ int main(int argc, char** argv) {
   station.describePort = [&ports](int number) {
     return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
   };
+  if (options.verbosity == Verbosity::Verbose) ReportExchanges(station.link, std::cerr);
   MainWindow window(station, ports);
   station.onCloseWindow = [&window] { window.close(); };
   dialogs.SetParent(&window);

@@ -91,6 +91,13 @@ IspClient::Reply IspClient::Exchange(Command command, const Bytes& data, int pro
     timer_->SetEnabled(false);
     const State outcome = state_;
     state_ = State::Idle;
+    if (OnExchange)
+      OnExchange(static_cast<std::uint8_t>(command), request.size(),
+                 outcome == State::Answered
+                     ? "answer of " + std::to_string(answer_.data.size()) + " data bytes, status " +
+                           Hex4(answer_.status).substr(2)
+                 : outcome == State::TimedOut ? "no answer"
+                                              : "garbled answer");
     if (outcome == State::Answered) {
       reply.ok = true;
       reply.answer = answer_;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,9 @@ class IspClient {
     Answer answer;
   };
   Reply Exchange(Command command, const Bytes& data, int processingMs);
+  // Told of every request sent: its command, its length and what came back (kvr-isp -v).
+  std::function<void(std::uint8_t command, std::size_t length, const std::string& result)>
+      OnExchange;
 
   // Each returns false (or nothing) with `error` set: no answer, or the demo's refusal.
   std::optional<ChipIdentity> Identify(std::string& error);

@@ -58,11 +58,18 @@ void WriterLink::SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t
   timer1_->SetEnabled(true);
   timer2_->SetInterval(InterByteTimeoutMs);
   timer2_->SetEnabled(false);
-  port_.Write(
-      BuildShortFrame(code, static_cast<std::uint8_t>(deviceClassCode_), parameter, UseCrc16));
+  const Bytes frame =
+      BuildShortFrame(code, static_cast<std::uint8_t>(deviceClassCode_), parameter, UseCrc16);
+  sentCommand_ = code;
+  sentLength_ = frame.size();
+  port_.Write(frame);
 }
 
 void WriterLink::SendBlockFrame(const Bytes& frame, int replyTimeoutMs) {
+  // The code follows the two length bytes, and the preamble where the frame has one.
+  const std::size_t codeAt = !frame.empty() && frame[0] == frame::kPreamble0 ? 5 : 3;
+  sentCommand_ = frame.size() > codeAt ? frame[codeAt] : 0;
+  sentLength_ = frame.size();
   port_.Write(frame);
   // Cleared after the write: no event can run in between, so no reply is lost.
   ExpectReply(replyTimeoutMs);
@@ -80,12 +87,17 @@ void WriterLink::ExpectReply(int replyTimeoutMs) {
 
 WriterLink::Outcome WriterLink::WaitForReply() {
   for (;;) {
-    if (ReplyTimedOut) return Outcome::TimedOut;
-    if (ReplyCorrupt) return Outcome::Corrupt;
-    if (ReplyComplete) return Outcome::Complete;
-    if (StopRequested) return Outcome::Stopped;
+    if (ReplyTimedOut) return Finished(Outcome::TimedOut);
+    if (ReplyCorrupt) return Finished(Outcome::Corrupt);
+    if (ReplyComplete) return Finished(Outcome::Complete);
+    if (StopRequested) return Finished(Outcome::Stopped);
     pump_.WaitForEvents();
   }
+}
+
+WriterLink::Outcome WriterLink::Finished(Outcome outcome) {
+  if (OnExchange) OnExchange(sentCommand_, sentLength_, outcome, RxCount);
+  return outcome;
 }
 
 std::int16_t WriterLink::TakeReply() {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,11 @@ class WriterLink {
   // Two upper-case hex digits of the writer's firmware version; "0" until read in a connection.
   std::string WriterVersion = "0";
 
+  // Told of every finished exchange: the command sent, the length of its frame, how the wait
+  // for the reply ended and the reply's length (the command line's --verbose).
+  std::function<void(std::uint8_t command, std::size_t length, Outcome outcome, int replyLength)>
+      OnExchange;
+
   Timer& Timer1() { return *timer1_; }
   Timer& Timer2() { return *timer2_; }
   SerialPort& Port() { return port_; }
@@ -103,6 +109,7 @@ class WriterLink {
   bool TakeChunk(const std::uint8_t* bytes, std::size_t count);
   void ArmGapTimer();
   void DiscardFrame();
+  Outcome Finished(Outcome outcome);
 
   SerialPort& port_;
   EventPump& pump_;
@@ -111,6 +118,8 @@ class WriterLink {
   const std::int16_t& deviceClassCode_;
   std::unique_ptr<Timer> timer1_;
   std::unique_ptr<Timer> timer2_;
+  std::uint8_t sentCommand_ = 0;
+  std::size_t sentLength_ = 0;
 };
 
 }  // namespace kvr

@@ -7,6 +7,7 @@
 
 #include "app/start_options.h"
 #include "app/station_fixture.h"
+#include "cli/cli_options.h"
 
 namespace kvr {
 namespace {
@@ -419,10 +420,11 @@ TEST_F(IspDemoStationTest, CommandLineOptionsSetTheTabAsAnOperatorWould) {
                                 "--isp-demo-repeat",
                                 "--count",
                                 "4"};
-  const IspDemoOptions options = TakeIspDemoOptions(args);
-  EXPECT_TRUE(options.errors.empty());
-  // The rest, --count among it, is the station's.
-  EXPECT_EQ(args, (std::vector<std::string>{"--port", "COM2", "--count", "4"}));
+  CliOptions cli;
+  CommandLine line = CliCommandLine(cli);
+  ASSERT_EQ(ParseCliOptions(line, args, cli), CommandLine::Result::Run) << line.Errors()[0];
+  EXPECT_EQ(cli.start.count, 4);
+  const IspDemoOptions& options = cli.ispDemo;
   EXPECT_EQ(ApplyIspDemoOptions(station, options), "");
   EXPECT_EQ(station.comb_oscillate_frequency.index, 7);
   EXPECT_EQ(station.comb_ISP_buad.Text(), "57600");
@@ -432,16 +434,18 @@ TEST_F(IspDemoStationTest, CommandLineOptionsSetTheTabAsAnOperatorWould) {
   EXPECT_EQ(station.comb_485_pin[0].Text() + station.comb_485_pin[1].Text(), "P35");
   EXPECT_EQ(station.opt_485_logic.selected, 1);
 
-  std::vector<std::string> bad{"--isp-parity",   "maybe", "--isp-rs485",      "P5.0",
-                               "--isp-watchdog", "P1.8",  "--isp-demo-write", "--isp-demo-repeat",
-                               "--isp-crystal"};
-  const IspDemoOptions refused = TakeIspDemoOptions(bad);
-  EXPECT_EQ(refused.errors, (std::vector<std::string>{
-                                "--isp-parity wants yes or no, not \"maybe\"",
-                                "--isp-rs485 wants none or a pin P0.0 to P4.7, not \"P5.0\"",
-                                "--isp-watchdog wants none or a pin P0.0 to P4.7, not \"P1.8\"",
-                                "option --isp-crystal needs a value",
-                                "--isp-demo-write and --isp-demo-repeat exclude each other"}));
+  CliOptions refused;
+  CommandLine refusing = CliCommandLine(refused);
+  ParseCliOptions(refusing,
+                  {"--isp-parity", "maybe", "--isp-rs485", "P5.0", "--isp-watchdog", "P1.8",
+                   "--isp-demo-write", "--isp-demo-repeat", "--isp-crystal"},
+                  refused);
+  EXPECT_EQ(refusing.Errors(),
+            (std::vector<std::string>{
+                "option --isp-crystal needs a value", "--isp-parity wants yes or no, not \"maybe\"",
+                "--isp-rs485 wants none or a pin P0.0 to P4.7, not \"P5.0\"",
+                "--isp-watchdog wants none or a pin P0.0 to P4.7, not \"P1.8\"",
+                "--isp-demo-write and --isp-demo-repeat exclude each other"}));
 
   IspDemoOptions logicAlone;
   logicAlone.rs485 = std::optional<IspDemoPin>{};

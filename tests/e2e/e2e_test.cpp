@@ -85,6 +85,35 @@ TEST(EndToEnd, CommandLineRunAgainstTheBuiltInSimulator) {
   EXPECT_EQ(run.out, "We are connecting...\nWriter Version : 1.3\n\n\nAuto             failed!\n");
 }
 
+TEST(EndToEnd, CommandLineSaysWhatItWasToldAndHowMuchElseAsAsked) {
+  QTemporaryDir dir;
+  const QString hex = dir.filePath("prog.hex");
+  WriteFile(hex, ":0400000002003012B8\r\n:00000001FF\r\n");
+  const QStringList job = {"--simulate", "--load", hex, "--auto-sequence",
+                           "Erase MCU,Program File"};
+  const CliRun normal = RunCliOnFreshSettings(job);
+  EXPECT_EQ(normal.exitCode, 0) << normal.err;
+  const std::string told = normal.told;
+  EXPECT_EQ(told.rfind("Run: COM1 (/dev/pts/", 0), 0U) << told;
+  EXPECT_NE(told.find("), model VXA01H, image " + hex.toStdString() +
+                      " (34 bytes, CRC-32 AFA1A894), \"Auto Program\" (Erase MCU, Program File)\n"),
+            std::string::npos)
+      << told;
+  EXPECT_EQ(normal.err, "");
+
+  // Quiet: the exit status alone tells a good run; verbose: a line per exchange, the handshake
+  // first.
+  const CliRun quiet = RunCliOnFreshSettings(QStringList(job) << "-q");
+  EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+  EXPECT_EQ(quiet.told + quiet.out + quiet.err, "");
+  const CliRun verbose = RunCliOnFreshSettings(QStringList(job) << "--verbose");
+  EXPECT_EQ(verbose.exitCode, 0) << verbose.err;
+  EXPECT_EQ(verbose.out, normal.out);
+  EXPECT_EQ(verbose.err.rfind("frame 80, 10 bytes: reply of ", 0), 0U) << verbose.err;
+  EXPECT_NE(verbose.err.find("\nframe 04, 140 bytes: reply of 9 bytes\n"), std::string::npos)
+      << verbose.err;
+}
+
 TEST(EndToEnd, CommandLineReadsTheIdentityOfTheModelChosen) {
   const CliRun match = RunCliOnFreshSettings(
       {"--simulate", "--sim-chip", "F110", "--list-model", "VXA06H", "--function", "Read MCU ID"});

@@ -64,7 +64,19 @@ struct CliRun {
   int exitCode = -1;
   std::string out;
   std::string err;
+  std::string told;  // kvr-cli's "Run: ..." line, taken out of `out`
 };
+
+// Takes kvr-cli's line of what it was told out of its output and returns it.
+inline std::string TakeToldLine(std::string& out) {
+  const auto start = out.rfind("Run: ", 0) == 0 ? 0 : out.find("\nRun: ");
+  if (start == std::string::npos) return {};
+  const auto begin = start == 0 ? 0 : start + 1;
+  const auto end = out.find('\n', begin) + 1;
+  std::string line = out.substr(begin, end - begin);
+  out.erase(begin, end - begin);
+  return line;
+}
 
 // Waits for a started program to end. Its exit code is -1 when it crashed, or when it did not
 // end within `timeoutMs` and was killed.
@@ -74,9 +86,12 @@ inline CliRun Finish(QProcess& process, int timeoutMs = 60000) {
     process.waitForFinished();
     return {};
   }
-  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-          process.readAllStandardOutput().toStdString(),
-          process.readAllStandardError().toStdString()};
+  CliRun run{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+             process.readAllStandardOutput().toStdString(),
+             process.readAllStandardError().toStdString(),
+             {}};
+  run.told = TakeToldLine(run.out);
+  return run;
 }
 
 inline CliRun RunCli(const QStringList& args, int timeoutMs = 60000) {

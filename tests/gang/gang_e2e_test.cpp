@@ -222,6 +222,34 @@ TEST_F(GangEndToEnd, SigtermStopsASimulatedLine) {
   EXPECT_EQ(status, anyFailed ? 1 : 0) << out;
 }
 
+// -q: each writer's end and the summary alone; -v: the station's exchanges on standard error, after
+// its port, and none of them taken for a station's last words.
+TEST_F(GangEndToEnd, QuietAndVerboseLines) {
+  Gang quiet(QStringList(Line()) << "--simulate"
+                                 << "1"
+                                 << "--count"
+                                 << "2"
+                                 << "-q");
+  EXPECT_EQ(quiet.Finish(), 0);
+  const std::string out = quiet.Out();
+  EXPECT_EQ(out.rfind("/dev/pts/", 0), 0U) << out;
+  EXPECT_NE(out.find(": done, 2 good, 0 failed\nSummary: 1 writers, 2 good, 0 failed, 2 in all, "),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find(": chip "), std::string::npos) << out;
+
+  Gang verbose(QStringList(Line()) << "--simulate"
+                                   << "1"
+                                   << "--count"
+                                   << "1"
+                                   << "--verbose");
+  EXPECT_EQ(verbose.Finish(), 0);
+  EXPECT_NE(verbose.Out().find(": chip 1 OK"), std::string::npos) << verbose.Out();
+  const std::string err = verbose.Err();
+  EXPECT_EQ(err.rfind("/dev/pts/", 0), 0U) << err;
+  EXPECT_NE(err.find(": frame 80, 10 bytes: reply of 6 bytes\n"), std::string::npos) << err;
+}
+
 TEST_F(GangEndToEnd, BadOptionsStartNothing) {
   Gang none({});
   EXPECT_EQ(none.Finish(), 2);

@@ -73,11 +73,14 @@ TEST(GangOptions, SerialFieldsAreStoredBySwitchingTheStampOnInTheSetUp) {
 TEST(GangOptions, SimulatorOptionsForEveryWriterOrForOne) {
   const GangOptions options =
       ParseGangOptions({"--simulate", "3", "--sim-options", "--wire-time", "--sim-options",
-                        "2:--random-faults 0.05  --seed 7"});
+                        "2:--random-faults 0.05  --seed 7", "--sim-options=3:--silent", "-v"});
   ASSERT_TRUE(options.errors.empty()) << options.errors[0];
   EXPECT_EQ(SimulatorArguments(options, 1), Args{"--wire-time"});
   EXPECT_EQ(SimulatorArguments(options, 2),
             (Args{"--wire-time", "--random-faults", "0.05", "--seed", "7"}));
+  EXPECT_EQ(SimulatorArguments(options, 3), (Args{"--wire-time", "--silent"}));
+  // The stations tell their exchanges.
+  EXPECT_EQ(StationArguments(options, "/dev/pts/3", 3).front(), "--verbose");
 }
 
 TEST(GangOptions, BadOptionsAreNamed) {
@@ -103,6 +106,9 @@ TEST(GangOptions, BadOptionsAreNamed) {
   EXPECT_EQ(firstError({"--simulate", "1", "--function", "Erase MCU"}),
             "unknown option \"--function\" (see --help)");
   EXPECT_EQ(firstError({"--simulate", "1", "--load"}), "option --load needs a value");
+  EXPECT_EQ(firstError({"--simulate", "1", "--load", "--count", "5"}),
+            "--load wants FILE, not the option --count");
+  EXPECT_EQ(firstError({"--simulate", "1", "--yes", "--no"}), "--yes and --no exclude each other");
   EXPECT_TRUE(ParseGangOptions({"--help"}).errors.empty());
 }
 

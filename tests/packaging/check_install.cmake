@@ -1,6 +1,6 @@
 # Installs the build into a fresh prefix, then checks that everything landed and that every
 # installed program answers --version with the project version.
-# -DBUILD_DIR=... -DPREFIX=... -DVERSION=... -DMAN_PAGES=ON|OFF
+# -DBUILD_DIR=... -DPREFIX=... -DVERSION=...
 
 cmake_minimum_required(VERSION 3.21)
 
@@ -18,10 +18,8 @@ set(programs kvr-station kvr-cli kvr-writer-sim kvr-isp kvr-gang)
 set(expected share/applications/kvr-station.desktop
              share/icons/hicolor/scalable/apps/kvr-station.svg)
 foreach(program IN LISTS programs)
-  list(APPEND expected bin/${program})
-  if(MAN_PAGES)
-    list(APPEND expected share/man/man1/${program}.1)
-  endif()
+  list(APPEND expected bin/${program} share/man/man1/${program}.1
+                       share/bash-completion/completions/${program})
 endforeach()
 foreach(file IN LISTS expected)
   if(NOT EXISTS "${PREFIX}/${file}")
@@ -38,11 +36,13 @@ foreach(program IN LISTS programs)
   if(NOT result EQUAL 0 OR NOT output STREQUAL "${program} ${VERSION}\n")
     message(FATAL_ERROR "${program} --version gave (${result}) \"${output}\" ${errors}")
   endif()
-  if(MAN_PAGES)
-    file(READ "${PREFIX}/share/man/man1/${program}.1" page)
-    if(NOT page MATCHES "${program} ${VERSION}" OR NOT page MATCHES "\\.SH DESCRIPTION")
-      message(FATAL_ERROR "the man page of ${program} lacks its version or its options")
-    endif()
+  file(READ "${PREFIX}/share/man/man1/${program}.1" page)
+  if(NOT page MATCHES "kvr-station ${VERSION}")
+    message(FATAL_ERROR "the man page of ${program} lacks the version")
+  endif()
+  file(READ "${PREFIX}/share/bash-completion/completions/${program}" completion)
+  if(NOT completion MATCHES "complete -F _[a-z_]+ ${program}\n")
+    message(FATAL_ERROR "the completion of ${program} does not complete it")
   endif()
 endforeach()
 

@@ -159,32 +159,18 @@ TEST_F(BoardCheck, BlocksThatDoNotMatchTheirCheckValues) {
 
 TEST(BoardOptions, EachImpliesTheBoardAndBadValuesAreSaid) {
   BoardServeOptions options;
-  std::string error;
-  const std::vector<std::string_view> args = {
-      "--board-capacity",  "64",   "--board-bad-check", "86",
-      "--board-weak-cell", "4100", "--latency-us"};
-  std::size_t i = 0;
-  EXPECT_EQ(TakeBoardOption(args, i, options, &error), BoardOption::Taken);
-  EXPECT_EQ(i, 1U);
+  EXPECT_EQ(SetBoardOption("--board-capacity", "64", options), "");
   EXPECT_TRUE(options.enabled);
   EXPECT_EQ(options.config.capacityK, 64);
-  i = 2;
-  EXPECT_EQ(TakeBoardOption(args, i, options, &error), BoardOption::Taken);
+  EXPECT_EQ(SetBoardOption("--board-bad-check", "86", options), "");
   EXPECT_EQ(options.config.badCheckCommand, 0x86);
-  i = 4;
-  EXPECT_EQ(TakeBoardOption(args, i, options, &error), BoardOption::Taken);
+  EXPECT_EQ(SetBoardOption("--board-weak-cell", "4100", options), "");
   EXPECT_EQ(options.config.weakCell, 0x4100);
-  i = 6;
-  EXPECT_EQ(TakeBoardOption(args, i, options, &error), BoardOption::NotABoardOption);
 
-  const std::vector<std::string_view> bad = {"--board-capacity", "256"};
-  i = 0;
-  EXPECT_EQ(TakeBoardOption(bad, i, options, &error), BoardOption::Bad);
-  EXPECT_EQ(error, "--board-capacity: expects a number from 0 to 255");
-  const std::vector<std::string_view> missing = {"--board-image"};
-  i = 0;
-  EXPECT_EQ(TakeBoardOption(missing, i, options, &error), BoardOption::Bad);
-  EXPECT_EQ(error, "--board-image: needs a value");
+  BoardServeOptions refused;
+  EXPECT_EQ(SetBoardOption("--board-capacity", "256", refused),
+            "--board-capacity: expects a number from 0 to 255");
+  EXPECT_FALSE(refused.enabled);
 }
 
 }  // namespace

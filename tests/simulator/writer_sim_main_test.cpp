@@ -83,7 +83,8 @@ Bytes ReadFile(const std::string& path) {
 TEST(WriterSimProgram, ServesUntilSigtermAndCleansUp) {
   const std::string frames = testing::TempDir() + "kvr_sim_frames.txt";
   const std::string link = testing::TempDir() + "kvr_sim_link";
-  Child child({"--frames", frames, "--link", link, "--fault-count", "0", "--fault", "bad-end"});
+  Child child(
+      {"--frames", frames, "--link", link, "--fault-count", "0", "--fault", "bad-end", "-v"});
   ASSERT_GT(child.pid, 0);
   const std::string path = child.ReadLine();
   ASSERT_EQ(path.rfind("/dev/", 0), 0u) << path;
@@ -96,6 +97,8 @@ TEST(WriterSimProgram, ServesUntilSigtermAndCleansUp) {
 
   kill(child.pid, SIGTERM);
   EXPECT_EQ(child.ExitCode(), 0);
+  // -v: each received frame, besides the log.
+  EXPECT_EQ(child.rest, "frame 80, 10 bytes: received\n");
   std::ifstream log(frames);
   std::string line;
   EXPECT_TRUE(std::getline(log, line) && line == "46 B9 6A 00 08 80 02 F0 E4 16") << line;
