@@ -9,10 +9,11 @@ jobs="${KVR_JOBS:-2}"
 
 # fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
 # font with those glyphs and would show boxes. help2man makes the man pages from each program's
-# --help; desktop-file-utils checks the installed desktop entry.
+# --help; desktop-file-utils checks the installed desktop entry; nlohmann-json3-dev writes the
+# JSON Lines production report.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim help2man
-          desktop-file-utils)
+          desktop-file-utils nlohmann-json3-dev)
 
 install_missing() {
   local missing=()
