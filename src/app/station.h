@@ -387,6 +387,9 @@ class Station : public OptionPanelControls {
   Platform& platform_;
   OperationContext operations_;
   void FormLoad();
+  // Says once why the settings store took no change (a read-only file, a full disk).
+  void SayStoreProblemOnce();
+  bool storeProblemSaid_ = false;
   std::string ReadSetting(const char* key, const std::string& defaultValue);
   void WriteSetting(const char* key, const std::string& value);
   std::optional<std::string> UpdateSetting(const char* key, const SettingsStore::Change& change);

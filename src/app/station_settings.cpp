@@ -22,6 +22,8 @@ constexpr Wording kSettingsUnusable{
     "nothing.",
     "设置文件无法使用：{}。本站以默认设置启动，不保存任何设置。"};
 
+constexpr Wording kSettingsNotStored{"The settings could not be stored: ", "设置无法保存："};
+
 // The steps the automatic sequence can hold, in the order of the available list.
 constexpr std::array<const char*, 7> kStepNames = {
     "Erase MCU",      "Read MCU ID",    "Check MCU Empty", "Program File",
@@ -91,7 +93,17 @@ void Station::FormLoad() {
     std::string text = kSettingsUnusable.Pick(UseEnglish);
     text.replace(text.find("{}"), 2, problem);
     platform_.dialogs.Information(text);
+    storeProblemSaid_ = true;
   }
+}
+
+void Station::SayStoreProblemOnce() {
+  if (storeProblemSaid_) return;
+  const std::string error = platform_.settings.LastError();
+  if (error.empty()) return;
+  // Once: every later save would only say it again.
+  storeProblemSaid_ = true;
+  platform_.dialogs.Information(kSettingsNotStored.Pick(UseEnglish) + error);
 }
 
 void Station::ApplyEnglishCaptions() {

@@ -390,10 +390,11 @@ IniDocument IniDocument::Parse(std::string_view text) {
         comment || equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
     while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
     if (key.empty()) {
-      current.entries.push_back({{}, std::string(line)});
+      current.entries.push_back({{}, std::string(line), {}});
       continue;
     }
-    current.entries.push_back({UnescapeIniKey(key), std::string(line.substr(equals + 1))});
+    current.entries.push_back(
+        {UnescapeIniKey(key), std::string(line.substr(equals + 1)), std::string(key)});
   }
   return document;
 }
@@ -409,7 +410,7 @@ std::string IniDocument::Serialize(std::string_view lineEnd) const {
     }
     for (const Entry& entry : section.entries) {
       if (!entry.key.empty()) {
-        out += EscapeIniKey(entry.key);
+        out += entry.rawKey.empty() ? EscapeIniKey(entry.key) : entry.rawKey;
         out += '=';
       }
       out += entry.raw;
@@ -457,7 +458,7 @@ void IniDocument::SetRaw(std::string_view section, std::string_view key, std::st
     const std::string name(section);
     last = &sections_.emplace_back(Section{name, SectionHeader(name), {}});
   }
-  last->entries.push_back({std::string(key), std::move(raw)});
+  last->entries.push_back({std::string(key), std::move(raw), {}});
 }
 
 }  // namespace kvr

@@ -26,8 +26,9 @@ class IniDocument {
 
  private:
   struct Entry {
-    std::string key;  // empty: a line kept as it stood (a comment, a line without "=")
-    std::string raw;  // the value as the file spells it, kept as it was unless it is set
+    std::string key;     // empty: a line kept as it stood (a comment, a line without "=")
+    std::string raw;     // the value as the file spells it, kept as it was unless it is set
+    std::string rawKey;  // the key as the file spells it; empty for a key set here
   };
   struct Section {
     std::string name;
