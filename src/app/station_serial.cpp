@@ -21,6 +21,10 @@ constexpr Wording kBinaryTooBig{"The Next Number must less than 2147483649 when 
                                 "选择 16进制时，“下一值”必须小于 2147483648。"};
 constexpr Wording kStepTooSmall{"The Step must be a whole number of 1 or more, not ",
                                 "步长必须是大于或等于 1 的整数，而不是 "};
+
+std::string StepRefused(bool english, const std::string& step) {
+  return kStepTooSmall.Pick(english) + Trim(step);
+}
 constexpr Wording kNotReserved{
     "The serial number could not be reserved in the settings file: nothing was programmed.",
     "无法在设置文件中保留序列号：未进行编程。"};
@@ -103,8 +107,7 @@ bool Station::ValidateSerial() {
   }
   // A step of 0 would give every chip the same number, a negative one numbers handed out before.
   if (!ReadStep(texAuto_Increase[kStepField].text)) {
-    platform_.dialogs.Information(kStepTooSmall.Pick(UseEnglish) +
-                                  Trim(texAuto_Increase[kStepField].text));
+    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
     return true;
   }
   SerialActive = true;
@@ -152,8 +155,14 @@ void Station::StampSerial() {
 bool Station::ReserveSerial() {
   const SerialMode mode = ModeOf(optAuto_Increase.selected);
   const int digits = SerialDigits();
-  // Validation has checked the step; a field changed since is checked again before this.
-  const std::int64_t step = ReadStep(texAuto_Increase[kStepField].text).value_or(0);
+  // Validation has checked the step; without one the number would be handed out again.
+  const std::optional<std::int64_t> step = ReadStep(texAuto_Increase[kStepField].text);
+  if (!step) {
+    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
+    textMsg.Append(kLineBreak + std::string(kNotStamped.Pick(UseEnglish)));
+    textMsg.MoveCaretToEnd();
+    return false;
+  }
   std::string number;
   SerialEncoding encoding;
   const std::optional<std::string> next = platform_.settings.Update(
@@ -164,8 +173,8 @@ bool Station::ReserveSerial() {
         // A number that cannot be stamped is not handed out. The one after it is stored as it
         // is, never cut to the digits: a number that grew too big is refused when its turn
         // comes, instead of coming round again.
-        if (encoding.error != StampError::None || step < 1) return number;
-        return FitDigits(AddToNumber(number, step), digits);
+        if (encoding.error != StampError::None) return number;
+        return FitDigits(AddToNumber(number, *step), digits);
       });
   if (!next) {
     textMsg.Append(kLineBreak + std::string(kNotReserved.Pick(UseEnglish)));

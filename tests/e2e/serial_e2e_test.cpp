@@ -151,6 +151,26 @@ class SerialNumbersEndToEnd : public ::testing::Test {
     for (const auto& [number, sessions] : sessionsOf) EXPECT_LT(number, next);
   }
 
+  // Kills the station after `lines` lines of its log: anywhere in a chip, between chips, while
+  // it reserves a number or counts a chip.
+  static bool KillAfter(QProcess& cli, int lines) {
+    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
+      while (seen < lines && cli.canReadLine()) {
+        cli.readLine();
+        ++seen;
+      }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+    return cli.waitForFinished(10000);
+  }
+  // The record is written before the count: a kill in between loses a count, never a chip.
+  void ExpectCountWithinKills(std::size_t good, int kills) {
+    const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
+    std::printf("%d stations killed, %zu good chips reported, good count %lld\n", kills, good,
+                static_cast<long long>(count));
+    EXPECT_LE(count, static_cast<std::int64_t>(good));
+    EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  }
+
   QTemporaryDir dir_;
   QString hex_;
   QString settings_;
@@ -168,27 +188,13 @@ TEST_F(SerialNumbersEndToEnd, StationKilledAtRandomAndStartedAgainNeverReusesANu
     QProcess cli;
     cli.start(KVR_CLI, Production(sim));
     ASSERT_TRUE(cli.waitForStarted(10000));
-    // Killed after a random number of lines of its log: anywhere in a chip, between chips,
-    // while it reserves a number or counts a chip.
-    const int lines = 1 + static_cast<int>(random() % 90);
-    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
-      while (seen < lines && cli.canReadLine()) {
-        cli.readLine();
-        ++seen;
-      }
-    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
-    ASSERT_TRUE(cli.waitForFinished(10000));
+    ASSERT_TRUE(KillAfter(cli, 1 + static_cast<int>(random() % 90)));
     ++kills;
     good = ReportSerials(report_)["OK"].size();
   }
   sim.Stop();
   ASSERT_GE(good, kChips);
-  const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
-  std::printf("%d starts killed, %zu good chips reported, good count %lld\n", kills, good,
-              static_cast<long long>(count));
-  // The record is written before the count: a kill in between loses a count, never a chip.
-  EXPECT_LE(count, static_cast<std::int64_t>(good));
-  EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  ExpectCountWithinKills(good, kills);
   ExpectNoNumberTwice({frames}, good);
 }
 
@@ -212,14 +218,7 @@ TEST_F(SerialNumbersEndToEnd, StationsThroughALinkAndTheRealNameKilledAtRandom) 
     b.start(KVR_CLI, Production(simB));
     ASSERT_TRUE(a.waitForStarted(10000) && b.waitForStarted(10000));
     for (QProcess* cli : {&a, &b}) {
-      const int lines = 1 + static_cast<int>(random() % 120);
-      for (int seen = 0; seen < lines && cli->waitForReadyRead(10000);)
-        while (seen < lines && cli->canReadLine()) {
-          cli->readLine();
-          ++seen;
-        }
-      ::kill(static_cast<pid_t>(cli->processId()), SIGKILL);
-      ASSERT_TRUE(cli->waitForFinished(10000));
+      ASSERT_TRUE(KillAfter(*cli, 1 + static_cast<int>(random() % 120)));
       ++kills;
     }
     good = ReportSerials(report_)["OK"].size();
@@ -228,11 +227,7 @@ TEST_F(SerialNumbersEndToEnd, StationsThroughALinkAndTheRealNameKilledAtRandom) 
   simB.Stop();
   ASSERT_GE(good, kChips);
   EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link was replaced by a file";
-  const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
-  std::printf("%d stations killed, %zu good chips reported, good count %lld\n", kills, good,
-              static_cast<long long>(count));
-  EXPECT_LE(count, static_cast<std::int64_t>(good));
-  EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  ExpectCountWithinKills(good, kills);
   ExpectNoNumberTwice({framesA, framesB}, good);
 }
 
