@@ -7,7 +7,6 @@
 
 #include "app/station.h"
 #include "image/hex_field.h"
-#include "image/serial_number.h"
 #include "ispdemo/isp_demo_builder.h"
 #include "simulator/pty_server.h"
 
@@ -43,14 +42,6 @@ std::vector<std::string> SplitSteps(const std::string& text) {
 bool IsHexNumber(const std::string& text) {
   return !text.empty() &&
          std::all_of(text.begin(), text.end(), [](char c) { return HexDigitValue(c) >= 0; });
-}
-
-// Rules on option values beyond their form, applied to what the parser gathered.
-void CheckOptionValues(StartOptions& options) {
-  // Numbers only grow: a step of 0 repeats a number, a negative one hands out old ones.
-  if (options.serialStep && !ReadStep(*options.serialStep))
-    options.errors.push_back("--serial-step wants a whole number of 1 or more, not \"" +
-                             *options.serialStep + "\"");
 }
 
 }  // namespace
@@ -211,7 +202,6 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
       options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
     }
   }
-  CheckOptionValues(options);
   return options;
 }
 
@@ -241,10 +231,9 @@ std::string StartOptionsHelp(Program program) {
          "  --serial-address HEX   serial number: its highest address\n"
          "  --serial-bytes N       serial number: its length in bytes\n"
          "  --serial-next N        serial number: the next number, decimal\n"
-         "  --serial-step N        serial number: the step after each chip, 1 or more\n"
+         "  --serial-step N        serial number: the step after each good device\n"
          "  --serial-mode hex|dec|ascii  serial number: its encoding\n"
-         "  --serial-enable        tick Enable Auto_Increase (validate and stamp); settings it\n"
-         "                         refuses are a bad option\n"
+         "  --serial-enable        tick Enable Auto_Increase (validate and stamp)\n"
          "  --export START LENGTH FILE  store buffer bytes START.. (hex, LENGTH hex) in FILE\n"
          "  --view                 print the buffer view\n"
          "  --no-program           do the file work only; do not press Program\n"

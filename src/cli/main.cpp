@@ -112,6 +112,10 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.OnFillByteClick(*options.fill);
     station.DeferredSave();
   }
+  // Numbers only grow: a step of 0 repeats a number, a negative one hands out old ones.
+  if (options.serialStep && !kvr::ReadStep(*options.serialStep))
+    return Fail(
+        "--serial-step wants a whole number of 1 or more, not \"" + *options.serialStep + "\"", 2);
   const std::optional<std::string>* fields[] = {&options.serialAddress, &options.serialBytes,
                                                 &options.serialNext, &options.serialStep};
   for (std::size_t i = 0; i < 4; ++i) {

@@ -43,12 +43,6 @@ TEST(StartOptions, BadOptionsAreNamed) {
   EXPECT_EQ(window.errors.front(), "unknown option \"--port\" (see --help)");
   const StartOptions map = ParseStartOptions({"--port-map", "COM0=/dev/x"}, Program::Window);
   ASSERT_EQ(map.errors.size(), 1U);
-  for (const std::string step : {"0", "-1", "abc"}) {
-    const StartOptions serial = ParseStartOptions({"--serial-step", step}, Program::CommandLine);
-    ASSERT_EQ(serial.errors.size(), 1U) << step;
-    EXPECT_EQ(serial.errors[0],
-              "--serial-step wants a whole number of 1 or more, not \"" + step + "\"");
-  }
 }
 
 TEST(PortMap, DefaultsStoredOverridesAndOptionsInThatOrder) {
