@@ -9,6 +9,9 @@ namespace kvr {
 
 namespace {
 
+// Far beyond any image a chip takes.
+constexpr std::size_t kLongestImage = 64 << 20;
+
 std::string TwoDigits(int value) {
   char text[8];
   std::snprintf(text, sizeof text, "%02d", value);
@@ -189,6 +192,13 @@ std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t
   crc = ~crc;
   for (std::size_t i = 0; i < length; ++i) crc = table[(crc ^ bytes[i]) & 0xFFU] ^ (crc >> 8);
   return ~crc;
+}
+
+std::optional<std::uint32_t> FileCrc32(const std::string& path) {
+  std::string bytes;
+  if (!ReadWholeFile(std::filesystem::u8path(path), kLongestImage, bytes).Done())
+    return std::nullopt;
+  return Crc32(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
 ReportFile::ReportFile(const std::string& path, ReportFormat format)

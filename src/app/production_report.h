@@ -55,6 +55,8 @@ std::string FormatRecord(const ProductionRecord& record, ReportFormat format);
 
 // CRC-32 (the common reflected polynomial 0xEDB88320); `crc` carries on from earlier bytes.
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0);
+// The CRC-32 of the regular file a UTF-8 path names; none when it cannot be read.
+std::optional<std::uint32_t> FileCrc32(const std::string& path);
 
 // The report file (a UTF-8 path), opened and locked for the records of one run: processes
 // appending to one local file take turns, so records never interleave and the CSV header comes

@@ -117,6 +117,8 @@ class Station : public OptionPanelControls {
   std::int32_t ProgramEnd = 0x3FF;
   bool DemoImageReady = false;
   std::int64_t FileChecksum = 0;
+  // CRC-32 of the loaded file's bytes, as the file is on the disk.
+  std::optional<std::uint32_t> LoadedFileCrc32;
   // "Read EEPROM" replaced the buffer with the chip's bytes since the last file was loaded.
   bool BufferReadFromChip = false;
 

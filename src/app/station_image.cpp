@@ -211,6 +211,7 @@ void Station::LoadFile() {
   }
   SerialActive = false;
   ChooseLoader();
+  LoadedFileCrc32 = FileLoaded ? FileCrc32(LoadedFileName) : std::nullopt;
   if (FileLoaded) BufferReadFromChip = false;
   cheAuto_Increase.checked = false;
   ViewRangeUpdate();
