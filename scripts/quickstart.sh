@@ -10,10 +10,11 @@ jobs="${KVR_JOBS:-2}"
 # fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
 # font with those glyphs and would show boxes. libcli11-dev parses every program's command line;
 # groff renders the man pages and bash-completion loads the completions in their tests;
-# desktop-file-utils checks the installed desktop entry.
+# desktop-file-utils checks the installed desktop entry; nlohmann-json3-dev writes the JSON Lines
+# production report.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim groff-base
-          bash-completion desktop-file-utils)
+          bash-completion desktop-file-utils nlohmann-json3-dev)
 
 install_missing() {
   local missing=()
