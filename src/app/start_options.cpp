@@ -156,10 +156,14 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
                 Text(o.serialAddress));
     line.Option("--serial-bytes", "N", "its length in bytes", Text(o.serialBytes));
     line.Option("--serial-next", "N", "the next number, decimal (stored)", Text(o.serialNext));
-    line.Option("--serial-step", "N", "the step after each good device", Text(o.serialStep));
+    line.Option("--serial-step", "N", "the step from one chip's number to the next (1 or more)",
+                Text(o.serialStep));
     line.Option("--serial-mode", "hex|dec|ascii", "its encoding",
                 Choice("--serial-mode", {"hex", "dec", "ascii"}, o.serialMode));
-    line.Flag("--serial-enable", "tick Enable Auto_Increase (validate and stamp)", o.serialEnable);
+    line.Flag("--serial-enable",
+              "tick Enable Auto_Increase (validate and stamp); settings it refuses\n"
+              "end the program with exit status 2 before any run",
+              o.serialEnable);
 
     line.Group("Production");
     line.Option("--auto-sequence", "\"A,B,...\"",
