@@ -84,9 +84,10 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
     } else if (arg == "--language") {
       std::string language;
       value(language);
-      if (language == "en" || language == "zh")
+      if (language == "en" || language == "zh") {
         options.english = language == "en";
-      else
+        options.languageGiven = true;
+      } else
         options.errors.push_back("--language wants en or zh, not \"" + language + "\"");
     } else if (arg == "--settings") {
       value(options.settingsFile);
@@ -198,6 +199,8 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
         options.errors.push_back("--serial-mode wants hex, dec or ascii, not \"" + mode + "\"");
     } else if (cli && arg == "--serial-enable") {
       options.serialEnable = true;
+    } else if (!cli && options.load.empty() && !arg.empty() && arg[0] != '-') {
+      options.load = arg;
     } else {
       options.errors.push_back("unknown option \"" + arg + "\" (see --help)");
     }
@@ -211,10 +214,14 @@ std::string StartOptionsHelp(Program program) {
       "  --sim-chip HEX         identity code of the simulated writer's chip (default F101)\n"
       "  --port-map COMn=PATH   point COMn at a device path (repeatable)\n"
       "  --settings FILE        use FILE as the settings store\n"
-      "  --language en|zh       the language of the messages (default en)\n"
+      "  --language en|zh       the language of the messages (default en; the window: the\n"
+      "                         language chosen in it last)\n"
       "  --help                 this text\n"
       "  --version              the program's version\n";
-  if (program == Program::Window) return "Usage: kvr-station [options]\n" + shared;
+  if (program == Program::Window)
+    return "Usage: kvr-station [options] [FILE]\n"
+           "Opens FILE (Intel HEX or binary), else the file opened last when it is still there.\n" +
+           shared;
   return "Usage: kvr-cli [options]\n"
          "Presses Program once and prints the message log as it grows.\n"
          "  --port COMn|PATH       the writer's port (default: the stored choice, else COM1)\n"

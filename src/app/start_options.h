@@ -24,6 +24,7 @@ struct StartOptions {
   std::vector<std::string> portMap;            // "COMn=PATH", applied after the stored overrides
   std::string settingsFile;                    // another settings file instead of the per-user one
   bool english = true;                         // --language en|zh: the language of the window
+  bool languageGiven = false;                  // else the window speaks the stored language
   bool help = false;
 
   // Command line only.
@@ -39,7 +40,7 @@ struct StartOptions {
   std::string bufferStart;   // --buffer-start HEX
   bool clearBuffer = false;  // --clear-buffer
   std::optional<int> fill;   // --fill FF|00: index of the fill-byte choice
-  std::string load;          // --load FILE
+  std::string load;          // --load FILE; the window: FILE, the one argument not an option
   struct ExportRange {
     std::string start, length, file;
   };

@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSysInfo>
+#include <QTimer>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -81,18 +83,28 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   QtBeeper beeper;
   Platform platform{serial, pump, timers, dialogs, *settings, beeper};
-  Station station(platform, options.english);
+  Station station(platform,
+                  options.languageGiven ? options.english : StoredLanguageIsEnglish(*settings));
+  // The simulated writer is COM1 for this session, whatever port is stored.
+  if (options.simulate) station.UsePortForThisSession(0);
   station.ApplicationDirectory = QCoreApplication::applicationDirPath().toStdString();
   station.HostName = QSysInfo::machineHostName().toStdString();
   station.describePort = [&ports](int number) {
     return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
   };
   MainWindow window(station, ports);
+  window.SetAbout(QString::fromLatin1(kVersion), settings->FileFor(Station::kApplication));
   station.onCloseWindow = [&window] { window.close(); };
   dialogs.SetParent(&window);
   pump.SetIdleHook([&window] { window.Sync(); });
 
-  window.show();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  window.ShowOnScreen(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 728));
+  // Over the window: loading may ask questions.
+  QTimer::singleShot(0, &window, [&] {
+    station.LoadAtStart(options.load);
+    window.Sync();
+  });
   const int status = app.exec();
 
   pump.SetIdleHook({});

@@ -157,8 +157,9 @@ TEST_F(GuiWiringTest, EveryControlHasItsWidgetShowingTheStationsState) {
   auto* port = Find<QComboBox>("combCommPort");
   ASSERT_EQ(port->count(), 8);
   EXPECT_EQ(port->currentIndex(), 0);
-  EXPECT_EQ(port->itemText(0),
-            QString::fromUtf8("COM1  \u2192  ") + QString::fromStdString(ports.Target(1)));
+  EXPECT_TRUE(port->itemText(0).startsWith(QString::fromUtf8("COM1  \u2192  ") +
+                                           QString::fromStdString(ports.Target(1))))
+      << port->itemText(0).toStdString();
 }
 
 TEST_F(GuiWiringTest, ProgramOnTheChosenPortShowsTheConnectionInTheLog) {
@@ -348,7 +349,7 @@ TEST_F(GuiWiringTest, ListChoiceRebuildsThePanelButLeavesTheBox) {
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4}));
   EXPECT_EQ(Caption("LabOptionE", 3)->text(), "EN6T");
   EXPECT_TRUE(Caption("LabOptionC", 3)->isVisible());
-  EXPECT_EQ(Caption("LabOptionC", 3)->text(), "双倍速");
+  EXPECT_EQ(Caption("LabOptionC", 3)->text(), "Double speed");
   EXPECT_EQ(IspSize()->count(), 16);
   EXPECT_EQ(IspSize()->currentText(), "2.0k");
   EXPECT_EQ(StartAddress()->text(), "F800");
@@ -358,9 +359,9 @@ TEST_F(GuiWiringTest, ListChoiceRebuildsThePanelButLeavesTheBox) {
   ChooseFromList("VXA06H");
   EXPECT_EQ(DeviceBox()->currentText(), "VXA01H");
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-  EXPECT_EQ(Caption("LabOptionE", 0)->text(), "LOCK/锁芯片(读为FF)");
+  EXPECT_EQ(Caption("LabOptionE", 0)->text(), "LOCK/Lock, reads FF");
   EXPECT_FALSE(Caption("LabOptionC", 0)->isVisible());
-  EXPECT_EQ(Choice(6, 0)->text(), "禁止访问");
+  EXPECT_EQ(Choice(6, 0)->text(), "Disable");
   EXPECT_TRUE(Choice(6, 1)->isChecked());
   EXPECT_EQ(Entries(IspSize()), (QStringList{"0.0k", "1.0k", "2.0k", "4.0k"}));
   EXPECT_EQ(IspSize()->currentText(), "2.0k");
@@ -374,7 +375,7 @@ TEST_F(GuiWiringTest, OptionalTabsFollowTheModel) {
 
   ChooseFromList("VXA01H");
   EXPECT_EQ(OfferedTabs(), (QStringList{"Down_ISP_demo", "auto_increase", "save_file"}));
-  EXPECT_EQ(Tabs()->tabText(0), "烧录 ISP DEMO");
+  EXPECT_EQ(Tabs()->tabText(0), "ISP demo");
   QTest::mouseClick(Tabs()->tabBar(), Qt::LeftButton, {}, Tabs()->tabBar()->tabRect(0).center());
   EXPECT_EQ(station.TabStrip2.selected, 0);
 
@@ -394,9 +395,9 @@ TEST_F(GuiWiringTest, OptionalTabsFollowTheModel) {
   ClickNode("VXC01H");
   EXPECT_EQ(DeviceBox()->currentText(), "VXC01H");
   EXPECT_EQ(OfferedTabs(), (QStringList{"auto_increase", "save_file", "more_option"}));
-  EXPECT_EQ(Tabs()->tabText(4), "更多烧录选项");
+  EXPECT_EQ(Tabs()->tabText(4), "More options");
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(Caption("LabOptionE", 8)->text(), "ALE/P4.5 用作 P4.5");
+  EXPECT_EQ(Caption("LabOptionE", 8)->text(), "ALE/P4.5 used as P4.5");
   EXPECT_FALSE(Find<QComboBox>("AP_size")->isVisible());
   EXPECT_EQ(StartAddress()->text(), "3400");
 }
@@ -728,7 +729,10 @@ TEST_F(GuiImageTest, FileFrameAndPagesSetTheirControls) {
   emit Find<QComboBox>("comDalay_ReDownLoad")->activated(7);
   EXPECT_EQ(station.comDalay_ReDownLoad.index, 7);
 
-  QTest::mouseClick(Find<QCheckBox>("cheAuto_Increase"), Qt::LeftButton);
+  // The stored address lies beyond this model's user area: the tick says so.
+  vp.dialogs.ExpectInformation();
+  auto* serial = Find<QCheckBox>("cheAuto_Increase");
+  QTest::mouseClick(serial, Qt::LeftButton, {}, QPoint(6, serial->height() / 2));
   EXPECT_EQ(station.cheAuto_Increase.checked, Find<QCheckBox>("cheAuto_Increase")->isChecked());
   auto* field = Find<QLineEdit>("texAuto_Increase3");
   if (station.texAuto_Increase[3].enabled) {

@@ -303,7 +303,8 @@ TEST_F(LoaderTest, ThirdBadRecordAsksAndNoAbortsWithAnEmptyBuffer) {
   EXPECT_EQ(shown[0].text, "Checksum is Error.\r\n\r\n:01000000550\x30");
   EXPECT_EQ(shown[0].title, path);
   EXPECT_EQ(shown[3].text,
-            "不再检测校验和, 继续加载文件请输入 Y\r\n\r\n中止加载文件, 立即返回请输入 N");
+            "Go on loading the file without checking the checksums: Yes.\r\n\r\n"
+            "Stop loading the file now: No.");
   EXPECT_EQ(shown[3].title, "");
   EXPECT_FALSE(station.FileLoaded);
   for (std::int32_t a = 0; a <= 0xFFFF; a += 0x111) ASSERT_EQ(station.ImageBuffer.Get(a), 0);
