@@ -224,8 +224,9 @@ void Station::SaveSettings() {
   if (Combo1.index < 0) Combo1.index = 0;
 
   // A port chosen for this session only leaves the operator's choice stored.
-  const bool sessionPort = sessionPort_ && *sessionPort_ == combCommPort.index;
-  WriteSetting("COM_port", sessionPort ? storedPort_ : std::to_string(combCommPort.index));
+  if (!sessionPort_ || *sessionPort_ != combCommPort.index)
+    storedPort_ = std::to_string(combCommPort.index);
+  WriteSetting("COM_port", storedPort_);
   ShowProgramFrameCaption();
 
   WriteSetting("fillbyte", optFillbyte.selected == 0 ? "FF" : "00");

@@ -119,6 +119,8 @@ void Station::BeginVerdict() {
 }
 
 void Station::FinishVerdict() {
+  // The function chosen, also when the run never reached it.
+  const std::string function = LastRun.function.empty() ? RunVerdict.step : LastRun.function;
   Verdict verdict;
   verdict.serial = LastRun.serial;
   verdict.identity = LastRun.identity;
@@ -136,7 +138,7 @@ void Station::FinishVerdict() {
                                    automatic ? autoRun_.failedMessages : textMsg.Text());
   }
   verdict.reason = LastRun.reason;
-  verdict.step = LastRun.function == kAutoProgram ? LastRun.failedStep : LastRun.function;
+  verdict.step = LastRun.connected && function == kAutoProgram ? LastRun.failedStep : function;
   if (stopped) {
     verdict.state = VerdictState::Stopped;
     verdict.reason = LastRun.reason = {"Stopped by the operator.", "操作员停止了运行。"};
@@ -152,7 +154,7 @@ void Station::FinishVerdict() {
   HistoryEntry entry;
   entry.time = TimeOfDay(Clock());
   entry.result = verdict.state;
-  entry.function = LastRun.function.empty() ? SelectedFunction() : LastRun.function;
+  entry.function = function;
   entry.serial = verdict.serial;
   entry.failedStep = verdict.state == VerdictState::Pass ? "" : verdict.step;
   entry.reason = verdict.reason;

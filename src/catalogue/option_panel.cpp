@@ -49,10 +49,10 @@ constexpr VxaRow kVxaRows[8] = {
     {{"HWBS/Run ISP at power-on", "HWBS/上电复位执行ISP"}, {kYes, kNo}},
     {{"Oscillator Control", "Oscillator Control/振荡器控制"},
      {{"1/2 gain", "1/2 gain"}, {"Full gain", "Full gain"}}},
-    {{"Expanded RAM (new revision C)", "访问内部扩展RAM-MCU新版C版有效"},
+    {{"Expanded RAM (rev. C)", "访问内部扩展RAM-MCU新版C版有效"},
      {{"Disable", "禁止访问"}, {"Enable (advised)", "允许(推荐)"}}},
-    {{"Watchdog started by the program (rev. C)", "用户启动内看门狗后-MCU C版有效"},
-     {{"Off at power-off", "仅停电关狗"}, {"Off at reset", "复位关狗"}}},
+    {{"Started watchdog (rev. C)", "用户启动内看门狗后-MCU C版有效"},
+     {{"Off by power-off", "仅停电关狗"}, {"Off by reset", "复位关狗"}}},
 };
 
 // The read-back labels before a read: the register names stay, the rest is worded.

@@ -27,6 +27,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTextCursor>
 #include <QUrl>
@@ -130,11 +131,6 @@ void MainWindow::BuildWidgets() {
   txtFuction_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   for (const TextEntry& entry : station_.txtFuction)
     txtFuction_->addItem(QString::fromStdString(entry.text));
-  // Every entry in sight, whatever the window's size.
-  const int frame = 2 * txtFuction_->frameWidth();
-  txtFuction_->setFixedHeight(txtFuction_->sizeHintForRow(0) * txtFuction_->count() + frame);
-  txtFuction_->setMinimumWidth(txtFuction_->sizeHintForColumn(0) + frame +
-                               txtFuction_->fontMetrics().averageCharWidth() * 4);
 
   combCommPort_ = NewPortBox([this] { RefreshPorts(); });
   combCommPort_->setObjectName(QStringLiteral("combCommPort"));
@@ -187,10 +183,7 @@ void MainWindow::BuildLayout() {
   operatorPane_->setObjectName(QStringLiteral("operatorPane"));
   operatorPane_->setWidgetResizable(true);
   operatorPane_->setFrameShape(QFrame::NoFrame);
-  operatorPane_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   operatorPane_->setWidget(operatorColumn);
-  operatorPane_->setMinimumWidth(operatorColumn->minimumSizeHint().width() +
-                                 operatorPane_->verticalScrollBar()->sizeHint().width());
 
   auto* message = new QGroupBox;
   message->setObjectName(QStringLiteral("framMsg"));
@@ -253,7 +246,9 @@ void MainWindow::ShowOnScreen(const QRect& room) {
       QByteArray::fromBase64(QByteArray::fromStdString(station_.ReadWindowSetting("Geometry")));
   if (stored.isEmpty() || !restoreGeometry(stored)) {
     resize(QSize(1280, 800).boundedTo(fits));
-    move(room.center() - rect().center());
+    // A window's position is its frame's.
+    move(room.left() + std::max(room.width() - width() - frame.width(), 0) / 2,
+         room.top() + std::max(room.height() - height() - frame.height(), 0) / 2);
     // The set-up pane as wide as its widest page wants, within reason; the operator's column
     // a fifth; the log and the buffer view the rest.
     int pages = 0;
@@ -266,6 +261,14 @@ void MainWindow::ShowOnScreen(const QRect& room) {
     const int middle = std::clamp(width() / 5, operatorPane_->minimumWidth(),
                                   std::max(operatorPane_->minimumWidth(), 320));
     panes_->setSizes({left, middle, std::max(width() - left - middle, 1)});
+    // The lower tab strip as tall as its tallest page, up to about half the pane.
+    int lower = 0;
+    for (int i = 0; i < TabStrip2_->count(); ++i)
+      if (auto* page = qobject_cast<QScrollArea*>(TabStrip2_->widget(i)))
+        lower = std::max(lower, page->widget()->sizeHint().height());
+    const int tall = std::max(height() - menuBar()->sizeHint().height() - 40, 200);
+    lower = std::clamp(lower + TabStrip2_->tabBar()->sizeHint().height() + 8, 120, tall * 45 / 100);
+    setupPanes_->setSizes({tall - lower, lower});
   } else if (width() > fits.width() || height() > fits.height()) {
     resize(size().boundedTo(fits));
   }
@@ -504,12 +507,14 @@ void MainWindow::Sync() {
   SyncVerdict();
   SyncHistory();
   SyncMenus();
+  if (layoutStale_) FitOperatorPane();
 }
 
 void MainWindow::SyncWindow() {
   if (captionsEnglish_ != station_.UseEnglish) {
     captionsEnglish_ = station_.UseEnglish;
     for (const auto& [key, apply] : captions_) apply(CaptionText(key));
+    layoutStale_ = true;
   }
   QString title = CaptionText("title");
   if (station_.FileLoaded && !station_.LoadedFileName.empty()) {
@@ -582,13 +587,28 @@ void MainWindow::SyncLog() {
   logShown_ = true;
 }
 
+void MainWindow::FitOperatorPane() {
+  // Every entry of the function list in sight, in either language's font.
+  const int frame = 2 * txtFuction_->frameWidth();
+  txtFuction_->setFixedHeight(txtFuction_->sizeHintForRow(0) * txtFuction_->count() + frame);
+  txtFuction_->setMinimumWidth(txtFuction_->sizeHintForColumn(0) + frame +
+                               txtFuction_->fontMetrics().averageCharWidth() * 4);
+  operatorPane_->widget()->adjustSize();
+  operatorPane_->setMinimumWidth(operatorPane_->widget()->minimumSizeHint().width() +
+                                 operatorPane_->verticalScrollBar()->sizeHint().width());
+  layoutStale_ = false;
+}
+
 void MainWindow::SyncFunctions() {
   int highlighted = -1;
   for (int row = 0; row < txtFuction_->count() && row < Station::kFunctions; ++row) {
     const TextEntry& entry = station_.txtFuction[static_cast<std::size_t>(row)];
     QListWidgetItem* item = txtFuction_->item(row);
     const QString text = QString::fromStdString(OperationCaption(entry.text, station_.UseEnglish));
-    if (item->text() != text) item->setText(text);
+    if (item->text() != text) {
+      item->setText(text);
+      layoutStale_ = true;
+    }
     // Selectable either way: the station may highlight an entry the operator cannot click.
     const Qt::ItemFlags flags =
         entry.enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::ItemIsSelectable;

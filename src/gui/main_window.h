@@ -85,6 +85,9 @@ class MainWindow : public QMainWindow {
   void ProgramHighlighted();
   void StopRun();
   void SaveWindowState();
+  // The operator's column as wide as its captions in the language shown.
+  void FitOperatorPane();
+  bool layoutStale_ = true;
   // A local file the window can open from a drop; empty when the drop holds none.
   QString DroppedFile(const QMimeData* data) const;
 

@@ -205,10 +205,10 @@ QLayout* MainWindow::BuildDeviceLayout() {
   auto* deviceGrid = new QGridLayout(device);
   deviceGrid->addWidget(modelLabel, 0, 0);
   deviceGrid->addWidget(txtDevice_, 0, 1);
-  deviceGrid->addWidget(listLabel, 0, 2);
-  deviceGrid->addWidget(combMcuModel_, 0, 3);
-  deviceGrid->setColumnStretch(4, 1);
-  deviceGrid->addWidget(selectedDevice_, 1, 0, 1, 5);
+  deviceGrid->addWidget(listLabel, 1, 0);
+  deviceGrid->addWidget(combMcuModel_, 1, 1);
+  deviceGrid->setColumnStretch(2, 1);
+  deviceGrid->addWidget(selectedDevice_, 2, 0, 1, 3);
 
   auto* rows = new QVBoxLayout(Frame1_[0]);
   rows->setSpacing(2);

@@ -455,8 +455,11 @@ QWidget* MainWindow::BuildSequencePage() {
   auto* reportRow = new QHBoxLayout;
   reportRow->addWidget(txtReportFile_, 1);
   reportRow->addWidget(comReportFile_);
-  for (QRadioButton* format : optReportFormat_) reportRow->addWidget(format);
   settings->addLayout(reportRow, 3, 1, 1, 2);
+  auto* formatRow = new QHBoxLayout;
+  for (QRadioButton* format : optReportFormat_) formatRow->addWidget(format);
+  formatRow->addStretch(1);
+  settings->addLayout(formatRow, 4, 1, 1, 2);
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);

@@ -68,9 +68,9 @@ QWidget* MainWindow::BuildVerdictPanel() {
   verdictState_->setAlignment(Qt::AlignCenter);
   QFont big = verdictState_->font();
   big.setBold(true);
-  big.setPixelSize(std::max(36, fontMetrics().height() * 5 / 2));
+  big.setPixelSize(std::max(32, fontMetrics().height() * 2));
   verdictState_->setFont(big);
-  verdictState_->setMinimumHeight(QFontMetrics(big).height() * 3 / 2);
+  verdictState_->setMinimumHeight(QFontMetrics(big).height() * 6 / 5);
   verdictStep_ = Named("verdictStep");
   verdictStep_->setAlignment(Qt::AlignCenter);
   QFont bold = verdictStep_->font();
@@ -125,7 +125,7 @@ QWidget* MainWindow::BuildHistory() {
   history_->horizontalHeader()->setStretchLastSection(true);
   history_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   history_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
-  history_->setMinimumHeight(fontMetrics().height() * 5);
+  history_->setMinimumHeight(fontMetrics().height() * 3);
   Caption("colTime", [this](const QString&) {
     history_->setHorizontalHeaderLabels({CaptionText("colTime"), CaptionText("colResult"),
                                          CaptionText("colSerial"), CaptionText("colStep")});

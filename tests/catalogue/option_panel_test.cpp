@@ -75,7 +75,7 @@ TEST(OptionPanel, VxaModelShowsEightCombinedRows) {
   CaptionOptionPanel(panel, 2, true);
   EXPECT_EQ(panel.LabOptionE[0].caption, "LOCK/Lock, reads FF");
   EXPECT_EQ(panel.Option[6].captions[0], "Disable");
-  EXPECT_EQ(panel.Option[7].captions[1], "Off at reset");
+  EXPECT_EQ(panel.Option[7].captions[1], "Off by reset");
   EXPECT_EQ(Choices(panel, 8), (std::vector<int>{0, 0, 0, 1, 0, 0, 0, 1}));
 }
 
