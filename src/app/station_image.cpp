@@ -385,16 +385,18 @@ std::int16_t Station::HexLoader() {
   LoadStart = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
 
   std::string text;
-  auto item = [&](const char* words) {
+  // Both lines in Chinese; the English one alone in English.
+  auto item = [&](const char* english, const char* chinese) {
     if (!text.empty()) text += "\r\n\r\n";
-    text += words;
+    text += english;
+    if (!UseEnglish) text += std::string("\r\n") + chinese;
   };
   if (report.gapData || report.overScope)
-    item("    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。");
+    item("    File over the valid scope.", "文件超出有效空间, 超出的部分已丢失。");
   if (report.dataMemory)
-    item(" Data Memory contain procedure or datas.\r\n      Data Memory 空间有数据。");
+    item(" Data Memory contain procedure or datas.", "      Data Memory 空间有数据。");
   if (report.ispData)
-    item("ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。");
+    item("ISP or Block1 contain procedure or datas.", "    ISP or Block1 空间有程序或数据。");
   ShowFileChecksum();
   if (!text.empty())
     platform_.dialogs.Information(text + "\r\n\r\n" + kPressEnter.Pick(UseEnglish),

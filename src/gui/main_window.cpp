@@ -378,9 +378,10 @@ void MainWindow::BuildMenus() {
       QString(), this, box("about", [this](QString text) { return text.arg(version_); }));
   Caption("actAbout", [about](const QString& text) { about->setText(text); });
 
-  comDownload_->setToolTip(QStringLiteral("F5, Return"));
-  comStop_Download_->setToolTip(QStringLiteral("Esc"));
-  comLoadFile_->setToolTip(QStringLiteral("Ctrl+O"));
+  // The keys, where the hand goes for the buttons.
+  Caption("shortcutProgram", [this](const QString& text) { comDownload_->setToolTip(text); });
+  Caption("shortcutStop", [this](const QString& text) { comStop_Download_->setToolTip(text); });
+  Caption("shortcutOpen", [this](const QString& text) { comLoadFile_->setToolTip(text); });
 }
 
 void MainWindow::ProgramHighlighted() {
@@ -507,7 +508,11 @@ void MainWindow::Sync() {
   SyncVerdict();
   SyncHistory();
   SyncMenus();
-  if (layoutStale_) FitOperatorPane();
+  // A caption or a number grown wider widens the column rather than cutting it.
+  if (layoutStale_ || operatorPane_->widget()->minimumSizeHint().width() +
+                              operatorPane_->verticalScrollBar()->sizeHint().width() >
+                          operatorPane_->minimumWidth())
+    FitOperatorPane();
 }
 
 void MainWindow::SyncWindow() {
@@ -594,8 +599,17 @@ void MainWindow::FitOperatorPane() {
   txtFuction_->setMinimumWidth(txtFuction_->sizeHintForColumn(0) + frame +
                                txtFuction_->fontMetrics().averageCharWidth() * 4);
   operatorPane_->widget()->adjustSize();
-  operatorPane_->setMinimumWidth(operatorPane_->widget()->minimumSizeHint().width() +
-                                 operatorPane_->verticalScrollBar()->sizeHint().width());
+  const int need = operatorPane_->widget()->minimumSizeHint().width() +
+                   operatorPane_->verticalScrollBar()->sizeHint().width();
+  // The log's pane gives up the room; the set-up pane stays as wide as it was.
+  QList<int> sizes = panes_->sizes();
+  const bool grows = sizes.size() == 3 && sizes[1] > 0 && sizes[1] < need;
+  if (grows) {
+    sizes[2] = std::max(sizes[2] - (need - sizes[1]), 1);
+    sizes[1] = need;
+  }
+  operatorPane_->setMinimumWidth(need);
+  if (grows) panes_->setSizes(sizes);
   layoutStale_ = false;
 }
 

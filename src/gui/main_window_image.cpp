@@ -345,9 +345,11 @@ QWidget* MainWindow::BuildFileFrame() {
   frame->setObjectName(QStringLiteral("framFile"));
   Caption("framFile", [frame](const QString& text) { frame->setTitle(text); });
   auto* grid = new QGridLayout(frame);
+  // One control a row where the captions are long: the pane beside the operator's column
+  // stays narrow in either language.
   grid->addWidget(comLoadFile_, 0, 0);
-  grid->addWidget(Check6_, 0, 1, 1, 4);
-  grid->addWidget(cekReloadFile_, 1, 1, 1, 4);
+  grid->addWidget(cekReloadFile_, 0, 1, 1, 4);
+  grid->addWidget(Check6_, 1, 0, 1, 5);
   auto* fill = new QHBoxLayout;
   fill->addWidget(CaptionLabel("labFillByte"));
   fill->addWidget(optFillbyte_[0]);

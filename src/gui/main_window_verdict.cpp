@@ -96,6 +96,8 @@ QWidget* MainWindow::BuildVerdictPanel() {
     Caption(key, [label](const QString& text) { label->setText(text + QLatin1Char(':')); });
     value->setFont(bold);
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // Room for an eight-digit number from the start: the column does not grow under the hand.
+    value->setMinimumWidth(QFontMetrics(bold).horizontalAdvance(QStringLiteral("00000000")));
     facts->addWidget(label, row / 2, (row % 2) * 2);
     facts->addWidget(value, row / 2, (row % 2) * 2 + 1);
     ++row;
@@ -126,6 +128,8 @@ QWidget* MainWindow::BuildHistory() {
   history_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   history_->horizontalHeader()->setSectionResizeMode(3, QHeaderView::Stretch);
   history_->setMinimumHeight(fontMetrics().height() * 3);
+  // It takes the height left over: a long list never pushes Program out of sight.
+  history_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Ignored);
   Caption("colTime", [this](const QString&) {
     history_->setHorizontalHeaderLabels({CaptionText("colTime"), CaptionText("colResult"),
                                          CaptionText("colSerial"), CaptionText("colStep")});

@@ -67,8 +67,8 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
   // 0xEC0F, beyond the 51 K the board reports (the box comes before the log lines above it are
   // printed).
   EXPECT_EQ(run.out,
-            "[box: Open HEX file] ISP or Block1 contain procedure or datas.\n"
-            "    ISP or Block1 空间有程序或数据。\n\n        Press enter continue \n"
+            "[box: Open HEX file] ISP or Block1 contain procedure or datas.\n\n"
+            "        Press enter continue \n"
             "\n正在连接...\n请给脱机烧录板上电。"
             "[box] This offline board holds at most 51K of program and data (ISP code "
             "included); the rest is not downloaded.\n\nPress OK to go on.\n"
