@@ -50,7 +50,6 @@ constexpr KeyedCaption kWindowCaptions[] = {
     {"labReport", {"Production report", "生产报告"}},
     {"reportHint", {"no report", "无报告"}},
     {"labDownloadMax", {"Copy limit:", "下载数量上限:"}},
-    {"tabTJSL", {"Offline board", "脱机烧录"}},
     // The verdict panel and the history of the chips.
     {"framVerdict", {"Result", "结果"}},
     {"verdictReady", {"READY", "就绪"}},

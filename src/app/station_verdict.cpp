@@ -24,13 +24,11 @@ std::string Hex(std::int64_t value, int digits) {
 }
 
 // The last line of what a step or an operation wrote, without its line break.
-std::string LastLine(const std::string& text) {
-  std::size_t end = text.size();
-  while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
-  const std::size_t start = text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
-  const std::string line = text.substr(start == std::string::npos ? 0 : start + 1,
-                                       end - (start == std::string::npos ? 0 : start + 1));
-  return Trim(line);
+std::string LastLine(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' '))
+    text.pop_back();
+  const std::size_t start = text.find_last_of("\r\n");
+  return Trim(start == std::string::npos ? text : text.substr(start + 1));
 }
 
 // Local time of day.
