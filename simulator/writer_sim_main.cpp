@@ -71,6 +71,15 @@ constexpr const char* kUsage =
     "  --flip-read-nth N      flip a bit in the data of the N-th read reply\n"
     "  --no-blank-result      acknowledge blank checks but never send their result\n"
     "  --dead-after N         neither do nor answer anything after N received frames\n"
+    "  --late-nth N           send the N-th reply late, past the station's time-out\n"
+    "  --late-ms N            how late a late reply comes, in milliseconds (default 800)\n"
+    "  --duplicate-nth N      send the N-th reply twice\n"
+    "  --behind-after N       after N replies, answer each request with the reply to the one\n"
+    "                         before it\n"
+    "  --wrong-address-nth N  answer the N-th read with the data of another address\n"
+    "  --stream-after N       after N received frames, answer nothing and send text without\n"
+    "                         end\n"
+    "  --blank-ack-twice      send every blank check's acknowledge twice\n"
     "  --random-faults RATE   give each reply a random fault with probability RATE (0 to 1)\n"
     "  --seed S               seed of the random faults (default 1)\n"
     "\n"
@@ -189,6 +198,17 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       {"--flip-read-nth", "a number >= 1",
        SetNumber(c.flipReadNth, 10, std::uint64_t{1}, kUint64Max)},
       {"--dead-after", "a number >= 0", SetNumber(c.deadAfter, 10, std::uint64_t{0}, kUint64Max)},
+      {"--late-nth", "a number >= 1", SetNumber(c.lateNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--late-ms", "a number of milliseconds from 0 to 3600000",
+       SetNumber(c.lateUs, 10, std::int64_t{0}, kHourMs, std::int64_t{1000})},
+      {"--duplicate-nth", "a number >= 1",
+       SetNumber(c.duplicateNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--behind-after", "a number >= 0",
+       SetNumber(c.behindAfter, 10, std::uint64_t{0}, kUint64Max)},
+      {"--wrong-address-nth", "a number >= 1",
+       SetNumber(c.wrongAddressNth, 10, std::uint64_t{1}, kUint64Max)},
+      {"--stream-after", "a number >= 0",
+       SetNumber(c.streamAfter, 10, std::uint64_t{0}, kUint64Max)},
       {"--random-faults", "a rate from 0 to 1, e.g. 0.05",
        [&](std::string_view v) {
          const auto r = ParseRate(v);
@@ -221,6 +241,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string_view>& args, s
       c.fault = Fault::Silent;
     } else if (arg == "--no-blank-result") {
       c.blankResult = false;
+    } else if (arg == "--blank-ack-twice") {
+      c.blankAckTwice = true;
     } else if (arg == "--options") {
       if (i + 2 >= args.size()) return bad("needs two values");
       const auto or0 = ParseNumber<unsigned>(args[i + 1], 16, 0, 0xFF);

@@ -203,7 +203,7 @@ bool Station::SendBoardRange(std::int32_t first, std::int32_t last) {
     link.SendBlockFrame(BuildOfflineDataFrame(code, static_cast<std::uint32_t>(address),
                                               &BoardImage[static_cast<std::size_t>(address)],
                                               static_cast<std::size_t>(count)),
-                        link.ReplyTimeoutMs);
+                        AnyReply(), link.ReplyTimeoutMs);
     const bool accepted = link.WaitForReply() == WriterLink::Outcome::Complete &&
                           link.RxBuffer[3] == frame::kAccepted;
     if (!accepted) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "image/image_buffer.h"
+#include "link/writer_frame.h"
 #include "platform/serial_port.h"
 
 namespace kvr {
@@ -18,11 +19,11 @@ using BoardImageArray = std::array<std::uint8_t, 0x10001>;
 namespace board {
 
 // The board's commands (short frames in CRC mode, apart from the data frames).
-constexpr std::uint8_t kQuery = 0x0E;  // reply byte 4: option flag, byte 5: capacity in K
-constexpr std::uint8_t kErase = 0x84;
-constexpr std::uint8_t kMainSent = 0x86;    // follows the data frames of 0x4000..0xF3FF
-constexpr std::uint8_t kFirstBlock = 0x30;  // data frame opening a range
-constexpr std::uint8_t kNextBlock = 0x00;   // data frame continuing it
+constexpr std::uint8_t kQuery = command::kBoardQuery;  // reply byte 4: option flag, byte 5: K
+constexpr std::uint8_t kErase = command::kBoardErase;
+constexpr std::uint8_t kMainSent = command::kBoardMainSent;  // follows the data of 0x4000..0xF3FF
+constexpr std::uint8_t kFirstBlock = 0x30;                   // data frame opening a range
+constexpr std::uint8_t kNextBlock = 0x00;                    // data frame continuing it
 
 // Parts of the board image.
 constexpr std::int32_t kClearedStart = 0x2000;  // a download clears 0x2000..0xF3FF first
