@@ -408,6 +408,9 @@ class Station : public OptionPanelControls {
   bool CopyLimitAccepted();
   bool DownloadToBoard();
   bool ConnectBoard();
+  // True when the board keeps every byte of the program range that a chip would get; otherwise
+  // says what it keeps and what it would leave behind.
+  bool ImageFitsBoard(std::int32_t capacityBytes);
   void PrepareBoardImage();
   bool SendBoardRange(std::int32_t first, std::int32_t last);
   bool BoardExchange(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);

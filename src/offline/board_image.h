@@ -133,6 +133,32 @@ void WriteCheckValues(BoardImageArray& board, const ImageBufferArray& image,
 // configuration block say.
 void PlaceImage(BoardImageArray& board, const ImageBufferArray& image);
 
+// The chip addresses a board keeps: from 0 up to `fromZeroEnd`, and the ISP area placed apart
+// (`apartStart` > `apartEnd` when there is none).
+struct BoardHolding {
+  std::int32_t fromZeroEnd = -1;
+  std::int32_t apartStart = 0;
+  std::int32_t apartEnd = -1;
+
+  bool Holds(std::int64_t address) const {
+    return (address >= 0 && address <= fromZeroEnd) ||
+           (address >= apartStart && address <= apartEnd);
+  }
+  std::int32_t Bytes() const {
+    return fromZeroEnd + 1 + (apartEnd >= apartStart ? apartEnd - apartStart + 1 : 0);
+  }
+};
+
+// What a board of `capacityBytes` keeps of an image placed by the configuration block: the
+// segments, the part from address 0 no further than the capacity, the ISP area included, reaches.
+BoardHolding HeldByBoard(const BoardImageArray& board, std::int32_t capacityBytes);
+
+// The first address of first..last that holds data the board does not keep; -1 when it keeps
+// them all. Data is any byte but the erased 0xFF and the buffer's fill, which stand where the
+// file has nothing.
+std::int64_t FirstByteLeftBehind(const BoardHolding& holding, const ImageBufferArray& image,
+                                 std::int64_t first, std::int64_t last, std::uint8_t fill);
+
 // Offline data frame: 46 B9 6A <length> <code> <address:4> <count:2> <data> <CRC lo, hi> 16,
 // the length being count + 13.
 Bytes BuildOfflineDataFrame(std::uint8_t code, std::uint32_t address, const std::uint8_t* data,
