@@ -83,6 +83,9 @@ sim::WriterConfig WriterWith(FaultClass kind, int run, std::mt19937& random) {
   // Now and then the six-byte write acknowledge, which names no page.
   if (random() % 4 == 0) config.writeAck = sim::WriteAck::Short;
   const auto nth = [&random](unsigned range) { return 1 + random() % range; };
+  // A third of the chips lose a write besides: only the verification can tell them, while the
+  // fault works against it.
+  if (random() % 3 == 0) config.loseWriteNth = nth(2);
   switch (kind) {
     case FaultClass::Random:
       config.randomFaultRate = 0.01 + 0.01 * static_cast<double>(random() % 8);
