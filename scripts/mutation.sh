@@ -43,22 +43,7 @@ trap 'exit 130' INT TERM
 mutants() {
   awk -v file="$1" '
     function emit(op, text) { printf "%s\t%d\t%s\t%s\t%s\n", file, NR, op, $0, text }
-    # Where code ends on the line: at a comment, outside string and character literals.
-    function codeEnd(s,   i, c, quote) {
-      quote = ""
-      for (i = 1; i <= length(s); i++) {
-        c = substr(s, i, 1)
-        if (quote != "") {
-          if (c == "\\") i++
-          else if (c == quote) quote = ""
-        } else if (c == "\"" || c == "\047") {
-          quote = c
-        } else if (substr(s, i, 2) == "//") {
-          return i - 1
-        }
-      }
-      return length(s)
-    }
+    # Whether position `at` lies in a string or character literal.
     function inLiteral(s, at,   i, c, quote) {
       quote = ""
       for (i = 1; i < at; i++) {
@@ -71,6 +56,12 @@ mutants() {
         }
       }
       return quote != ""
+    }
+    # Where code ends on the line: at a comment outside the literals.
+    function codeEnd(s,   i) {
+      for (i = 1; i < length(s); i++)
+        if (substr(s, i, 2) == "//" && !inLiteral(s, i)) return i - 1
+      return length(s)
     }
     # Each occurrence of `from` replaced by `to`, one mutant each.
     function swap(op, from, to,   rest, at, offset) {

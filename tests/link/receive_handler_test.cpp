@@ -177,25 +177,13 @@ TEST_F(ReceiveTest, DecidedExchangeKeepsItsFrameWhateverFollowsBeforeTheNextSend
   EXPECT_EQ(vp.port.BytesWaiting(), 0U) << "the late bytes are read and dropped";
 }
 
-// The reply to a read of `count` bytes from `address`, by hand: 68, length, 00, the address as
-// asked, the count, the data, sum, 16.
+// The reply to a read of `count` bytes from `address`: the address as asked, the count, the data.
 Bytes ReadReplyFrame(std::uint32_t address, std::uint16_t count, std::uint8_t fill) {
-  Bytes frame{0x68,
-              static_cast<std::uint8_t>((count + 12) >> 8),
-              static_cast<std::uint8_t>(count + 12),
-              0x00,
-              static_cast<std::uint8_t>(address >> 24),
-              static_cast<std::uint8_t>(address >> 16),
-              static_cast<std::uint8_t>(address >> 8),
-              static_cast<std::uint8_t>(address),
-              static_cast<std::uint8_t>(count >> 8),
-              static_cast<std::uint8_t>(count)};
-  frame.resize(frame.size() + count, fill);
-  unsigned sum = 0;
-  for (const std::uint8_t b : frame) sum += b;
-  frame.push_back(static_cast<std::uint8_t>(sum));
-  frame.push_back(0x16);
-  return frame;
+  Bytes payload{static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                static_cast<std::uint8_t>(address >> 8),  static_cast<std::uint8_t>(address),
+                static_cast<std::uint8_t>(count >> 8),    static_cast<std::uint8_t>(count)};
+  payload.resize(payload.size() + count, fill);
+  return ReplyFrame(0x00, payload);
 }
 
 class ExchangeTest : public LinkTest {
