@@ -112,12 +112,11 @@ std::int16_t FlashProgrammer::WriteChunk(std::int32_t address, std::int32_t leng
   link.SendBlockFrame(BuildWriteFrame(code, static_cast<std::uint32_t>(address), data, count),
                       WriteAcknowledge(static_cast<std::uint16_t>(CurrentPage), sum),
                       link.ReplyTimeoutMs);
-  const bool accepted = link.WaitForReply() == WriterLink::Outcome::Complete;
-  if (accepted) link.TakeReply();
-  if (!accepted) {
+  if (link.WaitForReply() != WriterLink::Outcome::Complete) {
     if (onBlockFailed) onBlockFailed();
     return -1;
   }
+  link.TakeReply();
   RunningSum = static_cast<std::uint16_t>((RunningSum + sum) & 0xFF);
   return 0;
 }
