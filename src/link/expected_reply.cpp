@@ -33,8 +33,9 @@ bool ExpectedReply::Matches(const std::uint8_t* frame, std::size_t length,
   if (shortAcknowledge && length == kAcknowledgeLength && frame[3] == frame::kAccepted) return true;
   if (codes[0] != kAnyCode && frame[3] != codes[0] && frame[3] != codes[1]) return false;
   // Every byte taken from the reply lies in this frame, before its check value.
-  if (length < kFrameBytes + checkLength + payload) return false;
-  if (exactPayload && length != kFrameBytes + checkLength + payload) return false;
+  if (length < kFrameBytes + checkLength) return false;
+  const std::size_t held = length - kFrameBytes - checkLength;
+  if (held < payload || (exactPayload && held != payload)) return false;
   for (std::size_t i = 0; i < byteCount; ++i)
     if (frame[bytes[i].at] != bytes[i].value) return false;
   return true;

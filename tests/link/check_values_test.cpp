@@ -112,6 +112,8 @@ TEST(ExpectedReplies, EachRequestTakesOnlyItsOwnReply) {
     bool crc = false;
   };
   const ExpectedReply read = ReadReply(0x11280, 4);
+  Bytes long260{0x00, 0x00, 0x12, 0x80, 0x01, 0x04};
+  long260.resize(6 + 260, 0x33);
   const ExpectedReply write = WriteAcknowledge(0x0102, 0x5A);
   const Case cases[] = {
       {"read", read, ReplyFrame(0x00, {0x00, 0x01, 0x12, 0x80, 0x00, 0x04, 1, 2, 3, 4}), true},
@@ -128,6 +130,7 @@ TEST(ExpectedReplies, EachRequestTakesOnlyItsOwnReply) {
       {"read, other count", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 3, 1, 2, 3}), false},
       {"read, a byte short", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 4, 1, 2, 3}), false},
       {"read, a byte over", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 4, 1, 2, 3, 4, 5}), false},
+      {"read of 260", ReadReply(0x1280, 0x104), ReplyFrame(0x00, long260), true},
       {"write, acknowledge", write, ReplyFrame(0x80, {}), true},
       {"write, refused", write, ReplyFrame(0x81, {}), false},
       {"write, page echo", write, ReplyFrame(0x80, {0x01, 0x02, 0x5A}), true},
@@ -166,6 +169,7 @@ TEST(ExpectedReplies, EachRequestTakesOnlyItsOwnReply) {
       {"blank result, any code", BlankCheckResult(), ReplyFrame(0x80, data), true},
       {"blank result, acknowledge", BlankCheckResult(), ReplyFrame(0x80, {}), false},
       {"blank result, cut short", BlankCheckResult(), ReplyFrame(0x09, {1, 2, 3}), false},
+      {"blank result, no code", BlankCheckResult(), Bytes{0x68, 0x00, 0x05, 0x6D, 0x16}, false},
       {"handshake", ShortCommandReply(0x80), ReplyFrame(0x0A, {0x01, 0xF1}), true},
       {"board query", ShortCommandReply(0x0E), ReplyFrame(0x0E, {0x00, 0x33}, true), true, true},
       {"board query, a byte short", ShortCommandReply(0x0E), ReplyFrame(0x0E, {0x00}, true), false,
