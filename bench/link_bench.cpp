@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/station.h"
+#include "link/check_values.h"
 #include "link/writer_frame.h"
 #include "qt_bench_support.h"
 
@@ -41,9 +42,11 @@ bool Turnaround(int exchanges) {
   auto exchange = [&](int n) {
     const auto address = static_cast<std::uint32_t>((n * 128) & 0xFFFF);
     const std::uint8_t code = n == 0 ? kvr::command::kWriteFirst : kvr::command::kWriteNext;
-    link.SendBlockFrame(kvr::BuildWriteFrame(code, address, data, 128), 700);
-    return link.WaitForReply() == kvr::WriterLink::Outcome::Complete &&
-           link.RxBuffer[3] == kvr::frame::kAccepted;
+    link.SendBlockFrame(
+        kvr::BuildWriteFrame(code, address, data, 128),
+        kvr::WriteAcknowledge(static_cast<std::uint16_t>(address / 128), kvr::Sum8(data, 128)),
+        700);
+    return link.WaitForReply() == kvr::WriterLink::Outcome::Complete;
   };
   for (int n = 0; n < 50; ++n)
     if (!exchange(n)) return false;

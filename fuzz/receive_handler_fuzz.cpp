@@ -120,7 +120,8 @@ void CheckCompleteFrame(WriterLink& link, const Bytes& delivered) {
   KVR_FUZZ_CHECK(std::search(delivered.begin(), delivered.end(), frame.begin(), frame.end()) !=
                  delivered.end());
   // Nothing may time the exchange out after it has its reply.
-  KVR_FUZZ_CHECK(!link.Timer1().Enabled() && !link.Timer2().Enabled());
+  KVR_FUZZ_CHECK(!link.Timer1().Enabled() && !link.Timer2().Enabled() &&
+                 !link.DeadlineTimer().Enabled());
 }
 
 void CheckBounds(const WriterLink& link) {
@@ -174,12 +175,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   do {
     const Micros sentAt = clock.Now();
     port.ForgetReads();
-    if (exchangeKind == 1)
-      link.SendBlockFrame(kvr::BuildReadFrame(0x1000, 16), replyTimeoutMs);
-    else if (exchangeKind == 2)
-      link.ExpectReply(replyTimeoutMs);
-    else
+    kvr::ExpectedReply expected = kvr::ShortCommandReply(0x0A);
+    if (exchangeKind == 1) {
+      expected = kvr::ReadReply(0x1000, 16);
+      link.SendBlockFrame(kvr::BuildReadFrame(0x1000, 16), expected, replyTimeoutMs);
+    } else if (exchangeKind == 2) {
+      expected = kvr::AnyReply();
+      link.ExpectReply(replyTimeoutMs, expected);
+    } else {
       link.SendCommand(0x0A, replyTimeoutMs, 0);
+    }
 
     WriterLink::Outcome outcome{};
     try {
@@ -192,8 +197,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     KVR_FUZZ_CHECK(link.ReplyTimedOut + link.ReplyCorrupt + link.ReplyComplete == 1);
     if (outcome == WriterLink::Outcome::TimedOut)
       KVR_FUZZ_CHECK(clock.Now() - sentAt >= Micros{replyTimeoutMs} * 1000);
+    // However the bytes come, no exchange outlasts its deadline.
+    KVR_FUZZ_CHECK(clock.Now() - sentAt <=
+                   Micros{link.DeadlineMs(replyTimeoutMs, expected)} * 1000);
     const bool complete = outcome == WriterLink::Outcome::Complete;
-    if (complete) CheckCompleteFrame(link, port.Reads());
+    if (complete) {
+      CheckCompleteFrame(link, port.Reads());
+      KVR_FUZZ_CHECK(expected.Matches(link.RxBuffer.data(),
+                                      static_cast<std::size_t>(link.ExpectedLength),
+                                      link.UseCrc16 ? 2 : 1));
+    }
     if (lateTake) {
       // The decision stands, and a complete reply stays for the station to take.
       const auto frame = complete ? ReceivedFrame(link) : std::span<const std::uint8_t>();

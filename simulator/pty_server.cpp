@@ -117,9 +117,21 @@ void PtyServer::Serve() {
   std::deque<Outgoing> queue;
   std::size_t queuedBytes = 0;
   std::array<std::uint8_t, 4096> buffer{};
+  auto enqueue = [&](std::vector<Transmission> replies, std::int64_t at) {
+    for (auto& t : replies) {
+      if (queuedBytes + t.bytes.size() > kMaxQueuedBytes) continue;
+      queuedBytes += t.bytes.size();
+      queue.push_back({at + t.delayUs, std::move(t.bytes)});
+    }
+  };
   while (true) {
     bool blocked = false;  // the pseudo-terminal takes no more bytes for now
     const std::int64_t now = NowUs();
+    {
+      // A writer that talks on its own (streaming) keeps talking while nobody writes to it.
+      const std::lock_guard lock(mutex_);
+      if (!peer_) enqueue(simulator_.Unprompted(now), now);
+    }
     while (!queue.empty() && queue.front().dueUs <= now) {
       Outgoing& out = queue.front();
       const ssize_t n = write(master_, out.bytes.data() + out.sent, out.bytes.size() - out.sent);
@@ -170,11 +182,7 @@ void PtyServer::Serve() {
       replies = peer_ ? peer_(buffer.data(), static_cast<std::size_t>(n), received)
                       : simulator_.Receive(buffer.data(), static_cast<std::size_t>(n), received);
     }
-    for (auto& t : replies) {
-      if (queuedBytes + t.bytes.size() > kMaxQueuedBytes) continue;
-      queuedBytes += t.bytes.size();
-      queue.push_back({received + t.delayUs, std::move(t.bytes)});
-    }
+    enqueue(std::move(replies), received);
   }
 }
 

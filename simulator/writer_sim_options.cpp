@@ -150,6 +150,22 @@ CommandLine WriterSimCommandLine(WriterSimOptions& o) {
             [&c] { c.blankResult = false; });
   value("--dead-after", "N", "neither do nor answer anything after N received frames",
         "a number >= 0", SetNumber(c.deadAfter, 10, std::uint64_t{0}, kUint64Max));
+  value("--late-nth", "N", "send the N-th reply late, past the station's time-out", "a number >= 1",
+        SetNumber(c.lateNth, 10, std::uint64_t{1}, kUint64Max));
+  value("--late-ms", "N", "how late a late reply comes, in milliseconds (default 800)",
+        "a number of milliseconds from 0 to 3600000",
+        SetNumber(c.lateUs, 10, std::int64_t{0}, kHourMs, std::int64_t{1000}));
+  value("--duplicate-nth", "N", "send the N-th reply twice", "a number >= 1",
+        SetNumber(c.duplicateNth, 10, std::uint64_t{1}, kUint64Max));
+  value("--behind-after", "N",
+        "after N replies, answer each request with the reply to the one before it",
+        "a number >= 0", SetNumber(c.behindAfter, 10, std::uint64_t{0}, kUint64Max));
+  value("--wrong-address-nth", "N", "answer the N-th read with the data of another address",
+        "a number >= 1", SetNumber(c.wrongAddressNth, 10, std::uint64_t{1}, kUint64Max));
+  value("--stream-after", "N", "after N received frames, answer nothing and send text without end",
+        "a number >= 0", SetNumber(c.streamAfter, 10, std::uint64_t{0}, kUint64Max));
+  line.Flag("--blank-ack-twice", "send every blank check's acknowledge twice",
+            [&c] { c.blankAckTwice = true; });
   value("--random-faults", "RATE", "give each reply a random fault with probability RATE (0 to 1)",
         "a rate from 0 to 1, e.g. 0.05", [&c](std::string_view v) {
           const auto r = ParseRate(v);

@@ -3,6 +3,8 @@
 #include "simulator/frame_scanner.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <utility>
 
 namespace kvr::sim {
 
@@ -116,6 +118,12 @@ const char* FaultName(Fault fault) {
       return "bit flipped";
     case Fault::NoBlankResult:
       return "no blank result";
+    case Fault::Late:
+      return "late";
+    case Fault::Duplicate:
+      return "sent twice";
+    case Fault::WrongAddress:
+      return "wrong address";
   }
   return "?";
 }
@@ -194,7 +202,28 @@ std::vector<Transmission> WriterSimulator::Receive(const std::uint8_t* data, std
     done += n;
     Parse(clock, out);
   }
+  if (streaming_) Stream(nowUs, out);
   return out;
+}
+
+std::vector<Transmission> WriterSimulator::Unprompted(std::int64_t nowUs) {
+  std::vector<Transmission> out;
+  // In batches: half the horizon still lies ahead of the line.
+  if (streaming_ && streamNextUs_ <= nowUs + kStreamHorizonUs / 2) Stream(nowUs, out);
+  return out;
+}
+
+void WriterSimulator::Stream(std::int64_t nowUs, std::vector<Transmission>& out) {
+  const std::int64_t every = std::max<std::int64_t>(config_.streamEveryUs, 1000);
+  streamNextUs_ = std::max(streamNextUs_, nowUs);
+  while (streamNextUs_ <= nowUs + kStreamHorizonUs) {
+    // Upper-case text and digits: nothing in it can start a reply frame (0x68).
+    char line[32];
+    const int n = std::snprintf(line, sizeof line, "WRITER BUSY %06llu\r\n",
+                                static_cast<unsigned long long>(streamLines_++ % 1000000));
+    out.push_back({streamNextUs_ - nowUs, Bytes(line, line + n)});
+    streamNextUs_ += every;
+  }
 }
 
 void WriterSimulator::Parse(const Clock& clock, std::vector<Transmission>& out) {
@@ -234,6 +263,11 @@ void WriterSimulator::Execute(const Command& command, std::int64_t arrivedUs, st
                               std::vector<Transmission>& out) {
   ++commands_;
   if (config_.deadAfter && commands_ > *config_.deadAfter) return;
+  if (config_.streamAfter && commands_ > *config_.streamAfter) {
+    // Receive goes on with the stream from here.
+    streaming_ = true;
+    return;
+  }
   auto response = Handle(command);
   lastCode_ = command.code;
   if (!response) return;
@@ -256,10 +290,24 @@ void WriterSimulator::Execute(const Command& command, std::int64_t arrivedUs, st
       payload[kReadHeader] ^= 0x01;
       Note(Fault::BitFlipped);
     }
+    if (fault == Fault::WrongAddress) {
+      AnswerForAnotherAddress(payload);
+    } else if (reads_ == config_.wrongAddressNth) {
+      AnswerForAnotherAddress(payload);
+      Note(Fault::WrongAddress);
+    }
   }
   if (response->role == Role::BlankAck && !config_.blankResult && !noResult) {
     noResult = true;
     Note(Fault::NoBlankResult);
+  }
+  Fault frameFault = fault == Fault::WriteLost || fault == Fault::BitFlipped ||
+                             fault == Fault::NoBlankResult || fault == Fault::WrongAddress
+                         ? Fault::None
+                         : fault;
+  if (response->role == Role::BlankAck && config_.blankAckTwice && frameFault == Fault::None) {
+    frameFault = Fault::Duplicate;
+    Note(Fault::Duplicate);
   }
   if (!lost && !response->writeData.empty())
     chip_.Program(response->writeAddress, response->writeData);
@@ -270,9 +318,7 @@ void WriterSimulator::Execute(const Command& command, std::int64_t arrivedUs, st
   const std::int64_t latencyUs = std::max<std::int64_t>(config_.latencyUs, 0);
   workBusyUs_ = startUs + std::max<std::int64_t>(response->workUs, 0);
   const std::int64_t readyUs = workBusyUs_ + latencyUs;
-  const bool frameFault =
-      fault != Fault::WriteLost && fault != Fault::BitFlipped && fault != Fault::NoBlankResult;
-  Send(response->reply, command.crc, frameFault ? fault : Fault::None, readyUs, nowUs, out);
+  Send(response->reply, command.crc, frameFault, readyUs, nowUs, out);
   if (response->result && !noResult) {
     workBusyUs_ += std::max<std::int64_t>(config_.scanUs, 0);
     Send(*response->result, command.crc, PickFault(command, Role::Plain), workBusyUs_ + latencyUs,
@@ -382,6 +428,16 @@ std::optional<WriterSimulator::Response> WriterSimulator::PageSums(const Command
   return r;
 }
 
+void WriterSimulator::AnswerForAnotherAddress(Bytes& payload) const {
+  // The neighbouring 128 bytes: the address bit 7 flipped, the count as asked.
+  const std::uint32_t other = Big32(payload) ^ 0x80U;
+  for (int i = 0; i < 4; ++i)
+    payload[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(other >> (24 - 8 * i));
+  const std::size_t count = payload.size() - kReadHeader;
+  if (const auto data = chip_.Read(other, count))
+    std::ranges::copy(*data, payload.begin() + static_cast<std::ptrdiff_t>(kReadHeader));
+}
+
 WriterSimulator::Response WriterSimulator::BlankCheck() const {
   Reply result{kBlankCheck, {0xFF, 0xFF, 0xFF, 0xFF}};
   if (const auto found = chip_.FindNonBlank()) {
@@ -399,6 +455,10 @@ Fault WriterSimulator::PickFault(const Command& c, Role role) {
     fault = Fault::Silent;
   } else if (replies_ == config_.corruptNth) {
     fault = Fault::BadCheck;
+  } else if (replies_ == config_.lateNth) {
+    fault = Fault::Late;
+  } else if (replies_ == config_.duplicateNth) {
+    fault = Fault::Duplicate;
   } else if (TakeFault(c, role)) {
     fault = config_.fault;
   } else {
@@ -418,6 +478,8 @@ bool WriterSimulator::Applies(Fault fault, Role role) {
       return role == Role::ReadData;
     case Fault::NoBlankResult:
       return role == Role::BlankAck;
+    case Fault::WrongAddress:
+      return role == Role::ReadData;
     default:
       return true;
   }
@@ -489,12 +551,21 @@ void WriterSimulator::Send(const Reply& reply, bool crc, Fault fault, std::int64
                            std::int64_t nowUs, std::vector<Transmission>& out) {
   if (fault == Fault::Silent) return;
   Bytes frame = BuildFrame(reply, crc, fault);
+  if (fault == Fault::Late) readyUs += std::max<std::int64_t>(config_.lateUs, 0);
+  if (config_.behindAfter && replies_ > *config_.behindAfter) {
+    // This reply waits for the next request; the one that waited goes out now.
+    std::optional<Bytes> now = std::exchange(heldBack_, std::move(frame));
+    if (!now) return;
+    frame = std::move(*now);
+    fault = Fault::None;
+  }
 
   std::vector<Bytes> parts;
   if (fault == Fault::Split) {
     parts.emplace_back(frame.begin(), frame.begin() + kSplitAfter);
     parts.emplace_back(frame.begin() + kSplitAfter, frame.end());
   } else {
+    if (fault == Fault::Duplicate) parts.push_back(frame);
     parts.push_back(std::move(frame));
   }
   std::int64_t earliestUs = readyUs;
@@ -503,7 +574,8 @@ void WriterSimulator::Send(const Reply& reply, bool crc, Fault fault, std::int64
     const std::int64_t startUs = std::max(earliestUs, txBusyUs_);
     txBusyUs_ = startUs + (config_.wireTime ? WireUs(part.size()) : 0);
     out.push_back({txBusyUs_ - nowUs, std::move(part)});
-    earliestUs = txBusyUs_ + std::max<std::int64_t>(config_.splitGapUs, 0);
+    const std::int64_t gapUs = fault == Fault::Split ? config_.splitGapUs : config_.duplicateGapUs;
+    earliestUs = txBusyUs_ + std::max<std::int64_t>(gapUs, 0);
   }
 }
 

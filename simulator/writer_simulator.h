@@ -20,8 +20,9 @@ struct Transmission {
   Bytes bytes;
 };
 
-// What can go wrong with one reply. The first kinds shape the frame on the line; WriteLost,
-// BitFlipped and NoBlankResult happen inside the writer and apply only to the replies they name.
+// What can go wrong with one reply. Most kinds shape the frame on the line; WriteLost,
+// BitFlipped, NoBlankResult and WrongAddress happen inside the writer and apply only to the
+// replies they name.
 enum class Fault {
   None,
   Silent,         // no reply
@@ -33,8 +34,11 @@ enum class Fault {
   WriteLost,      // a write acknowledged but not stored
   BitFlipped,     // one data bit of a read reply flipped
   NoBlankResult,  // a blank check acknowledged, its result never sent
+  Late,           // the reply held back lateUs, past the station's time-out
+  Duplicate,      // the reply sent twice
+  WrongAddress,   // a read answered with the data of another address, and that address
 };
-inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::NoBlankResult) + 1;
+inline constexpr std::size_t kFaultKinds = static_cast<std::size_t>(Fault::WrongAddress) + 1;
 // "no reply", "bad check", ...: for printed fault counts.
 const char* FaultName(Fault fault);
 
@@ -80,6 +84,20 @@ struct WriterConfig {
   std::uint64_t flipReadNth = 0;   // the n-th read reply has bit 0 of its first data byte flipped
   // Frames with a good check value beyond this many are neither carried out nor answered.
   std::optional<std::uint64_t> deadAfter{};
+  std::uint64_t lateNth = 0;       // the n-th reply comes lateUs late
+  std::int64_t lateUs = 800000;    // Late: past the station's 700 ms time-out
+  std::uint64_t duplicateNth = 0;  // the n-th reply is sent twice, duplicateGapUs apart
+  std::int64_t duplicateGapUs = 2000;
+  std::uint64_t wrongAddressNth = 0;  // the n-th read reply answers for another address
+  bool blankAckTwice = false;         // every blank check's acknowledge is sent twice
+  // Beyond this many replies each reply answers the request before: the first of them goes
+  // unsent, and every later request gets the reply the one before it earned.
+  std::optional<std::uint64_t> behindAfter{};
+  // Frames with a good check value beyond this many are neither carried out nor answered; from
+  // the first of them on the writer sends text without end, a chunk every streamEveryUs, never a
+  // frame (no 0x68 byte in it).
+  std::optional<std::uint64_t> streamAfter{};
+  std::int64_t streamEveryUs = 8000;
   // Soak tests: each reply, with this probability, gets one fault drawn from the kinds that
   // apply to it; the same seed and the same frames give the same faults.
   double randomFaultRate = 0;
@@ -111,6 +129,12 @@ class WriterSimulator {
   std::vector<Transmission> Receive(const Bytes& bytes, std::int64_t nowUs) {
     return Receive(bytes.data(), bytes.size(), nowUs);
   }
+  // What the writer sends without being asked: a streaming writer's text. Every Receive goes
+  // on streamHorizonUs ahead; a server that keeps the line going calls this when its queue runs
+  // dry, so the stream never ends.
+  std::vector<Transmission> Unprompted(std::int64_t nowUs);
+  bool Streaming() const { return streaming_; }
+  static constexpr std::int64_t kStreamHorizonUs = 10'000'000;
 
   // Every parsed frame (good or bad check), as received, preamble included; at most
   // maxRecordedFrames, later ones only counted.
@@ -170,6 +194,9 @@ class WriterSimulator {
   Bytes BuildFrame(const Reply& reply, bool crc, Fault fault) const;
   void Send(const Reply& reply, bool crc, Fault fault, std::int64_t readyUs, std::int64_t nowUs,
             std::vector<Transmission>& out);
+  // Answers a read for the address next to the one asked, with that address's data.
+  void AnswerForAnotherAddress(Bytes& payload) const;
+  void Stream(std::int64_t nowUs, std::vector<Transmission>& out);
 
   WriterConfig config_;
   TargetChip chip_;
@@ -191,6 +218,10 @@ class WriterSimulator {
   std::uint64_t writes_ = 0;
   std::uint64_t reads_ = 0;
   FaultRecord injected_;
+  std::optional<Bytes> heldBack_;  // behindAfter: the reply the next request gets
+  bool streaming_ = false;
+  std::int64_t streamNextUs_ = 0;  // when the next chunk of the stream goes out
+  std::uint64_t streamLines_ = 0;
   std::mt19937_64 random_;
   std::optional<std::uint64_t> seededWith_;
   int faulted_ = 0;

@@ -414,15 +414,10 @@ std::string IspDemoListing(const Station& station) {
     }
     out += '\n';
   }
-  const float n = BaudReload(station.comb_oscillate_frequency.text, station.comb_ISP_buad.Text()).n;
-  const auto count = static_cast<long long>(n);
-  const long long reload = 65536 - count;
-  std::string reloadText = "none";
-  if (reload >= 0 && reload <= 65536) {
-    std::snprintf(text, sizeof text, "%04llX", static_cast<unsigned long long>(reload));
-    reloadText = text;
-  }
-  out += "Reload: " + reloadText + " (N = " + std::to_string(count) + ")\n";
+  // What the buffer holds: after a refused build, not the values that were refused.
+  const unsigned reload = PlacedReload(station.ImageBuffer, base);
+  std::snprintf(text, sizeof text, "%04X", reload);
+  out += std::string("Reload: ") + text + " (N = " + std::to_string(65536 - reload) + ")\n";
   const std::uint32_t colour = station.Lab_BAUD_ERR.backColour;
   out += "Baud error: " + Trim(station.Lab_BAUD_ERR.caption) + " (" +
          (colour == BaudErrorBackColour(BaudErrorColour::Red)      ? "red"

@@ -274,13 +274,17 @@ class Station : public OptionPanelControls {
   // Device operations, as the function list and the automatic sequence run them.
   ProgramRange CurrentRange() const { return {ProgramStart, ProgramEnd, DataEnd}; }
   std::int16_t ProgramFile(bool showMessages);
-  // The driver's "Check MCU Empty": 0 empty, -2 not empty, -1 no usable answer.
+  // The driver's "Check MCU Empty": 0 empty, -2 not empty, -1 no usable answer. No verdict
+  // follows a stop.
   std::int16_t CheckEmptyOperation();
   // The automatic sequence's "Check MCU Empty": 0 empty, -1 not empty or failed.
   std::int16_t CheckEmptyStep();
-  // Reads the options silently: true when they are as an erased chip has them (or unreadable);
-  // otherwise reports them, and refreshes the read-back labels when asked.
-  bool OptionBytesDefault(bool refreshReadOut);
+  // The blank check and the option test: 0 empty, -2 not empty, -1 either had no usable answer
+  // (reported) or the run was stopped.
+  std::int16_t CheckEmpty(bool refreshReadOut);
+  // Reads the options silently: 0 when they are as an erased chip has them, -2 when not (they
+  // are reported, and the read-back labels refreshed when asked), -1 when they could not be read.
+  std::int16_t OptionBytesDefault(bool refreshReadOut);
   std::int16_t ReadOptions(bool showMessages);
   std::int16_t ProgramOptions(bool showMessages);
   // The chip's memory 0x0000-0xFFFF into the buffer: 0 read, -1 failed.
@@ -510,6 +514,9 @@ class Station : public OptionPanelControls {
   bool CopyLimitAccepted();
   bool DownloadToBoard();
   bool ConnectBoard();
+  // True when the board keeps every byte of the program range that a chip would get; otherwise
+  // says what it keeps and what it would leave behind.
+  bool ImageFitsBoard(std::int32_t capacityBytes);
   void PrepareBoardImage();
   bool SendBoardRange(std::int32_t first, std::int32_t last);
   bool BoardExchange(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);

@@ -1,6 +1,7 @@
 // The download to the offline programming board and the legend of its LEDs (tab "TJSL").
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 
 #include "app/station.h"
@@ -33,12 +34,15 @@ constexpr const char* kEraseFailed = "擦除失败";
 constexpr const char* kDownloading = "正在下载 ...";
 constexpr const char* kDownloadFailed = "下载失败。";
 constexpr const char* kDownloadOk = "Download OK. / 下载成功。";
-constexpr Wording kCapacityBefore{"This offline board holds at most ", "此脱机烧录器最多下载"};
-constexpr Wording kCapacityAfter{
-    "K of program and data (ISP code included); the rest is not "
-    "downloaded.",
-    "K 程序和数据(含ISP程序), 超出部分将不下载。"};
-constexpr Wording kCapacityContinue{"Press OK to go on.", "                           按确定继续"};
+// An image the board would not keep whole: what it keeps, what the image holds, and the first
+// byte it would leave behind.
+constexpr Wording kBoardHolds{"The offline board holds ", "此脱机烧录器最多下载 "};
+constexpr Wording kOfProgramAndData{" of program and data: ", " 程序和数据: "};
+constexpr Wording kImageHolds{". The image holds ", "。文件有 "};
+constexpr Wording kDataAt{", with data at ", ", "};
+constexpr Wording kNotKept{" that the board would not keep. Nothing was downloaded.",
+                           " 处的数据不在其中。未下载。"};
+
 
 constexpr int kBoardBaud = 115200;
 constexpr std::int16_t kHandshakeTimeoutMs = 20;
@@ -95,7 +99,10 @@ std::int16_t Station::OfflineDownload() {
   LockSettings();
   ++runDepth_;
   portLost_ = false;
-  const bool downloaded = CopyLimitAccepted() && DownloadToBoard();
+  // What the board cannot keep is refused before the port is touched, and again against the
+  // capacity the board reports before anything is erased or sent.
+  const bool downloaded =
+      CopyLimitAccepted() && ImageFitsBoard(board::kHeldSize) && DownloadToBoard();
   if (portLost_) ReportPortLost();
   // Every way out leaves the link as a writer run expects it, and the window as after a run.
   link.ClosePort();
@@ -171,15 +178,32 @@ bool Station::ConnectBoard() {
   return true;
 }
 
+bool Station::ImageFitsBoard(std::int32_t capacityBytes) {
+  WriteConfigBlock(BoardImage, SettingsForBoard(*this));
+  const BoardHolding holding = HeldByBoard(BoardImage, capacityBytes);
+  const std::int64_t leftBehind =
+      FirstByteLeftBehind(holding, ImageBuffer, ProgramStart, ProgramEnd, FillByte());
+  if (leftBehind < 0) return true;
+  auto address = [](std::int64_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%04llXH", static_cast<unsigned long long>(value));
+    return std::string(text);
+  };
+  std::string kept = address(0) + "-" + address(holding.fromZeroEnd);
+  if (holding.apartEnd >= holding.apartStart)
+    kept += ", " + address(holding.apartStart) + "-" + address(holding.apartEnd);
+  const bool english = UseEnglish;
+  platform_.dialogs.Information(kBoardHolds.Pick(english) + SizeText(holding.Bytes(), 1024) +
+                                kOfProgramAndData.Pick(english) + kept + kImageHolds.Pick(english) +
+                                SizeText(std::int64_t{ProgramEnd} - ProgramStart + 1, 1024) + " (" +
+                                address(ProgramStart) + "-" + address(ProgramEnd) + ")" +
+                                kDataAt.Pick(english) + address(leftBehind) +
+                                kNotKept.Pick(english));
+  return false;
+}
+
 void Station::PrepareBoardImage() {
   WriteConfigBlock(BoardImage, SettingsForBoard(*this));
-  if (ProgramEnd >= BoardCapacity) {
-    const bool english = UseEnglish;
-    platform_.dialogs.Information(
-        kCapacityBefore.Pick(english) + std::to_string(BoardCapacity / 1024) +
-        kCapacityAfter.Pick(english) + kLineBreak + kLineBreak + kCapacityContinue.Pick(english));
-  }
-
   LogBoard(kPreparing);
   ProgressBar1.value = ProgressBar1.minimum;
   const int span = ProgressBar1.maximum - ProgressBar1.minimum;
@@ -197,7 +221,7 @@ bool Station::SendBoardRange(std::int32_t first, std::int32_t last) {
     link.SendBlockFrame(BuildOfflineDataFrame(code, static_cast<std::uint32_t>(address),
                                               &BoardImage[static_cast<std::size_t>(address)],
                                               static_cast<std::size_t>(count)),
-                        link.ReplyTimeoutMs);
+                        AnyReply(), link.ReplyTimeoutMs);
     const bool accepted = link.WaitForReply() == WriterLink::Outcome::Complete &&
                           link.RxBuffer[3] == frame::kAccepted;
     if (!accepted) {
@@ -210,7 +234,7 @@ bool Station::SendBoardRange(std::int32_t first, std::int32_t last) {
 
 bool Station::DownloadToBoard() {
   link.UseCrc16 = true;
-  if (!ConnectBoard()) return false;
+  if (!ConnectBoard() || !ImageFitsBoard(BoardCapacity)) return false;
   PrepareBoardImage();
 
   LogBoard(kErasing);

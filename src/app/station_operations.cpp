@@ -89,45 +89,55 @@ std::int16_t Station::ProgramFile(bool showMessages) {
   return result < 0 ? -1 : 0;
 }
 
-bool Station::OptionBytesDefault(bool refreshReadOut) {
+std::int16_t Station::OptionBytesDefault(bool refreshReadOut) {
   OptionBytes bytes{};
-  if (kvr::ReadOptions(operations_, false, bytes, txtBuffer) != 0) return true;
-  const bool erased = bytes[0] == 0xFF && (bytes[1] & 0x04) != 0;
-  if (!erased) {
-    textMsg.AppendLineBreak();
-    OptionReport(operations_, bytes, txtBuffer);
-    CopyViewToOverlay();
-    if (refreshReadOut) {
-      ShowReadOptions(operations_, *this, bytes);
-      readOut_ = bytes;
-    }
+  // Options that could not be read are no evidence of an empty chip.
+  if (kvr::ReadOptions(operations_, false, bytes, txtBuffer) != 0) return -1;
+  if (bytes[0] == 0xFF && (bytes[1] & 0x04) != 0) return 0;
+  textMsg.AppendLineBreak();
+  OptionReport(operations_, bytes, txtBuffer);
+  CopyViewToOverlay();
+  if (refreshReadOut) {
+    ShowReadOptions(operations_, *this, bytes);
+    readOut_ = bytes;
   }
-  return erased;
+  return -2;
+}
+
+std::int16_t Station::CheckEmpty(bool refreshReadOut) {
+  const std::int16_t blank = BlankCheck(operations_, true);
+  if (link.StopRequested) return -1;
+  const std::int16_t options = OptionBytesDefault(refreshReadOut);
+  if (link.StopRequested) return -1;
+  // The blank check reports its own failure.
+  if (options == -1 && blank != -1)
+    textMsg.Append(kLineBreak + std::string(kCheckEmptyFailed.Pick(UseEnglish)));
+  if (blank == -1 || options == -1) return -1;
+  return blank == 0 && options == 0 ? 0 : -2;
 }
 
 std::int16_t Station::CheckEmptyOperation() {
-  const std::int16_t blank = BlankCheck(operations_, true);
-  const bool erasedOptions = OptionBytesDefault(false);
+  const std::int16_t result = CheckEmpty(false);
   // A stopped check has no verdict.
   if (link.StopRequested) return -1;
-  if (blank == 0 && erasedOptions) {
+  if (result == 0) {
     textMsg.Append(kLineBreak + std::string(kReadIsFF.Pick(UseEnglish)));
     BeepThrice();
     return 0;
   }
   textMsg.Append(kLineBreak + std::string(kNotEmpty.Pick(UseEnglish)));
-  return blank == -1 ? -1 : -2;
+  return result;
 }
 
 std::int16_t Station::CheckEmptyStep() {
-  const std::int16_t blank = BlankCheck(operations_, true);
-  const bool erasedOptions = OptionBytesDefault(true);
-  const std::size_t before = textMsg.Text().size();
-  const bool empty = blank == 0 && erasedOptions;
-  textMsg.Append(kLineBreak + std::string((empty ? kEmpty : kNotEmpty).Pick(UseEnglish)));
-  textMsg.SetCaret(before);
+  const std::int16_t result = CheckEmpty(true);
+  if (!link.StopRequested) {
+    const std::size_t before = textMsg.Text().size();
+    textMsg.Append(kLineBreak + std::string((result == 0 ? kEmpty : kNotEmpty).Pick(UseEnglish)));
+    textMsg.SetCaret(before);
+  }
   link.RestoreDefaultTimeouts();
-  return empty ? 0 : -1;
+  return result == 0 ? 0 : -1;
 }
 
 std::int16_t Station::ReadOptions(bool showMessages) {

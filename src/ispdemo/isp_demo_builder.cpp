@@ -39,6 +39,11 @@ const char* const kPinConflict = "喂外部看门狗和485收发控制不能用�
 const char* const kBadWatchdogPin = "喂外部看门狗 I/O 口地址不正确。";
 const char* const kBadRs485Port = "485收发控制 I/O 口地址不正确。";
 const char* const kBadRs485Bit = "485收发控制: I/O 口地址不正确。";
+const char* const kNoReload[2] = {
+    "The baud rate cannot be made from this crystal: choose another frequency or baud rate.",
+    "此内部时钟频率不能产生该波特率，请另选频率或波特率。"};
+// The label's design caption: no error to show.
+const char* const kNoBaudError = "   %";
 
 // Two hexadecimal digits, upper case, as the template rows and the model numbers hold them.
 std::uint8_t HexByte(const char* digits) {
@@ -177,11 +182,16 @@ BaudReloadResult BaudReload(std::string_view crystal, std::string_view baud) {
   if (!(fosc > 0)) return result;
   const double b = LeadingNumber(baud);
   const double count = std::trunc(static_cast<double>(fosc) / 32.0 / b + 0.5);
-  // No baud rate (or one so small that N has no meaning) leaves N at 0.
-  if (!std::isfinite(count) || std::fabs(count) > 2147483647.0) return result;
-  const float n = static_cast<float>(count);
-  result.n = n;
-  if (n <= 0) return result;
+  // No baud rate (or one so small that N has no meaning) leaves N at 0. An error that cannot be
+  // computed is shown as none, never as the last one.
+  if (std::isfinite(count) && std::fabs(count) <= 2147483647.0)
+    result.n = static_cast<float>(count);
+  const float n = result.n;
+  if (n <= 0) {
+    result.caption = kNoBaudError;
+    result.colour = BaudErrorColour::Red;
+    return result;
+  }
   const float actual = fosc / 32.0f / n;
   const float error = static_cast<float>((actual - b) / b * 100.0);
   result.caption = " " + SingleText(error).substr(0, 5) + "%";
@@ -189,7 +199,13 @@ BaudReloadResult BaudReload(std::string_view crystal, std::string_view baud) {
     result.colour =
         (error <= -5 || error >= 5 || n <= 2) ? BaudErrorColour::Red : BaudErrorColour::Yellow;
   }
+  if (!result.Usable()) result.colour = BaudErrorColour::Red;
   return result;
+}
+
+std::uint16_t PlacedReload(const ImageBufferArray& buffer, std::int32_t base) {
+  return static_cast<std::uint16_t>(buffer.Get(std::int64_t{base} + kReloadHigh) << 8 |
+                                    buffer.Get(std::int64_t{base} + kReloadLow));
 }
 
 std::string ModelNumber(std::string_view model) {
@@ -262,6 +278,8 @@ IspDemoBuildResult BuildIspDemo(const IspDemoParameters& p, ImageBufferArray& bu
   put(kFlashWait, FlashWait(f));
 
   result.baud = BaudReload(p.crystal, p.baud);
+  // A demo that cannot talk at the baud rate asked for is no demo.
+  if (!result.baud->Usable()) return refuse(kNoReload[p.useEnglish ? 0 : 1]);
   const std::int64_t reload = 65536 - static_cast<std::int64_t>(result.baud->n);
   putByte(kReloadHigh, static_cast<double>(reload / 256));
   put(kReloadLow, static_cast<std::uint8_t>(reload & 0xFF));

@@ -43,9 +43,13 @@ struct BaudReloadResult {
   // Caption and colour of `Lab_BAUD_ERR`; absent when the label is left as it is.
   std::optional<std::string> caption;
   BaudErrorColour colour = BaudErrorColour::Normal;
+
+  // Timer 2 can count N: 65536 - N is a 16-bit reload.
+  bool Usable() const { return n >= 1 && n <= 65536; }
 };
 
-// The UART reload count for the crystal and baud texts and the baud-rate error label.
+// The UART reload count for the crystal and baud texts and the baud-rate error label. With a
+// crystal but no usable N the label shows no value, in red.
 BaudReloadResult BaudReload(std::string_view crystal, std::string_view baud);
 
 struct IspDemoBuildResult {
@@ -62,6 +66,9 @@ struct IspDemoBuildResult {
 // Copies the template to IspEnd - 1023 and patches it. A refusal leaves the bytes already
 // placed in the buffer.
 IspDemoBuildResult BuildIspDemo(const IspDemoParameters& parameters, ImageBufferArray& buffer);
+
+// The Timer 2 reload the demo at `base` in the buffer holds, whatever built it.
+std::uint16_t PlacedReload(const ImageBufferArray& buffer, std::int32_t base);
 
 // "4005" for VXA05H and the other numbers of the table; "FFFF" for any other name.
 std::string ModelNumber(std::string_view model);

@@ -4,7 +4,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace kvr::isp {
@@ -17,6 +16,11 @@ void IspImage::Set(std::int32_t address, std::uint8_t value) {
 }
 
 namespace {
+
+constexpr std::uintmax_t kCodeSpace = 0x10000;
+// A HEX file describes 64 KB in well under 1 MB even in one-byte records; 4 MB leaves room for
+// blanks and line ends.
+constexpr std::uintmax_t kMaxHexFile = 4 << 20;
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -125,28 +129,39 @@ bool LoadIspImage(const std::string& path, IspImage& image, std::string& error) 
     error = "no such file: " + path;
     return false;
   }
+  // Measured before it is read, and never read much further than the largest file that can
+  // hold 64 KB: a huge file (or one that grows meanwhile) must not take the memory.
+  const bool hex = IsHexName(path);
+  const std::uintmax_t limit = hex ? kMaxHexFile : kCodeSpace;
+  auto tooLarge = [&] {
+    error = path + (hex ? ": the file is larger than 4 MB" : ": the file is larger than 64 KB");
+    return false;
+  };
+  const std::uintmax_t size = std::filesystem::file_size(path, failure);
+  if (!failure && size > limit) return tooLarge();
   std::ifstream file(path, std::ios::binary);
   if (!file) {
     error = "cannot open " + path;
     return false;
   }
-  const std::string content((std::istreambuf_iterator<char>(file)),
-                            std::istreambuf_iterator<char>());
+  std::string content;
+  std::vector<char> chunk(0x10000);
+  while (file && content.size() <= limit) {
+    file.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    content.append(chunk.data(), static_cast<std::size_t>(file.gcount()));
+  }
   if (file.bad()) {
     error = "cannot read " + path;
     return false;
   }
-  if (IsHexName(path)) {
+  if (content.size() > limit) return tooLarge();
+  if (hex) {
     if (ParseIntelHex(content, image, error)) return true;
     error = path + ": " + error;
     return false;
   }
   if (content.empty()) {
     error = path + ": the file is empty";
-    return false;
-  }
-  if (content.size() > 0x10000) {
-    error = path + ": the file is larger than 64 KB";
     return false;
   }
   for (std::size_t i = 0; i < content.size(); ++i)

@@ -29,8 +29,11 @@ constexpr std::uint8_t kBlankCheck = 0x09;
 constexpr std::uint8_t kIdentity = 0x0A;
 constexpr std::uint8_t kVersion = 0x0C;
 constexpr std::uint8_t kPageSums = 0x0D;
+constexpr std::uint8_t kBoardQuery = 0x0E;
 constexpr std::uint8_t kHandshake = 0x80;
 constexpr std::uint8_t kStop = 0x82;
+constexpr std::uint8_t kBoardErase = 0x84;
+constexpr std::uint8_t kBoardMainSent = 0x86;
 }  // namespace command
 
 // Handshake parameters.

@@ -25,9 +25,11 @@ WriterLink::WriterLink(SerialPort& port, EventPump& pump, TimerFactory& timers, 
       useEnglish_(useEnglish),
       deviceClassCode_(deviceClassCode),
       timer1_(timers.CreateTimer()),
-      timer2_(timers.CreateTimer()) {
+      timer2_(timers.CreateTimer()),
+      deadline_(timers.CreateTimer()) {
   timer1_->SetTickHandler([this] { OnReplyTimer(); });
   timer2_->SetTickHandler([this] { OnGapTimer(); });
+  deadline_->SetTickHandler([this] { OnDeadline(); });
   timer1_->SetInterval(ReplyTimeoutMs);
   timer2_->SetInterval(InterByteTimeoutMs);
   port_.SetDataReceivedHandler([this] { ReceiveHandler(); });
@@ -51,13 +53,41 @@ void WriterLink::RestartTimers() {
   timer2_->SetEnabled(false);
 }
 
+void WriterLink::DropWaitingInput() {
+  if (!port_.IsOpen()) return;
+  port_.ClearInput();
+  port_.ReadAll();
+}
+
+int WriterLink::DeadlineMs(int replyTimeoutMs, const ExpectedReply& expected) const {
+  constexpr std::int64_t kBitsPerByte = 10;
+  constexpr std::int64_t kBaud = 115200;
+  const auto bytes = static_cast<std::int64_t>(
+      expected.LongestFrame(UseCrc16 ? 2 : 1, static_cast<std::size_t>(kRxBufferSize)));
+  return replyTimeoutMs + static_cast<int>((bytes * kBitsPerByte * 1000 + kBaud - 1) / kBaud);
+}
+
+void WriterLink::ArmDeadline(int replyTimeoutMs) {
+  deadline_->SetInterval(DeadlineMs(replyTimeoutMs, expected_));
+  deadline_->SetEnabled(true);
+}
+
+void WriterLink::StopTimers() {
+  timer1_->SetEnabled(false);
+  timer2_->SetEnabled(false);
+  deadline_->SetEnabled(false);
+}
+
 void WriterLink::SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter) {
+  DropWaitingInput();
+  expected_ = ShortCommandReply(code);
   RxCount = 0;
   ClearReplyFlags();
   timer1_->SetInterval(replyTimeoutMs);
   timer1_->SetEnabled(true);
   timer2_->SetInterval(InterByteTimeoutMs);
   timer2_->SetEnabled(false);
+  ArmDeadline(replyTimeoutMs);
   const Bytes frame =
       BuildShortFrame(code, static_cast<std::uint8_t>(deviceClassCode_), parameter, UseCrc16);
   sentCommand_ = code;
@@ -65,17 +95,20 @@ void WriterLink::SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t
   port_.Write(frame);
 }
 
-void WriterLink::SendBlockFrame(const Bytes& frame, int replyTimeoutMs) {
+void WriterLink::SendBlockFrame(const Bytes& frame, const ExpectedReply& expected,
+                                int replyTimeoutMs) {
+  DropWaitingInput();
   // The code follows the two length bytes, and the preamble where the frame has one.
   const std::size_t codeAt = !frame.empty() && frame[0] == frame::kPreamble0 ? 5 : 3;
   sentCommand_ = frame.size() > codeAt ? frame[codeAt] : 0;
   sentLength_ = frame.size();
   port_.Write(frame);
   // Cleared after the write: no event can run in between, so no reply is lost.
-  ExpectReply(replyTimeoutMs);
+  ExpectReply(replyTimeoutMs, expected);
 }
 
-void WriterLink::ExpectReply(int replyTimeoutMs) {
+void WriterLink::ExpectReply(int replyTimeoutMs, const ExpectedReply& expected) {
+  expected_ = expected;
   RxCount = 0;
   RestartTimers();
   ClearReplyFlags();
@@ -83,6 +116,7 @@ void WriterLink::ExpectReply(int replyTimeoutMs) {
   timer1_->SetEnabled(true);
   timer2_->SetInterval(InterByteTimeoutMs);
   timer2_->SetEnabled(false);
+  ArmDeadline(replyTimeoutMs);
 }
 
 WriterLink::Outcome WriterLink::WaitForReply() {
@@ -117,13 +151,19 @@ bool WriterLink::StandardExchange(std::uint8_t code, std::uint8_t parameter, int
 }
 
 void WriterLink::OnReplyTimer() {
-  timer1_->SetEnabled(false);
+  StopTimers();
   ReplyTimedOut = true;
 }
 
 void WriterLink::OnGapTimer() {
-  timer2_->SetEnabled(false);
+  StopTimers();
   ReplyCorrupt = true;
+}
+
+void WriterLink::OnDeadline() {
+  // However the bytes keep coming, the exchange is over: a time-out.
+  StopTimers();
+  ReplyTimedOut = true;
 }
 
 bool WriterLink::Store(const std::uint8_t* bytes, std::size_t count) {
@@ -142,12 +182,13 @@ void WriterLink::DiscardFrame() {
   RxCount = 0;
 }
 
-void WriterLink::CheckCompleteFrame() {
+WriterLink::FrameVerdict WriterLink::CheckCompleteFrame() {
   const auto length = static_cast<std::size_t>(ExpectedLength);
   if (RxBuffer[length - 1] != frame::kEnd) {
     DiscardFrame();
-    return;
+    return FrameVerdict::Discarded;
   }
+  const std::size_t checkLength = UseCrc16 ? 2 : 1;
   bool good = false;
   if (UseCrc16) {
     // A frame too short to hold a CRC cannot be good.
@@ -156,33 +197,46 @@ void WriterLink::CheckCompleteFrame() {
   } else {
     good = length >= 3 && Sum8(RxBuffer.data(), length - 2) == RxBuffer[length - 2];
   }
+  if (good && !expected_.Matches(RxBuffer.data(), length, checkLength)) {
+    // Sound, but the answer to another request: this one's may still come.
+    DiscardFrame();
+    return FrameVerdict::OtherRequest;
+  }
+  StopTimers();
   if (good)
     ReplyComplete = true;
   else
     ReplyCorrupt = true;
+  return FrameVerdict::Decided;
 }
 
 bool WriterLink::TakeChunk(const std::uint8_t* bytes, std::size_t count) {
   RestartTimers();
-  bool stored = true;
-  if (RxCount > 0) {
-    stored = Store(bytes, count);
-  } else {
-    RxBuffer[0] = 0;
-    const auto start = std::find(bytes, bytes + count, frame::kFromWriter);
-    if (start != bytes + count)
-      stored = Store(start, static_cast<std::size_t>(bytes + count - start));
+  Bytes rest;
+  for (;;) {
+    bool stored = true;
+    if (RxCount > 0) {
+      stored = Store(bytes, count);
+    } else {
+      RxBuffer[0] = 0;
+      const auto start = std::find(bytes, bytes + count, frame::kFromWriter);
+      if (start != bytes + count)
+        stored = Store(start, static_cast<std::size_t>(bytes + count - start));
+    }
+    if (!stored) {
+      DiscardFrame();
+      return true;
+    }
+    if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
+    if (RxCount < 3 || ExpectedLength <= 0 || RxCount < ExpectedLength) return false;
+    // What followed the frame in this chunk, before the frame is discarded.
+    Bytes after(RxBuffer.begin() + ExpectedLength, RxBuffer.begin() + RxCount);
+    if (CheckCompleteFrame() != FrameVerdict::OtherRequest || after.empty()) return true;
+    // The bytes behind a skipped frame may begin this request's own reply.
+    rest.swap(after);
+    bytes = rest.data();
+    count = rest.size();
   }
-  if (!stored) {
-    DiscardFrame();
-    return true;
-  }
-  if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
-  if (RxCount >= 3 && ExpectedLength > 0 && RxCount >= ExpectedLength) {
-    CheckCompleteFrame();
-    return true;
-  }
-  return false;
 }
 
 void WriterLink::ArmGapTimer() {
@@ -202,7 +256,10 @@ void WriterLink::ReceiveHandler() {
   }
   for (;;) {
     const Bytes chunk = port_.ReadAll();
-    if (TakeChunk(chunk.data(), chunk.size())) return;
+    // The event of bytes that a request dropped before it went out: nothing arrived, and the
+    // timers run on as they were.
+    if (chunk.empty() && port_.BytesWaiting() == 0) return;
+    if (!chunk.empty() && TakeChunk(chunk.data(), chunk.size())) return;
     if (port_.BytesWaiting() == 0) {
       ArmGapTimer();
       return;
@@ -210,7 +267,7 @@ void WriterLink::ReceiveHandler() {
   }
 }
 
-void WriterLink::ExpectFollowingReply(int replyTimeoutMs) {
+void WriterLink::ExpectFollowingReply(int replyTimeoutMs, const ExpectedReply& expected) {
   // A writer that answers twice in quick succession can have both frames read in one piece:
   // what followed the first frame is then the start of the second.
   Bytes surplus;
@@ -219,7 +276,7 @@ void WriterLink::ExpectFollowingReply(int replyTimeoutMs) {
     const auto start = std::find(from, RxBuffer.begin() + RxCount, frame::kFromWriter);
     surplus.assign(start, RxBuffer.begin() + RxCount);
   }
-  ExpectReply(replyTimeoutMs);
+  ExpectReply(replyTimeoutMs, expected);
   if (surplus.empty()) return;
   if (!TakeChunk(surplus.data(), surplus.size())) {
     // Part of the frame is here; the rest must follow as any frame's rest does.
@@ -271,8 +328,7 @@ bool WriterLink::ReadWriterVersion(const char* before) {
     FlushInput();
     SendCommand(command::kVersion, kVersionTimeoutMs, 0);
     const Outcome outcome = WaitForReply();
-    // Only a reply that echoes the version command carries a version byte.
-    answered = outcome == Outcome::Complete && RxBuffer[3] == command::kVersion;
+    answered = outcome == Outcome::Complete;
     if (answered || outcome == Outcome::Stopped) break;
   }
   if (!answered) return false;

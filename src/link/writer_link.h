@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "link/expected_reply.h"
 #include "link/message_log.h"
 #include "platform/event_pump.h"
 #include "platform/serial_port.h"
@@ -61,20 +62,29 @@ class WriterLink {
 
   Timer& Timer1() { return *timer1_; }
   Timer& Timer2() { return *timer2_; }
+  // The exchange's deadline: armed with the request, never restarted by bytes received.
+  Timer& DeadlineTimer() { return *deadline_; }
   SerialPort& Port() { return port_; }
 
   void RestoreDefaultTimeouts();
 
-  // Short command frame with the selected model's class code; arms the reply timer.
+  // Every request drops what is waiting on the line first: a reply to an earlier request that
+  // came after its time-out must not pass for this one's.
+  //
+  // Short command frame with the selected model's class code; arms the reply timer and the
+  // deadline. The reply it takes is that of ShortCommandReply(code).
   void SendCommand(std::uint8_t code, int replyTimeoutMs, std::uint8_t parameter);
-  // Writes a block frame, then clears the flags and arms the timers.
-  void SendBlockFrame(const Bytes& frame, int replyTimeoutMs);
+  // Writes a block frame, then clears the flags and arms the timers; `expected` is its reply.
+  void SendBlockFrame(const Bytes& frame, const ExpectedReply& expected, int replyTimeoutMs);
   // Gets ready for a reply without sending anything: clears the received count and the flags,
-  // restarts both timers and arms the reply timer.
-  void ExpectReply(int replyTimeoutMs);
+  // restarts both timers and arms the reply timer and the deadline.
+  void ExpectReply(int replyTimeoutMs, const ExpectedReply& expected);
   // As ExpectReply, for a second frame the writer sends on its own after the one just taken:
   // bytes already received behind that frame count as the start of the next.
-  void ExpectFollowingReply(int replyTimeoutMs);
+  void ExpectFollowingReply(int replyTimeoutMs, const ExpectedReply& expected);
+  // How long an exchange may take in all: its reply time-out and the time its longest reply
+  // takes on a 115200 8N1 line (10 bits a byte), rounded up to the millisecond.
+  int DeadlineMs(int replyTimeoutMs, const ExpectedReply& expected) const;
   // Waits, processing events, until a flag or StopRequested decides.
   Outcome WaitForReply();
   // Copies the receive buffer into ReplyBuffer; returns RxCount.
@@ -100,12 +110,19 @@ class WriterLink {
  private:
   void ClearReplyFlags();
   void RestartTimers();
+  void DropWaitingInput();
+  void ArmDeadline(int replyTimeoutMs);
+  // The exchange is decided: no timer may add a second outcome.
+  void StopTimers();
   void OnReplyTimer();
   void OnGapTimer();
+  void OnDeadline();
   // Returns false when the frame would run past the end of the buffer.
   bool Store(const std::uint8_t* bytes, std::size_t count);
-  void CheckCompleteFrame();
-  // One received chunk into the frame; true when it completed or discarded the frame.
+  enum class FrameVerdict { Decided, Discarded, OtherRequest };
+  FrameVerdict CheckCompleteFrame();
+  // One received chunk into the frame; true when nothing is left in progress (the exchange was
+  // decided, or the frame was discarded or skipped with nothing behind it).
   bool TakeChunk(const std::uint8_t* bytes, std::size_t count);
   void ArmGapTimer();
   void DiscardFrame();
@@ -118,6 +135,8 @@ class WriterLink {
   const std::int16_t& deviceClassCode_;
   std::unique_ptr<Timer> timer1_;
   std::unique_ptr<Timer> timer2_;
+  std::unique_ptr<Timer> deadline_;
+  ExpectedReply expected_;
   std::uint8_t sentCommand_ = 0;
   std::size_t sentLength_ = 0;
 };

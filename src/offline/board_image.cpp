@@ -193,6 +193,29 @@ void PlaceImage(BoardImageArray& board, const ImageBufferArray& image) {
   Copy(board, kContinuation, image, fromZero, kContinuationSize);
 }
 
+BoardHolding HeldByBoard(const BoardImageArray& board, std::int32_t capacityBytes) {
+  const std::array<BoardSegment, 3> segments = ReadSegments(board);
+  BoardHolding holding;
+  if (board[kDestination] != 0 && board[kIdentity] != 0xF0) {
+    holding.apartStart = segments[2].chipStart;
+    holding.apartEnd = segments[2].chipEnd;
+  }
+  // Segments 1 and 2 continue each other from chip address 0; the capacity counts the ISP area
+  // placed apart too.
+  const std::int32_t apart = holding.Bytes();
+  holding.fromZeroEnd = std::min(segments[1].chipEnd, capacityBytes - apart - 1);
+  return holding;
+}
+
+std::int64_t FirstByteLeftBehind(const BoardHolding& holding, const ImageBufferArray& image,
+                                 std::int64_t first, std::int64_t last, std::uint8_t fill) {
+  for (std::int64_t address = std::max<std::int64_t>(first, 0); address <= last; ++address) {
+    const std::uint8_t byte = image.Get(address);
+    if (!holding.Holds(address) && byte != 0xFF && byte != fill) return address;
+  }
+  return -1;
+}
+
 Bytes BuildOfflineDataFrame(std::uint8_t code, std::uint32_t address, const std::uint8_t* data,
                             std::size_t count) {
   Bytes bytes{frame::kPreamble0, frame::kPreamble1, frame::kToWriter, 0, 0, code};

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "image/image_buffer.h"
+#include "link/writer_frame.h"
 #include "platform/serial_port.h"
 
 namespace kvr {
@@ -18,11 +19,11 @@ using BoardImageArray = std::array<std::uint8_t, 0x10001>;
 namespace board {
 
 // The board's commands (short frames in CRC mode, apart from the data frames).
-constexpr std::uint8_t kQuery = 0x0E;  // reply byte 4: option flag, byte 5: capacity in K
-constexpr std::uint8_t kErase = 0x84;
-constexpr std::uint8_t kMainSent = 0x86;    // follows the data frames of 0x4000..0xF3FF
-constexpr std::uint8_t kFirstBlock = 0x30;  // data frame opening a range
-constexpr std::uint8_t kNextBlock = 0x00;   // data frame continuing it
+constexpr std::uint8_t kQuery = command::kBoardQuery;  // reply byte 4: option flag, byte 5: K
+constexpr std::uint8_t kErase = command::kBoardErase;
+constexpr std::uint8_t kMainSent = command::kBoardMainSent;  // follows the data of 0x4000..0xF3FF
+constexpr std::uint8_t kFirstBlock = 0x30;                   // data frame opening a range
+constexpr std::uint8_t kNextBlock = 0x00;                    // data frame continuing it
 
 // Parts of the board image.
 constexpr std::int32_t kClearedStart = 0x2000;  // a download clears 0x2000..0xF3FF first
@@ -131,6 +132,32 @@ void WriteCheckValues(BoardImageArray& board, const ImageBufferArray& image,
 // Copies the image into 0x4000..0xEBFF and 0x2000..0x3FFF as the placement words of the
 // configuration block say.
 void PlaceImage(BoardImageArray& board, const ImageBufferArray& image);
+
+// The chip addresses a board keeps: from 0 up to `fromZeroEnd`, and the ISP area placed apart
+// (`apartStart` > `apartEnd` when there is none).
+struct BoardHolding {
+  std::int32_t fromZeroEnd = -1;
+  std::int32_t apartStart = 0;
+  std::int32_t apartEnd = -1;
+
+  bool Holds(std::int64_t address) const {
+    return (address >= 0 && address <= fromZeroEnd) ||
+           (address >= apartStart && address <= apartEnd);
+  }
+  std::int32_t Bytes() const {
+    return fromZeroEnd + 1 + (apartEnd >= apartStart ? apartEnd - apartStart + 1 : 0);
+  }
+};
+
+// What a board of `capacityBytes` keeps of an image placed by the configuration block: the
+// segments, the part from address 0 no further than the capacity, the ISP area included, reaches.
+BoardHolding HeldByBoard(const BoardImageArray& board, std::int32_t capacityBytes);
+
+// The first address of first..last that holds data the board does not keep; -1 when it keeps
+// them all. Data is any byte but the erased 0xFF and the buffer's fill, which stand where the
+// file has nothing.
+std::int64_t FirstByteLeftBehind(const BoardHolding& holding, const ImageBufferArray& image,
+                                 std::int64_t first, std::int64_t last, std::uint8_t fill);
 
 // Offline data frame: 46 B9 6A <length> <code> <address:4> <count:2> <data> <CRC lo, hi> 16,
 // the length being count + 13.

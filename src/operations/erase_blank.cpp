@@ -20,7 +20,6 @@ constexpr Wording kErasing{"We are erasing ...", "正在全片擦除成为空片
 constexpr Wording kEraseOk{"Erase MCU        OK!", "全片擦除          OK!"};
 constexpr Wording kEraseFailed{"Erase MCU failed!", "全片擦除失败!"};
 constexpr Wording kChecking{"Check MCU empty ...", "正在检查是否空片 ..."};
-constexpr Wording kCheckFailed{"Check MCU empty failed.", "检查空片失败。"};
 
 std::string Hex2(std::uint8_t value) {
   char text[4];
@@ -50,11 +49,12 @@ std::int16_t BlankCheck(const OperationContext& context, bool showMessages) {
     const bool acknowledged = link.StandardExchange(command::kBlankCheck, 0, kBlankAckAttempts);
     if (link.StopRequested) return -1;
     if (!acknowledged) {
-      log.Append(kLineBreak + std::string(context.Pick(kCheckFailed)));
+      log.Append(kLineBreak + std::string(context.Pick(kCheckEmptyFailed)));
       return -1;
     }
-    // The result comes without being asked for.
-    link.ExpectFollowingReply(kBlankResultTimeoutMs);
+    // The result comes without being asked for. A frame too short to hold it (the acknowledge
+    // sent once more) is not the result: the wait goes on.
+    link.ExpectFollowingReply(kBlankResultTimeoutMs, BlankCheckResult());
     const WriterLink::Outcome outcome = link.WaitForReply();
     link.RestoreDefaultTimeouts();
     if (outcome == WriterLink::Outcome::Stopped) return -1;
@@ -70,7 +70,7 @@ std::int16_t BlankCheck(const OperationContext& context, bool showMessages) {
     return -2;
   }
   if (showMessages && !link.StopRequested)
-    log.Append(kLineBreak + std::string(context.Pick(kCheckFailed)));
+    log.Append(kLineBreak + std::string(context.Pick(kCheckEmptyFailed)));
   return -1;
 }
 

@@ -6,6 +6,8 @@
 
 namespace kvr {
 
+constexpr Wording kCheckEmptyFailed{"Check MCU empty failed.", "检查空片失败。"};
+
 // Erases the whole chip (command 0x08, up to 6 attempts): 0 on a reply, -1 without.
 std::int16_t EraseChip(const OperationContext& context, bool showMessages);
 

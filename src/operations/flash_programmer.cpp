@@ -18,7 +18,6 @@ constexpr int kSumCalls = 6;
 constexpr int kPageSumsTimeoutMs = 4000;
 // 68, length, code, two high address bytes, address, count: the data starts at byte 10.
 constexpr std::size_t kReadReplyHeader = 10;
-constexpr std::size_t kReadReplyOverhead = 12;
 constexpr std::size_t kSumsStart = 4;
 
 constexpr Wording kChecking{"We are checking ...", "正在校验 ..."};
@@ -38,10 +37,6 @@ std::string HexDigits(std::uint32_t value, int width) {
 // Classes whose writer takes the first chunk of a block as a new range from the first attempt.
 bool FirstFlagFromStart(std::int16_t classCode) {
   return classCode == 2 || classCode == 11 || classCode == 12 || classCode == 13;
-}
-
-std::size_t ReplyLength(const WriterLink::FrameBuffer& reply) {
-  return static_cast<std::size_t>(reply[1]) * 256 + reply[2];
 }
 
 }  // namespace
@@ -115,19 +110,13 @@ std::int16_t FlashProgrammer::WriteChunk(std::int32_t address, std::int32_t leng
 
   const std::uint8_t code = first ? command::kWriteFirst : command::kWriteNext;
   link.SendBlockFrame(BuildWriteFrame(code, static_cast<std::uint32_t>(address), data, count),
+                      WriteAcknowledge(static_cast<std::uint16_t>(CurrentPage), sum),
                       link.ReplyTimeoutMs);
-  bool accepted = false;
-  if (link.WaitForReply() == WriterLink::Outcome::Complete) {
-    link.TakeReply();
-    const auto& reply = link.ReplyBuffer;
-    const bool shortAcknowledge = reply[1] == 0x00 && reply[2] == 0x06;
-    const bool pageEcho = reply[4] * 256 + reply[5] == CurrentPage && reply[6] == sum;
-    accepted = reply[3] == frame::kAccepted && (shortAcknowledge || pageEcho);
-  }
-  if (!accepted) {
+  if (link.WaitForReply() != WriterLink::Outcome::Complete) {
     if (onBlockFailed) onBlockFailed();
     return -1;
   }
+  link.TakeReply();
   RunningSum = static_cast<std::uint16_t>((RunningSum + sum) & 0xFF);
   return 0;
 }
@@ -177,22 +166,20 @@ std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t len
     read = ReadRange(address, length, false);
   if (Stopped() || !read) return -1;
 
+  // The reply holds this address's data: its address and count were matched to the request.
   const auto& reply = context_.link.ReplyBuffer;
-  // The reply names the address of its data; the read frame carried the bits above 16.
-  const std::int64_t replyAddress =
-      (static_cast<std::int64_t>(address) & ~std::int64_t{0xFFFF}) | (reply[6] << 8 | reply[7]);
   for (std::int32_t j = 0; j < length; ++j) {
     const std::uint8_t device = reply[kReadReplyHeader + static_cast<std::size_t>(j)];
-    const std::uint8_t buffer = image_.Get(replyAddress + j);
+    const std::uint8_t buffer = image_.Get(std::int64_t{address} + j);
     if (device == buffer) continue;
-    LastDifference = Difference{replyAddress + j, replyAddress + j, buffer, device};
+    LastDifference = Difference{address + j, address + j, buffer, device};
     if (showReport) {
-      context_.log.Append(kLineBreak +
-                          (context_.Pick(kAddressLabel) +
-                           HexDigits(static_cast<std::uint32_t>(replyAddress + j), 6)) +
-                          kLineBreak + context_.Pick(kBufferLabel) + HexDigits(buffer, 2) +
-                          kLineBreak + kDeviceLabel + HexDigits(device, 2) + kLineBreak +
-                          kLineBreak + context_.Pick(kFirstDifference));
+      context_.log.Append(
+          kLineBreak +
+          (context_.Pick(kAddressLabel) + HexDigits(static_cast<std::uint32_t>(address + j), 6)) +
+          kLineBreak + context_.Pick(kBufferLabel) + HexDigits(buffer, 2) + kLineBreak +
+          kDeviceLabel + HexDigits(device, 2) + kLineBreak + kLineBreak +
+          context_.Pick(kFirstDifference));
     }
     return -2;
   }
@@ -202,24 +189,18 @@ std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t len
 bool FlashProgrammer::ReadRange(std::int32_t address, std::int32_t length, bool store) {
   WriterLink& link = context_.link;
   const auto count = static_cast<std::uint16_t>(std::clamp(length, 0, 0xFFFF));
-  link.SendBlockFrame(BuildReadFrame(static_cast<std::uint32_t>(address), count),
-                      link.ReplyTimeoutMs);
+  const auto from = static_cast<std::uint32_t>(address);
+  // Only a reply for this address and count, holding that many bytes, is taken.
+  link.SendBlockFrame(BuildReadFrame(from, count), ReadReply(from, count), link.ReplyTimeoutMs);
   if (link.WaitForReply() != WriterLink::Outcome::Complete) return false;
   link.TakeReply();
-  // A reply too short for the data asked for would leave older bytes to be compared.
-  if (ReplyLength(link.ReplyBuffer) < kReadReplyOverhead + count) return false;
-  if (store) StoreReadReply();
+  if (store) StoreReadReply(address, count);
   return true;
 }
 
-void FlashProgrammer::StoreReadReply() {
+void FlashProgrammer::StoreReadReply(std::int32_t address, std::uint16_t count) {
   const auto& reply = context_.link.ReplyBuffer;
-  const std::int32_t address = reply[6] * 256 + reply[7];
-  std::size_t length = static_cast<std::size_t>(reply[8]) * 256 + reply[9];
-  // Never more than the frame holds.
-  const std::size_t frame = std::min(ReplyLength(reply), reply.size());
-  length = std::min(length, frame > kReadReplyOverhead ? frame - kReadReplyOverhead : 0);
-  for (std::size_t i = 0; i < length; ++i)
+  for (std::size_t i = 0; i < count; ++i)
     image_.Set(std::int64_t{address} + static_cast<std::int64_t>(i), reply[kReadReplyHeader + i]);
 }
 
@@ -241,21 +222,21 @@ std::int16_t FlashProgrammer::VerifyBySums(std::int32_t first, std::int32_t last
 
 std::int16_t FlashProgrammer::CheckRangeSums(std::int32_t start, std::int32_t end) {
   WriterLink& link = context_.link;
+  // One sum per 256-byte page segment the range touches.
+  const std::size_t segments =
+      end < start ? 0 : static_cast<std::size_t>(end / kSumPage - start / kSumPage + 1);
   link.SendBlockFrame(
       BuildPageSumsFrame(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end)),
-      kPageSumsTimeoutMs);
+      PageSumsReply(segments), kPageSumsTimeoutMs);
   if (link.WaitForReply() != WriterLink::Outcome::Complete) return -1;
   link.TakeReply();
   const auto& reply = link.ReplyBuffer;
-  const std::size_t length = std::min(ReplyLength(reply), reply.size());
   std::size_t at = kSumsStart;
   for (std::int64_t segment = start; segment <= end;) {
     const std::int64_t segmentEnd =
         std::min<std::int64_t>(segment / kSumPage * kSumPage + kSumPage - 1, end);
     unsigned sum = 0;
     for (std::int64_t a = segment; a <= segmentEnd; ++a) sum += image_.Get(a);
-    // Each sum is followed at least by the check value and the end byte.
-    if (at + 2 + 2 > length) return -1;
     if (static_cast<unsigned>(reply[at] << 8 | reply[at + 1]) != (sum & 0xFFFFU)) {
       LastDifference = Difference{segment, segmentEnd, std::nullopt, std::nullopt};
       return -1;

@@ -61,8 +61,8 @@ class FlashProgrammer {
   // Up to 6 reads of one chunk, compared with the buffer: 0 equal, -1 no usable reply or
   // stopped, -2 different (reported when showReport).
   std::int16_t VerifyChunk(std::int32_t address, std::int32_t length, bool showReport);
-  // One read frame and its reply; with `store` the data goes into the buffer at the reply's own
-  // address. True when a reply holding the data arrived.
+  // One read frame and its reply; with `store` the data goes into the buffer. True when the
+  // reply for this address and count arrived.
   bool ReadRange(std::int32_t address, std::int32_t length, bool store);
 
   // Verification by the writer's sums of 256-byte page segments over first..last.
@@ -71,8 +71,9 @@ class FlashProgrammer {
   std::int16_t CheckRangeSums(std::int32_t start, std::int32_t end);
 
  private:
-  // Copies the data of the reply in ReplyBuffer into the buffer.
-  void StoreReadReply();
+  // Copies the data of the read reply in ReplyBuffer into the buffer at the address it was
+  // asked for (and that the reply named).
+  void StoreReadReply(std::int32_t address, std::uint16_t count);
   bool Stopped() const { return context_.link.StopRequested; }
 
   OperationContext context_;

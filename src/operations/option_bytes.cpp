@@ -291,7 +291,7 @@ std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls
   if (showMessages) context.log.Append(context.Pick(kProgramming));
   bool anyReply = false;
   for (int attempt = 0; attempt < kProgramAttempts; ++attempt) {
-    link.SendBlockFrame(BuildOptionFrame(OptionBytesFromPanel(panel, classCode)),
+    link.SendBlockFrame(BuildOptionFrame(OptionBytesFromPanel(panel, classCode)), OptionEcho(),
                         link.ReplyTimeoutMs);
     const WriterLink::Outcome outcome = link.WaitForReply();
     if (outcome == WriterLink::Outcome::Stopped) break;

@@ -321,6 +321,23 @@ TEST_F(IspDemoStationTest, RefusedBuildsWriteNothing) {
   EXPECT_EQ(vp.dialogs.ShownDialogs().back().text, "The clock frequency is not a valid number.");
   EXPECT_EQ(vp.port.OpenCount(), 0);
   EXPECT_TRUE(writer.ReceivedFrames().empty());
+
+  // 1 MHz cannot make 115200 baud: the label says so at once, the build is refused, and the
+  // listing shows the reload the buffer holds (the template's), not the one refused.
+  station.OnCrystalChange("1");
+  station.OnIspBaudChange(8);
+  EXPECT_EQ(station.Lab_BAUD_ERR.caption, "   %");
+  EXPECT_EQ(station.Lab_BAUD_ERR.backColour, 0xFFU);
+  vp.dialogs.ExpectInformation();
+  station.OnWriteIspDemoClick();
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "The baud rate cannot be made from this crystal: choose another frequency or baud "
+            "rate.");
+  EXPECT_TRUE(station.IspDemoRefused);
+  EXPECT_EQ(vp.port.OpenCount(), 0);
+  const std::string listing = IspDemoListing(station);
+  EXPECT_NE(listing.find("\nReload: FFF7 (N = 9)\nBaud error: % (red)\n"), std::string::npos)
+      << listing;
 }
 
 TEST_F(IspDemoStationTest, RepeatAsksForPowerOnResetCountsDownAndStops) {

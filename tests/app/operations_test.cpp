@@ -414,29 +414,108 @@ TEST_F(OperationsTest, ReadEepromFailureAt0x4000KeepsWhatWasRead) {
   EXPECT_FALSE(station.ProgressBar1.visible);
 }
 
-TEST_F(OperationsTest, ReadDataLandsWhereTheReplySaysNotWhereItWasAsked) {
-  vp.port.onWrite = [this](const Bytes& bytes) {
-    if (bytes[0] == 0x6A && bytes[3] == 0x00) {
-      const int address = bytes[6] * 256 + bytes[7];
-      Bytes reply{0x68, 0x00, 140, 0x00, 0x00, 0x00};
-      // The first read answers with the data of 0x0100.
-      const int said = address == 0 ? 0x0100 : address;
-      reply.push_back(static_cast<std::uint8_t>(said >> 8));
-      reply.push_back(static_cast<std::uint8_t>(said));
-      reply.push_back(0x00);
-      reply.push_back(0x80);
-      reply.resize(138, address == 0 ? 0x77 : 0x11);
-      vp.port.DeliverAfter(500, WithSum(reply));
-      return;
-    }
-    for (auto& t : writer.Receive(bytes, vp.clock.Now()))
-      vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
+// Writers that answer late, twice or for another address: every verdict rests on the reply to
+// its own request. The chip's last 128 bytes are blank; the replies counted are the four
+// handshakes, the version and the reads of 0x000, 0x080, ... (the read of 0x300 is the 12th).
+TEST_F(OperationsTest, ReadBackTakesOnlyTheReplyToItsOwnRead) {
+  const std::string difference =
+      "We are checking ...\r\nAddress: 000380\r\nBuffer:  83\r\nEEPROM:  FF"
+      "\r\n\r\nFine the first disaffinity.";
+  struct Case {
+    const char* what;
+    void (*setUp)(sim::WriterConfig&);
   };
+  const Case cases[] = {
+      {"late", [](sim::WriterConfig& c) { c.lateNth = 12; }},
+      {"sent twice",
+       [](sim::WriterConfig& c) {
+         c.duplicateNth = 12;
+         c.duplicateGapUs = 100;  // the copy lands in the next read's exchange
+       }},
+      {"for another address", [](sim::WriterConfig& c) { c.wrongAddressNth = 7; }},
+  };
+  LoadImage(0, 0x3FF);
+  for (const Case& c : cases) {
+    writer.Config() = {};
+    c.setUp(writer.Config());
+    writer.Chip().Erase();
+    writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                    station.ImageBuffer.Bytes().begin() + 0x380));
+    Run(kVerify);
+    EXPECT_EQ(Log(), std::string(kConnected) + difference) << c.what;
+    EXPECT_EQ(station.LastRun.result, -1) << c.what;
+    while (vp.clock.HasPending()) vp.clock.RunNext();
+  }
+}
+
+TEST_F(OperationsTest, ReadEepromStoresOnlyWhatWasReadFromTheAddressAsked) {
+  std::vector<std::uint8_t> image(0x10000);
+  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<std::uint8_t>(a * 13 + 1);
+  writer.Chip().Load(0, image);
+  writer.Config().wrongAddressNth = 3;  // the read of 0x0100 answers with 0x0180's bytes
+  writer.Config().lateNth = 5 + 40;     // the read of 0x1300 is late
   Run(kReadEeprom);
-  // 0x0000 was asked first; its answer claimed 0x0100, which the later read of 0x0100 overwrote.
-  EXPECT_EQ(station.ImageBuffer.Get(0x0000), 0xFF);
-  EXPECT_EQ(station.ImageBuffer.Get(0x0080), 0x11);
-  EXPECT_EQ(station.ImageBuffer.Get(0x0100), 0x11);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nRead EEPROM OK!");
+  EXPECT_TRUE(std::equal(image.begin(), image.end(), station.ImageBuffer.Bytes().begin()));
+  EXPECT_EQ(writer.InjectedFaults()[sim::Fault::WrongAddress], 1U);
+  EXPECT_EQ(writer.InjectedFaults()[sim::Fault::Late], 1U);
+
+  // A writer that always answers for the neighbouring address: no reply is usable.
+  writer.Config() = {};
+  writer.Config().fault = sim::Fault::WrongAddress;
+  writer.ClearReceivedFrames();
+  Run(kReadEeprom);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nRead EEPROM failed!");
+  EXPECT_EQ(FramesWithCode(0x00).size(), 6U);
+}
+
+// Text without end on the line, from the first handshake or after the connection: every wait
+// ends at its deadline and the run with its usual failure.
+TEST_F(OperationsTest, AWriterThatStreamsTextEndsTheRunOnItsOwn) {
+  writer.Config().streamAfter = 0;
+  Run(kErase);
+  EXPECT_EQ(Log(), "We are connecting...\r\n\r\nPower on or connect the line please.");
+  // 201 handshakes, each 20 ms and the 47 ms of the longest reply; then the three beeps.
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 201 * 67.0 + 3 * 150);
+
+  const double start = vp.clock.NowMs();
+  sim::WriterSimulator fresh({.streamAfter = 5});
+  ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+  Run(kErase);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are erasing ...\r\n\r\nErase MCU failed!");
+  EXPECT_LT(vp.clock.NowMs() - start, 6 * 747.0 + 100);
+  EXPECT_EQ(station.LastRun.result, -1);
+}
+
+TEST_F(OperationsTest, EmptyOnlyWithEvidence) {
+  // The acknowledge sent twice: the second is no result, the result follows it.
+  writer.Config().blankAckTwice = true;
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\nRead is FFH all.");
+  EXPECT_EQ(station.LastRun.result, 0);
+
+  // Options that cannot be read are not the options of an empty chip.
+  writer.Config() = {};
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x01;
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "Check MCU empty ...\r\nCheck MCU empty failed.\r\nMCU is not empty.");
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(vp.beeper.Count(), 3);  // the failure's beeps, not those of an empty chip
+
+  // The same in the automatic step.
+  station.EditAutoSequence(2);
+  station.OnAutoSlotClick(2);  // "Check MCU Empty"
+  station.EditAutoSequence(0);
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(station.LastRun.failedStep, "Check MCU Empty");
+
+  // Stopped while the options are read: the stop message is the last word.
+  At(1000, [&] { station.OnStopClick(); });
+  Run(kAuto);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nCheck MCU empty ...\r\n操作被中止!");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -89,6 +90,24 @@ TEST(PortTrouble, CommandLineSaysThePortWasLost) {
   EXPECT_EQ(out, "We are connecting...\nWriter Version : 1.3\n\nWe are erasing ...\n\n" +
                      std::string(kLost) + "\n");
   EXPECT_EQ(result.err, "kvr-cli: the port was lost during the run\n");
+}
+
+// A writer that talks without end (stuck in a loop, or another device on the port): every wait
+// ends at its deadline, and so does the run, with the operation's own failure.
+TEST(PortTrouble, CommandLineEndsARunAgainstAWriterThatStreamsText) {
+  QTemporaryDir dir;
+  SimProcess writer({"--stream-after", "5"});
+  const auto start = std::chrono::steady_clock::now();
+  const CliRun result = RunCli({"--port", writer.DevicePath(), "--settings",
+                                dir.filePath("settings.ini"), "--function", "Erase MCU"},
+                               30000);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_EQ(result.out,
+            "We are connecting...\nWriter Version : 1.3\n\nWe are erasing ...\n\n"
+            "Erase MCU failed!\n");
+  // Six erase attempts of 700 ms and the 47 ms of the longest reply each, and the start.
+  EXPECT_LT(took, std::chrono::seconds(10));
 }
 
 TEST(PortTrouble, PortHeldByAnotherStationNamesIt) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <fstream>
 #include <string>
 #include <vector>
@@ -242,7 +244,15 @@ TEST_F(ImageFileTest, BrokenFilesGiveClearMessages) {
   const std::string empty = Write("empty.bin", "");
   EXPECT_FALSE(LoadIspImage(empty, image, error));
   EXPECT_EQ(error, empty + ": the file is empty");
-  EXPECT_FALSE(LoadIspImage(Write("big.bin", std::string(0x10001, 'x')), image, error));
+  const std::string big = Write("big.bin", std::string(0x10001, 'x'));
+  EXPECT_FALSE(LoadIspImage(big, image, error));
+  EXPECT_EQ(error, big + ": the file is larger than 64 KB");
+  // Refused by its size before it is read: a sparse file of 2 GB takes no memory.
+  const std::string huge = Write("huge.hex", "");
+  std::filesystem::resize_file(huge, std::uintmax_t{2} << 30);
+  EXPECT_FALSE(LoadIspImage(huge, image, error));
+  EXPECT_EQ(error, huge + ": the file is larger than 4 MB");
+  std::filesystem::remove(huge);
 
   const std::string binary = Write("app.bin", std::string("\x02\x00\x10", 3));
   ASSERT_TRUE(LoadIspImage(binary, image, error)) << error;

@@ -208,6 +208,32 @@ TEST_F(BuilderTest, CrystalSetsClassWaitAndTimingBytes) {
   EXPECT_EQ(At(117), 207);
 }
 
+// No reload Timer 2 can take: refused before the reload is written, in the window's language.
+TEST_F(BuilderTest, BaudRateTheCrystalCannotMakeIsRefused) {
+  for (const char* crystal : {"1", "1e9"}) {
+    auto p = Vxa05h();
+    p.crystal = crystal;
+    p.baud = "115200";
+    auto result = Build(p);
+    EXPECT_TRUE(result.failed) << crystal;
+    EXPECT_EQ(result.message,
+              "The baud rate cannot be made from this crystal: choose another frequency or baud "
+              "rate.")
+        << crystal;
+    EXPECT_EQ(At(102), original[102]) << crystal;
+    EXPECT_EQ(At(105), original[105]) << crystal;
+    EXPECT_EQ(PlacedReload(*buffer, kBase), 0xFFF7) << "the template's";
+    EXPECT_NE(At(99), original[99]) << "the steps before it ran";
+    p.useEnglish = false;
+    EXPECT_EQ(Build(p).message, "此内部时钟频率不能产生该波特率，请另选频率或波特率。");
+  }
+  auto p = Vxa05h();
+  p.crystal = "5033.1648";
+  p.baud = "2400";
+  ASSERT_FALSE(Build(p).failed);
+  EXPECT_EQ(PlacedReload(*buffer, kBase), 0x0000);
+}
+
 TEST_F(BuilderTest, CrystalThatIsNoPositiveNumberPlacesNothing) {
   for (const char* crystal : {"", "abc", "0", "-11.0592"}) {
     auto p = Vxa05h();
@@ -315,15 +341,31 @@ TEST(BaudReloadLabel, ExamplesColoursAndGivingUp) {
   r = BaudReload("11.0592", "57601");  // a small negative error
   EXPECT_EQ(r.caption, " -.001%");
 
-  for (auto [crystal, baud] : {std::pair{"0", "9600"}, std::pair{"x", "9600"}, std::pair{"12", "0"},
-                               std::pair{"12", ""}}) {
-    r = BaudReload(crystal, baud);
-    EXPECT_EQ(r.n, 0.0f) << crystal << "/" << baud;
-    EXPECT_FALSE(r.caption) << crystal << "/" << baud;
+  // No crystal: the label is left as it is.
+  for (const char* crystal : {"0", "x"}) {
+    r = BaudReload(crystal, "9600");
+    EXPECT_EQ(r.n, 0.0f) << crystal;
+    EXPECT_FALSE(r.caption) << crystal;
   }
-  r = BaudReload("12", "-9600");
-  EXPECT_LT(r.n, 0.0f);
-  EXPECT_FALSE(r.caption);
+  // A crystal but no count Timer 2 can take: no value, in red, never the last one shown.
+  for (auto [crystal, baud] : {std::pair{"12", "0"}, std::pair{"12", ""}, std::pair{"12", "-9600"},
+                               std::pair{"1", "115200"}}) {
+    r = BaudReload(crystal, baud);
+    EXPECT_LE(r.n, 0.0f) << crystal << "/" << baud;
+    EXPECT_FALSE(r.Usable()) << crystal << "/" << baud;
+    EXPECT_EQ(r.caption, "   %") << crystal << "/" << baud;
+    EXPECT_EQ(r.colour, BaudErrorColour::Red) << crystal << "/" << baud;
+  }
+  // 65536 is the largest count: a reload of 0000. One more does not fit 16 bits.
+  r = BaudReload("5033.1648", "2400");
+  EXPECT_EQ(r.n, 65536.0f);
+  EXPECT_TRUE(r.Usable());
+  EXPECT_EQ(r.colour, BaudErrorColour::Normal);
+  r = BaudReload("5033.2416", "2400");
+  EXPECT_EQ(r.n, 65537.0f);
+  EXPECT_FALSE(r.Usable());
+  EXPECT_EQ(r.caption, " 0%");
+  EXPECT_EQ(r.colour, BaudErrorColour::Red);
 
   EXPECT_EQ(BaudErrorBackColour(BaudErrorColour::Red), 0xFFu);
   EXPECT_EQ(BaudErrorBackColour(BaudErrorColour::Yellow), 0xFFFFu);

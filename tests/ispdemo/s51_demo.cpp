@@ -123,23 +123,31 @@ bool S51Demo::Start(const ImageBufferArray& buffer, std::int32_t base, Watch wat
       "commands 1 dump sfr 0xe2 0xe7;expr fa=(sfr[0xe3]&254)*256;" + EraseExpression() + ";go",
       "break sfr w 0xe6 1 if \"sfr[0xe6]==0x5a&&sfr[0xe5]==2\"",
       "commands 2 dump sfr 0xe2 0xe7;expr rom[sfr[0xe3]*256+sfr[0xe4]]&=sfr[0xe2];go",
-      "break sfr w 0x99",
-      "commands 3 dump sfr 0xc8 0xcd;dump sfr 0x98 0x98;dump sfr 0xe0 0xe0;go"};
-  int next = 4;
+  };
+  int next = 3;
   auto watchWith = [&](const std::string& breakpoint, const std::string& script) {
     setup.push_back(breakpoint);
     setup.push_back("commands " + std::to_string(next++) + " " + script + ";go");
   };
+  // Each byte sent; with the direction pin watched, each byte and each pin write tell the time.
+  if (watch.sent) {
+    watchWith("break sfr w 0x99", std::string("dump sfr 0xc8 0xcd;dump sfr 0x98 0x98;dump sfr "
+                                              "0xe0 0xe0") +
+                                      (watch.port3 ? ";state" : ""));
+  }
   // The ninth bit of a received byte is even parity; a received EEh gets it wrong on purpose.
   if (watch.parity)
     watchWith("break sfr r 0x99",
               "expr sfr[0x98]=(sfr[0x98]&0xfb)|(((sfr[0xd0]&1)^(sfr[0xe0]==0xee))<<2)");
   // Bit instructions on a port are writes of the bit, not of the register.
-  if (watch.port1) {
-    watchWith("break bits w 0x97", "dump sfr 0x90 0x90");
-    watchWith("break sfr w 0x90", "dump sfr 0x90 0x90");
+  // The feeds come about every millisecond: a stop at each slows the simulation down.
+  if (watch.feed) watchWith("break bits w 0x97", "dump sfr 0x90 0x90");
+  if (watch.port1) watchWith("break sfr w 0x90", "dump sfr 0x90 0x90");
+  if (watch.port3) {
+    watchWith("break bits w 0xb5", "dump sfr 0xb0 0xb0;state");
+    // The demo clearing TI: it has seen the last bit but the stop bit begin to leave.
+    watchWith("break bits w 0x99", "dump sfr 0x99 0x99;state");
   }
-  if (watch.port3) watchWith("break bits w 0xb5", "dump sfr 0xb0 0xb0");
   setup.push_back(pc);
   for (const std::string& command : setup)
     if (!Command(command, error)) return false;
@@ -172,6 +180,12 @@ void S51Demo::ParseConsole() {
     std::istringstream words(line);
     std::string first;
     words >> first;
+    // "Total time since last reset= 0.001 sec (11059 clks)": the time of the event before.
+    if (first == "Total" && !events_.empty()) {
+      const auto open = line.rfind('(');
+      if (open != std::string::npos) events_.back().clks = std::atoll(line.c_str() + open + 1);
+      continue;
+    }
     // Only the dumps of the scripts. A register with a name has a line of its own
     // ("0x98 SCON:  0b01010000 0x50 'P'  80"), one without shares a row ("0xe2  ff 00 ...").
     if (first.size() != 4 || first.rfind("0x", 0) != 0) continue;

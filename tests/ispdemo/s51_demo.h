@@ -20,15 +20,19 @@ class S51Demo {
   // One register dump the scripts printed: the first register's address and the values.
   // E2h: flash data, address high and low, command, trigger, control, at each trigger.
   // C8h: T2CON, -, RCAP2L, RCAP2H, TL2, TH2; 98h: SCON and the byte sent, at each byte sent.
-  // 90h: P1, B0h: P3, at each write of the watched pin.
+  // 90h: P1, B0h: P3, at each write of the watched pin; 99h: SBUF, as the demo clears TI.
   struct Event {
     int reg = 0;
     std::vector<std::uint8_t> values;
+    long long clks = -1;  // oscillator clocks since reset, where the script told them
   };
   struct Watch {
     bool parity = false;  // the demo uses 9-bit frames: the simulator supplies the ninth bit
-    bool port1 = false;   // report writes of P1 and of its pin 7 (watchdog pin)
-    bool port3 = false;   // report writes of pin P3.5 (direction pin)
+    bool sent = true;     // report each byte sent with the timer and UART registers
+    bool port1 = false;   // report writes of P1
+    bool feed = false;    // report writes of pin P1.7 (watchdog pin)
+    // Report writes of pin P3.5 (direction pin), and when bytes go out and TI is cleared.
+    bool port3 = false;
   };
 
   // Path of s51, empty when it is not installed.

@@ -142,7 +142,7 @@ TEST_F(S51DemoTest, WatchdogTogglesAndDirectionPinFramesEachAnswer) {
   p.rs485 = true;
   p.rs485Port = "P3";
   p.rs485Bit = "5";
-  StartDemo(p, {.port1 = true, .port3 = true});
+  StartDemo(p, {.feed = true, .port3 = true});
   demo.RunUntil([](const auto& events) {
     return std::count_if(events.begin(), events.end(), [](auto& e) { return e.reg == 0x90; }) >= 6;
   });
@@ -152,20 +152,27 @@ TEST_F(S51DemoTest, WatchdogTogglesAndDirectionPinFramesEachAnswer) {
     EXPECT_NE(feeds[i].values[0] & 0x80, feeds[i - 1].values[0] & 0x80);
 
   EXPECT_EQ(demo.Exchange(EncodeRequest(Command::Identify)), EncodeAnswer(1, 0, kIdentity));
-  // P3.5 high while the answer goes out, low again once it is out.
+  // P3.5 high while the answer goes out, low again once it is out. TI rises as the last byte's
+  // stop bit begins: the pin stays until that bit (32 x 9 clocks at 38400 baud) has left.
   std::string order;
+  long long lastTi = -1, receiveAgain = -1;
   for (const auto& e : demo.TakeEvents()) {
     if (e.reg == 0xb0) order += (e.values[0] & 0x20) ? 'T' : 'R';
     if (e.reg == 0x98) order += 'b';
+    if (e.reg == 0x99 && receiveAgain < 0) lastTi = e.clks;
+    if (e.reg == 0xb0 && receiveAgain < 0 && (e.values[0] & 0x20) == 0) receiveAgain = e.clks;
   }
   EXPECT_EQ(order, "TT" + std::string(12, 'b') + "RR");
+  ASSERT_GE(lastTi, 0);
+  EXPECT_GE(receiveAgain - lastTi, 32 * 9);
 }
 
 // 8-bit frames: a pseudo-terminal refuses a parity setting (the 9-bit frames are checked above).
 TEST_F(S51DemoTest, KvrIspProgramsVerifiesAndRunsTheApplication) {
   IspDemoParameters p;
   p.parity = false;
-  StartDemo(p, {.port1 = true});
+  // Only what the test looks at: every stop slows the simulation, and kvr-isp waits in real time.
+  StartDemo(p, {.sent = false, .port1 = true});
 
   const int master = posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);

@@ -5,6 +5,8 @@
 #include <string>
 
 #include "link/check_values.h"
+#include "link/expected_reply.h"
+#include "link/link_fixture.h"
 #include "link/writer_frame.h"
 
 namespace kvr {
@@ -97,6 +99,88 @@ TEST(WriterFrames, ReadPageSumAndOptionFrames) {
   EXPECT_TRUE(std::all_of(frame.begin() + 6, frame.begin() + 20, [](auto b) { return b == 0; }));
   EXPECT_EQ(frame[20], (0x6A + 0x16 + 0x05 + 0xC7 + 0xFF) % 256);
   EXPECT_EQ(frame[21], 0x16);
+}
+
+// Which frame answers which request: the one table every reply is matched by.
+TEST(ExpectedReplies, EachRequestTakesOnlyItsOwnReply) {
+  const Bytes data{1, 2, 3, 4};
+  struct Case {
+    const char* what;
+    ExpectedReply expected;
+    Bytes frame;
+    bool matches;
+    bool crc = false;
+  };
+  const ExpectedReply read = ReadReply(0x11280, 4);
+  Bytes long260{0x00, 0x00, 0x12, 0x80, 0x01, 0x04};
+  long260.resize(6 + 260, 0x33);
+  const ExpectedReply write = WriteAcknowledge(0x0102, 0x5A);
+  const Case cases[] = {
+      {"read", read, ReplyFrame(0x00, {0x00, 0x01, 0x12, 0x80, 0x00, 0x04, 1, 2, 3, 4}), true},
+      {"read, accepted code", read, ReplyFrame(0x80, {0, 0, 0x12, 0x80, 0x00, 0x04, 1, 2, 3, 4}),
+       true},
+      {"read, other code", read, ReplyFrame(0x01, {0, 0, 0x12, 0x80, 0x00, 0x04, 1, 2, 3, 4}),
+       false},
+      {"read, other low address", read, ReplyFrame(0x00, {0, 0, 0x12, 0x00, 0, 4, 1, 2, 3, 4}),
+       false},
+      {"read, other high address", read, ReplyFrame(0x00, {0, 0, 0x13, 0x80, 0, 4, 1, 2, 3, 4}),
+       false},
+      {"read, other count high", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 1, 4, 1, 2, 3, 4}),
+       false},
+      {"read, other count", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 3, 1, 2, 3}), false},
+      {"read, a byte short", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 4, 1, 2, 3}), false},
+      {"read, a byte over", read, ReplyFrame(0x00, {0, 0, 0x12, 0x80, 0, 4, 1, 2, 3, 4, 5}), false},
+      {"read of 260", ReadReply(0x1280, 0x104), ReplyFrame(0x00, long260), true},
+      {"write, acknowledge", write, ReplyFrame(0x80, {}), true},
+      {"write, refused", write, ReplyFrame(0x81, {}), false},
+      {"write, page echo", write, ReplyFrame(0x80, {0x01, 0x02, 0x5A}), true},
+      {"write, other page", write, ReplyFrame(0x80, {0x01, 0x03, 0x5A}), false},
+      {"write, other page high", write, ReplyFrame(0x80, {0x00, 0x02, 0x5A}), false},
+      {"write, other sum", write, ReplyFrame(0x80, {0x01, 0x02, 0x5B}), false},
+      {"write, echo coded 03", write, ReplyFrame(0x03, {0x01, 0x02, 0x5A}), false},
+      {"write, echo and more", write, ReplyFrame(0x80, {0x01, 0x02, 0x5A, 0x00}), false},
+      {"write, echo cut short", write, ReplyFrame(0x80, {0x01, 0x02}), false},
+      {"sums", PageSumsReply(2), ReplyFrame(0x0D, data), true},
+      {"sums, accepted code", PageSumsReply(2), ReplyFrame(0x80, data), true},
+      {"sums, other code", PageSumsReply(2), ReplyFrame(0x00, data), false},
+      {"sums, one short", PageSumsReply(2), ReplyFrame(0x0D, {1, 2}), false},
+      {"sums, one over", PageSumsReply(2), ReplyFrame(0x0D, {1, 2, 3, 4, 5, 6}), false},
+      {"identity", ShortCommandReply(0x0A), ReplyFrame(0x0A, {0x01, 0xF1}), true},
+      {"identity, accepted code", ShortCommandReply(0x0A), ReplyFrame(0x80, {0x01, 0xF1}), true},
+      {"identity, options' code", ShortCommandReply(0x0A), ReplyFrame(0x01, {0x01, 0xF1}), false},
+      {"identity, a byte short", ShortCommandReply(0x0A), ReplyFrame(0x0A, {0x01}), false},
+      {"identity, a byte over", ShortCommandReply(0x0A), ReplyFrame(0x0A, {0x01, 0xF1, 0}), false},
+      {"options", ShortCommandReply(0x01), ReplyFrame(0x01, {0xFF, 0xFB}), true},
+      {"options, identity's code", ShortCommandReply(0x01), ReplyFrame(0x0A, {0xFF, 0xFB}), false},
+      {"options, acknowledge", ShortCommandReply(0x01), ReplyFrame(0x80, {}), false},
+      {"option echo", OptionEcho(), ReplyFrame(0x80, {0xC7, 0xFF}), true},
+      {"option echo, coded 05", OptionEcho(), ReplyFrame(0x05, {0xC7, 0xFF}), true},
+      {"option echo, coded 01", OptionEcho(), ReplyFrame(0x01, {0xC7, 0xFF}), false},
+      {"option echo, acknowledge", OptionEcho(), ReplyFrame(0x80, {}), false},
+      {"version", ShortCommandReply(0x0C), ReplyFrame(0x0C, {0x13}), true},
+      {"version, accepted code", ShortCommandReply(0x0C), ReplyFrame(0x80, {0x13}), false},
+      {"version, no byte", ShortCommandReply(0x0C), ReplyFrame(0x0C, {}), false},
+      {"erase", ShortCommandReply(0x08), ReplyFrame(0x80, {}), true},
+      {"erase, echo", ShortCommandReply(0x08), ReplyFrame(0x08, {}), true},
+      {"erase, identity", ShortCommandReply(0x08), ReplyFrame(0x0A, {0x01, 0xF1}), false},
+      {"blank acknowledge", ShortCommandReply(0x09), ReplyFrame(0x80, {}), true},
+      {"blank acknowledge, result", ShortCommandReply(0x09), ReplyFrame(0x09, data), false},
+      {"blank result", BlankCheckResult(), ReplyFrame(0x09, data), true},
+      {"blank result, any code", BlankCheckResult(), ReplyFrame(0x80, data), true},
+      {"blank result, acknowledge", BlankCheckResult(), ReplyFrame(0x80, {}), false},
+      {"blank result, cut short", BlankCheckResult(), ReplyFrame(0x09, {1, 2, 3}), false},
+      {"blank result, no code", BlankCheckResult(), Bytes{0x68, 0x00, 0x05, 0x6D, 0x16}, false},
+      {"handshake", ShortCommandReply(0x80), ReplyFrame(0x0A, {0x01, 0xF1}), true},
+      {"board query", ShortCommandReply(0x0E), ReplyFrame(0x0E, {0x00, 0x33}, true), true, true},
+      {"board query, a byte short", ShortCommandReply(0x0E), ReplyFrame(0x0E, {0x00}, true), false,
+       true},
+      {"board erase", ShortCommandReply(0x84), ReplyFrame(0x80, {}, true), true, true},
+      {"board erase, refused", ShortCommandReply(0x84), ReplyFrame(0x81, {}, true), false, true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected.Matches(c.frame.data(), c.frame.size(), c.crc ? 2 : 1), c.matches)
+        << c.what;
+  }
 }
 
 }  // namespace

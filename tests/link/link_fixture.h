@@ -33,4 +33,23 @@ class LinkTest : public ::testing::Test {
 
 inline const Bytes kAck{0x68, 0x00, 0x06, 0x80, 0xEE, 0x16};
 
+// A reply frame by hand: the start byte, the code and payload given, the length field, the check
+// value of its mode and the end byte filled in.
+inline Bytes ReplyFrame(std::uint8_t code, const Bytes& payload, bool crc = false) {
+  Bytes frame{0x68, 0x00, 0x00, code};
+  frame.insert(frame.end(), payload.begin(), payload.end());
+  const std::size_t length = frame.size() + (crc ? 2 : 1) + 1;
+  frame[1] = static_cast<std::uint8_t>(length >> 8);
+  frame[2] = static_cast<std::uint8_t>(length);
+  if (crc) {
+    const std::uint16_t check = sim::Crc16Modbus(frame);
+    frame.insert(frame.end(),
+                 {static_cast<std::uint8_t>(check), static_cast<std::uint8_t>(check >> 8)});
+  } else {
+    frame.push_back(sim::Sum8(frame));
+  }
+  frame.push_back(0x16);
+  return frame;
+}
+
 }  // namespace kvr

@@ -1,15 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "link/link_fixture.h"
+#include "link/writer_frame.h"
 
 namespace kvr {
 namespace {
 
 using Outcome = WriterLink::Outcome;
 
+// The handshake's reply is not examined: these tests are about how a frame is put together.
 class ReceiveTest : public LinkTest {
  protected:
-  void SetUp() override { link.SendCommand(0x0A, 700, 0); }
+  void SetUp() override { link.SendCommand(0x80, 700, 0xF0); }
 };
 
 TEST_F(ReceiveTest, GoodReplyCompletesAndIsTakenWithItsCount) {
@@ -74,12 +76,19 @@ TEST_F(ReceiveTest, BadEndByteDiscardsTheFrameAndListensOn) {
   EXPECT_EQ(link.RxCount, 6);
 }
 
-TEST_F(ReceiveTest, BadEndByteRestartsTheReplyTimer) {
-  Deliver(100, {0x68, 0x00, 0x06, 0x80, 0xEE, 0x17});
+TEST_F(ReceiveTest, BadEndByteRestartsTheReplyTimerWithinTheDeadline) {
+  Deliver(30, {0x68, 0x00, 0x06, 0x80, 0xEE, 0x17});
   EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
-  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 800.0);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 730.0);
   EXPECT_EQ(link.RxCount, 0);
   EXPECT_EQ(link.RxBuffer[0], 0);
+
+  // The restarted timer does not carry the exchange past its deadline: the time-out and the
+  // 47 ms a 531-byte reply takes on the line.
+  link.SendCommand(0x80, 700, 0xF0);
+  Deliver(100, {0x68, 0x00, 0x06, 0x80, 0xEE, 0x17});
+  EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 730.0 + 747.0);
 }
 
 TEST_F(ReceiveTest, LengthAboveTheBufferNeverCompletes) {
@@ -146,7 +155,7 @@ TEST_F(ReceiveTest, DecidedExchangeKeepsItsFrameWhateverFollowsBeforeTheNextSend
 
   // A writer's next, unasked frame that arrives in its own event before the station waits for
   // it is kept behind the first one and taken up by the wait that follows.
-  link.SendCommand(0x0A, 700, 0);
+  link.SendCommand(0x80, 700, 0xF0);
   Deliver(1, kAck);
   Deliver(2, {0x68, 0x00, 0x06, 0x81, 0xEF, 0x16});
   vp.clock.RunNext();
@@ -154,18 +163,106 @@ TEST_F(ReceiveTest, DecidedExchangeKeepsItsFrameWhateverFollowsBeforeTheNextSend
   vp.clock.RunNext();
   EXPECT_EQ(link.TakeReply(), 12);
   EXPECT_EQ(link.ReplyBuffer[3], 0x80);
-  link.ExpectFollowingReply(6000);
+  link.ExpectFollowingReply(6000, AnyReply());
   EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
   EXPECT_EQ(link.TakeReply(), 6);
   EXPECT_EQ(link.ReplyBuffer[3], 0x81);
 
   // A late reply after a time-out does not add a second outcome either.
-  link.SendCommand(0x0A, 50, 0);
+  link.SendCommand(0x80, 50, 0xF0);
   EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
   Deliver(1, kAck);
   vp.clock.RunNext();
   EXPECT_FALSE(link.ReplyComplete);
   EXPECT_EQ(vp.port.BytesWaiting(), 0U) << "the late bytes are read and dropped";
+}
+
+// The reply to a read of `count` bytes from `address`: the address as asked, the count, the data.
+Bytes ReadReplyFrame(std::uint32_t address, std::uint16_t count, std::uint8_t fill) {
+  Bytes payload{static_cast<std::uint8_t>(address >> 24), static_cast<std::uint8_t>(address >> 16),
+                static_cast<std::uint8_t>(address >> 8),  static_cast<std::uint8_t>(address),
+                static_cast<std::uint8_t>(count >> 8),    static_cast<std::uint8_t>(count)};
+  payload.resize(payload.size() + count, fill);
+  return ReplyFrame(0x00, payload);
+}
+
+class ExchangeTest : public LinkTest {
+ protected:
+  void Read(std::uint32_t address) {
+    link.SendBlockFrame(BuildReadFrame(address, 128), ReadReply(address, 128), 700);
+  }
+};
+
+// However the bytes keep coming, an exchange ends at its time-out plus the wire time of its
+// longest reply: 700 ms and 13 ms for a 140-byte read reply.
+TEST_F(ExchangeTest, EndlessBytesEndTheExchangeAtItsDeadline) {
+  EXPECT_EQ(link.DeadlineMs(700, ReadReply(0, 128)), 713);
+  EXPECT_EQ(link.DeadlineMs(6000, BlankCheckResult()), 6047);  // the 531-byte receive buffer
+  const Bytes bogusRead = ReadReplyFrame(0x4080, 128, 0x00);
+  const Bytes streams[] = {
+      Bytes(16, 0x55),                       // no start byte: the gap timer is re-armed each time
+      {0x68, 0x00, 0x06, 0x80, 0xEE, 0x17},  // bad end bytes: the reply timer restarts each time
+      bogusRead,                             // sound frames that answer another request
+  };
+  for (const Bytes& stream : streams) {
+    const double start = vp.clock.NowMs();
+    Read(0x4000);
+    for (double ms = 1; ms < 2000; ms += 10) Deliver(ms, stream);
+    EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut) << stream.size();
+    EXPECT_DOUBLE_EQ(vp.clock.NowMs() - start, 713.0) << stream.size();
+    while (vp.clock.HasPending()) vp.clock.RunNext();
+  }
+}
+
+TEST_F(ExchangeTest, AReplyToAnotherRequestIsSkippedForThisOnesOwn) {
+  // The late reply to the read before, then this one's, in one piece.
+  Bytes both = ReadReplyFrame(0x0F80, 128, 0x11);
+  const Bytes own = ReadReplyFrame(0x1000, 128, 0x22);
+  both.insert(both.end(), own.begin(), own.end());
+  Read(0x1000);
+  Deliver(5, both);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  link.TakeReply();
+  EXPECT_EQ(link.ReplyBuffer[6], 0x10);
+  EXPECT_EQ(link.ReplyBuffer[10], 0x22);
+
+  // In pieces of their own; the right reply's start behind the skipped frame.
+  const double second = vp.clock.NowMs();
+  Read(0x1080);
+  Bytes late = ReadReplyFrame(0x1000, 128, 0x22);
+  const Bytes next = ReadReplyFrame(0x1080, 128, 0x33);
+  late.insert(late.end(), next.begin(), next.begin() + 20);
+  Deliver(5, late);
+  Deliver(15, Bytes(next.begin() + 20, next.end()));
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs() - second, 15.0);
+  link.TakeReply();
+  EXPECT_EQ(link.ReplyBuffer[7], 0x80);
+  EXPECT_EQ(link.ReplyBuffer[10], 0x33);
+
+  // Only another request's reply: no usable reply, a time-out, the reply timer running anew
+  // from the skipped frame.
+  const double start = vp.clock.NowMs();
+  Read(0x1100);
+  Deliver(5, ReadReplyFrame(0x1080, 128, 0x33));
+  EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs() - start, 705.0);
+}
+
+TEST_F(ExchangeTest, WhatWaitsOnTheLineIsDroppedBeforeEveryRequest) {
+  // A reply that arrived after its exchange ended and has not been read yet.
+  vp.port.SetDataReceivedHandler(nullptr);
+  Deliver(0, ReadReplyFrame(0x2000, 128, 0x44));
+  vp.clock.RunNext();
+  ASSERT_GT(vp.port.BytesWaiting(), 0U);
+  vp.port.SetDataReceivedHandler([this] { link.ReceiveHandler(); });
+  Read(0x2000);
+  EXPECT_EQ(vp.port.BytesWaiting(), 0U);
+  // Its event still comes: with nothing to read, it changes nothing.
+  link.ReceiveHandler();
+  EXPECT_FALSE(link.Timer2().Enabled());
+  EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 700.0);
 }
 
 TEST_F(ReceiveTest, NoReplyTimesOutAfterTheReplyTimeout) {
@@ -190,10 +287,10 @@ TEST_F(ReceiveTest, TimedOutIsReadBeforeComplete) {
 
 TEST_F(LinkTest, CrcModeRepliesAreCheckedWithTheCrc) {
   link.UseCrc16 = true;
-  link.SendCommand(0x0E, 300, 0);
+  link.SendCommand(0x80, 300, 0xF1);
   Deliver(1, {0x68, 0x00, 0x07, 0x80, 0x1F, 0xD4, 0x16});
   EXPECT_EQ(link.WaitForReply(), Outcome::Complete) << "CRC of 68 00 07 80 is D41F";
-  link.SendCommand(0x0E, 300, 0);
+  link.SendCommand(0x80, 300, 0xF1);
   Deliver(1, {0x68, 0x00, 0x07, 0x80, 0xD4, 0x1F, 0x16});
   EXPECT_EQ(link.WaitForReply(), Outcome::Corrupt);
 }
@@ -215,7 +312,7 @@ TEST_F(LinkTest, BlockFrameExchangeClearsAfterTheWrite) {
   vp.port.onWrite = [this](const Bytes&) { Deliver(0, kAck); };
   link.ReplyCorrupt = true;
   link.RxCount = 9;
-  link.SendBlockFrame({0x6A, 0x00, 0x06, 0x01, 0x71, 0x16}, 4000);
+  link.SendBlockFrame({0x6A, 0x00, 0x06, 0x01, 0x71, 0x16}, AnyReply(), 4000);
   EXPECT_EQ(link.RxCount, 0);
   EXPECT_EQ(link.Timer1().Interval(), 4000);
   EXPECT_EQ(link.WaitForReply(), Outcome::Complete);

@@ -269,22 +269,57 @@ TEST_F(OfflineTest, LostFramesAndBlocksThatFailTheirCheckValues) {
   }
 }
 
-TEST_F(OfflineTest, CapacityWarningWhenTheImageReachesWhatTheBoardHolds) {
-  station.UseEnglish = false;
-  board.Config().capacityK = 16;
-  LoadPattern(0x3FFF);
+// VXA05H with 2 K of ISP: the board keeps chip addresses 0000-C3FF from address 0 and the ISP
+// area F400-FBFF apart, together no more than the capacity it reports. An image with bytes
+// beyond is refused before anything is erased or sent.
+TEST_F(OfflineTest, AnImageTheBoardWouldNotKeepWholeIsRefused) {
+  LoadPattern(0xC3FF);
   station.OnOfflineDownloadClick();  // no box: an unexpected one would fail the test
   EXPECT_EQ(station.LastOfflineDownload, 0);
+  // Erased bytes between are no loss: the chip keeps them erased either way.
+  LoadPattern(0xFBFF);
+  for (std::int32_t a = 0xC400; a < 0xF400; ++a) station.ImageBuffer.Set(a, 0xFF);
+  station.OnOfflineDownloadClick();
+  EXPECT_EQ(station.LastOfflineDownload, 0);
 
-  LoadPattern(0x4000);
+  // Found before the port is touched, whatever the board would report (here 64 K).
+  board.Config().capacityK = 64;
+  vp.port.ClearWritten();
+  const int opens = vp.port.OpenCount();
+  // The pattern's byte at C400 is the fill 00: data begin at C401.
+  for (const std::int32_t end : {0xC401, 0xE7FF}) {
+    LoadPattern(end);
+    vp.dialogs.ExpectInformation();
+    station.OnOfflineDownloadClick();
+    EXPECT_EQ(station.LastOfflineDownload, -1);
+    EXPECT_EQ(station.textMsg.Text(), "");
+  }
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "The offline board holds 51.000K of program and data: 0000H-C3FFH, F400H-FBFFH. "
+            "The image holds 58.000K (0000H-E7FFH), with data at C401H that the board would not "
+            "keep. Nothing was downloaded.");
+  EXPECT_EQ(vp.port.OpenCount(), opens);
+  EXPECT_TRUE(vp.port.Written().empty());
+  ExpectReleased();
+
+  // A board that reports less: refused after it said so, before the erase.
+  board.Config().capacityK = 16;
+  LoadPattern(0x37FF);
+  station.OnOfflineDownloadClick();
+  EXPECT_EQ(station.LastOfflineDownload, 0);
+  LoadPattern(0x3800);
+  station.UseEnglish = false;
   vp.dialogs.ExpectInformation();
   station.OnOfflineDownloadClick();
-  ASSERT_EQ(vp.dialogs.ShownDialogs().size(), 1U);
-  EXPECT_EQ(vp.dialogs.ShownDialogs()[0].text,
-            "此脱机烧录器最多下载16K 程序和数据(含ISP程序), 超出部分将不下载。\r\n\r\n"
-            "                           按确定继续");
-  EXPECT_EQ(vp.dialogs.ShownDialogs()[0].title, "");
-  EXPECT_EQ(station.LastOfflineDownload, 0);
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "此脱机烧录器最多下载 16.000K 程序和数据: 0000H-37FFH, F400H-FBFFH。文件有 14.001K "
+            "(0000H-3800H), 3800H 处的数据不在其中。未下载。");
+  EXPECT_EQ(station.textMsg.Text(),
+            "\r\n正在连接...\r\n请给脱机烧录板上电。\r\n烧录器版本号: 2.1\r\n\r\n\r\n连接成功。\r\n");
+  EXPECT_EQ(station.LastOfflineDownload, -1);
+  EXPECT_EQ(board.CompletedDownloads(), 3);
+  EXPECT_NE(vp.port.Written().back()[5], 0x84);
+  ExpectReleased();
 }
 
 TEST_F(OfflineTest, StopDuringTheDownload) {

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "simulator/writer_simulator.h"
 #include "test_bytes.h"
 
@@ -85,6 +88,64 @@ TEST(CountedFaults, TheOlderFaultSettingsAreRecordedToo) {
   sim.Receive(kHandshake, 0);
   ExpectRecord(sim, {{Fault::Garbage, 2}, {Fault::Silent, 1}});
   EXPECT_EQ(sim.InjectedFaults().Total(), 3u);
+}
+
+TEST(CountedFaults, LateTwiceAndForAnotherAddress) {
+  WriterSimulator sim({.latencyUs = 200, .lateNth = 1, .duplicateNth = 2, .wrongAddressNth = 2});
+  auto sent = sim.Receive(kHandshake, 0);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].delayUs, 200 + 800000);  // past the station's 700 ms time-out
+  // Sent twice, the second copy 2 ms after the first has left.
+  sent = sim.Receive(kVersion, 1'000'000);
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].bytes, kVersionReply);
+  EXPECT_EQ(sent[1].bytes, kVersionReply);
+  EXPECT_EQ(sent[1].delayUs - sent[0].delayUs, 2000);
+
+  // The second read answers with the bytes of the neighbouring 128, and names their address.
+  ASSERT_TRUE(sim.Chip().Load(0x1230, Hex("55 66")));
+  ASSERT_TRUE(sim.Chip().Load(0x12B0, Hex("77 88")));
+  const Bytes read = Block(0x00, 0x1230, {}, 2);
+  const Bytes own = Hex("68 00 0E 00 00 00 12 30 00 02 55 66 75 16");
+  EXPECT_EQ(Joined(sim.Receive(read, 2'000'000)), own);
+  EXPECT_EQ(Joined(sim.Receive(read, 3'000'000)), Hex("68 00 0E 00 00 00 12 B0 00 02 77 88 39 16"));
+  EXPECT_EQ(Joined(sim.Receive(read, 4'000'000)), own);
+  ExpectRecord(sim, {{Fault::Late, 1}, {Fault::Duplicate, 1}, {Fault::WrongAddress, 1}});
+}
+
+TEST(CountedFaults, TheBlankCheckAcknowledgeTwiceThenItsResult) {
+  WriterSimulator sim({.blankAckTwice = true});
+  EXPECT_EQ(Joined(sim.Receive(kBlankCheck, 0)), Cat(Cat(kAck, kAck), kBlankResult));
+}
+
+TEST(CountedFaults, OneRequestBehind) {
+  WriterSimulator sim({.behindAfter = 1});
+  EXPECT_EQ(Joined(sim.Receive(kHandshake, 0)), kAck);
+  // From the second reply on each request gets the reply the one before it earned.
+  EXPECT_TRUE(sim.Receive(kVersion, 0).empty());
+  EXPECT_EQ(Joined(sim.Receive(kHandshake, 0)), kVersionReply);
+  EXPECT_EQ(Joined(sim.Receive(kVersion, 0)), kAck);
+}
+
+TEST(CountedFaults, AStreamingWriterSendsTextWithoutEndAndNoFrame) {
+  WriterSimulator sim({.streamAfter = 1});
+  EXPECT_EQ(Joined(sim.Receive(kHandshake, 0)), kAck);
+  EXPECT_FALSE(sim.Streaming());
+  const auto sent = sim.Receive(kVersion, 1'000'000);
+  EXPECT_TRUE(sim.Streaming());
+  // A chunk every 8 ms for the ten seconds ahead, none holding the start of a reply.
+  ASSERT_EQ(sent.size(), 1251u);
+  EXPECT_EQ(sent[1].delayUs - sent[0].delayUs, 8000);
+  EXPECT_EQ(std::string(sent[0].bytes.begin(), sent[0].bytes.end()), "WRITER BUSY 000000\r\n");
+  for (const auto& t : sent) EXPECT_EQ(std::ranges::count(t.bytes, 0x68), 0);
+  // Nothing more is carried out or answered; the stream goes on without being asked.
+  ASSERT_TRUE(sim.Chip().Load(0, Hex("00")));
+  EXPECT_EQ(sim.Receive(kErase, 1'000'000).size(), 0u);
+  EXPECT_EQ(sim.Flash()[0], 0x00);
+  EXPECT_TRUE(sim.Unprompted(2'000'000).empty());
+  const auto later = sim.Unprompted(7'000'000);
+  ASSERT_FALSE(later.empty());
+  EXPECT_EQ(later[0].delayUs, 11'008'000 - 7'000'000);
 }
 
 // Every command that can be faulted in its own way, over and over.

@@ -120,6 +120,8 @@ TEST(WriterSimProgram, BadOptionValuesExitWithTwo) {
                                                        {"--ack", "long"},
                                                        {"--drop-nth", "0"},
                                                        {"--erase-ms", "-1"},
+                                                       {"--late-ms", "-1"},
+                                                       {"--stream-after", "x"},
                                                        {"--seed", "x"}};
   for (const auto& args : cases) {
     Child child(args);

@@ -509,7 +509,28 @@ SendAnswer:
         acall   SendByte
         mov     a,CRCL
         acall   SendByte
+        acall   StopBit
         ajmp    RxDir
+
+; TI rises as the stop bit of the last byte begins: the line stays ours until it has left. A bit
+; lasts 32 x N clocks, N = 65536 - RCAP2; each pass below takes 8 machine cycles (96 clocks),
+; so N passes wait three bits at most.
+StopBit:
+        clr     c
+        clr     a
+        subb    a,RCAP2L
+        mov     r6,a
+        clr     a
+        subb    a,RCAP2H
+        mov     r7,a                    ; R7:R6 = N, 0:0 for 65536
+1$:     mov     a,r6
+        jnz     2$
+        dec     r7
+2$:     dec     r6
+        mov     a,r6
+        orl     a,r7
+        jnz     1$
+        ret
 
         .ds     1024 - (. - Template)
         AT      1024
