@@ -158,8 +158,8 @@ CommandLine WriterSimCommandLine(WriterSimOptions& o) {
   value("--duplicate-nth", "N", "send the N-th reply twice", "a number >= 1",
         SetNumber(c.duplicateNth, 10, std::uint64_t{1}, kUint64Max));
   value("--behind-after", "N",
-        "after N replies, answer each request with the reply to the one before it",
-        "a number >= 0", SetNumber(c.behindAfter, 10, std::uint64_t{0}, kUint64Max));
+        "after N replies, answer each request with the reply to the one before it", "a number >= 0",
+        SetNumber(c.behindAfter, 10, std::uint64_t{0}, kUint64Max));
   value("--wrong-address-nth", "N", "answer the N-th read with the data of another address",
         "a number >= 1", SetNumber(c.wrongAddressNth, 10, std::uint64_t{1}, kUint64Max));
   value("--stream-after", "N", "after N received frames, answer nothing and send text without end",

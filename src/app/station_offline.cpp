@@ -43,7 +43,6 @@ constexpr Wording kDataAt{", with data at ", ", "};
 constexpr Wording kNotKept{" that the board would not keep. Nothing was downloaded.",
                            " 处的数据不在其中。未下载。"};
 
-
 constexpr int kBoardBaud = 115200;
 constexpr std::int16_t kHandshakeTimeoutMs = 20;
 constexpr int kQueryTimeoutMs = 300;
