@@ -428,6 +428,28 @@ std::string Contents(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+// Names reach the station as UTF-8 text from its dialogs; on Windows the file system's names are
+// UTF-16, and a narrow name would go through the ANSI code page, which holds none of these.
+TEST_F(LoaderTest, FilesNamedInChineseLoadAndExport) {
+  const auto utf8 = [](const fs::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+  };
+  const fs::path folder = dir_ / u8"产品 Ä";
+  fs::create_directories(folder);
+  std::ofstream(folder / u8"固件.hex", std::ios::binary) << Record(0x0100, {0x5A, 0xA5}) + kEnd;
+  Load(utf8(folder / u8"固件.hex"));
+  EXPECT_TRUE(station.FileLoaded);
+  EXPECT_EQ(station.ImageBuffer.Get(0x0101), 0xA5);
+
+  station.txt_Start_Address.text = "100";
+  station.txt_length.text = "2";
+  station.OnExportFieldChange();
+  vp.dialogs.ExpectSaveFile(utf8(folder / u8"导出.bin"));
+  EXPECT_TRUE(station.BinExport());
+  EXPECT_EQ(Contents(folder / u8"导出.bin"), "\x5A\xA5");
+}
+
 // Scripted dialogs that also keep what the save dialog was asked to show.
 class RecordingDialogs : public ScriptedDialogs {
  public:
