@@ -113,6 +113,8 @@ std::vector<std::string> TellingValues() {
                                      "Program Option",
                                      "Read Option",
                                      " Program File ",
+                                     "Read MCU Option",
+                                     "Program MCU option",
                                      "Auto Program",
                                      "/dev/ttyS0",
                                      "report.csv"};
@@ -127,14 +129,6 @@ bool OnEntry(const kvr::ListControl& list) {
 
 bool OnEntryOrNone(const kvr::ListControl& list) {
   return list.index == -1 || OnEntry(list);
-}
-
-bool IsStep(const std::string& text) {
-  static constexpr const char* kSteps[] = {"Erase MCU",    "Read MCU ID",    "Check MCU Empty",
-                                           "Program File", "Verify Program", "Program Option",
-                                           "Read Option"};
-  return std::any_of(std::begin(kSteps), std::end(kSteps),
-                     [&](const char* step) { return kvr::Trim(text) == step; });
 }
 
 void CheckControls(const Station& s) {
@@ -157,10 +151,10 @@ void CheckControls(const Station& s) {
   for (const kvr::OptionPair& row : s.Option)
     KVR_FUZZ_CHECK(row.selected == 0 || row.selected == 1);
   KVR_FUZZ_CHECK(s.optBeepYes.checked != s.optBeepNo.checked);
-  // The stored sequence holds steps only.
+  // The stored sequence keeps every slot, under the current names of its steps.
   for (int slot = Station::kFirstSequenceSlot; slot < Station::kAutoSlots; ++slot) {
     const std::string& text = s.txtAuto[static_cast<std::size_t>(slot)].text;
-    KVR_FUZZ_CHECK(kvr::Trim(text).empty() || IsStep(text));
+    KVR_FUZZ_CHECK(kvr::CurrentStepName(text) == text);
   }
   // A model is chosen, with its areas.
   KVR_FUZZ_CHECK(!s.txtDevice.text.empty() && s.SelectedDevice.DeviceClassCode != 0);

@@ -11,14 +11,15 @@ jobs="${KVR_JOBS:-2}"
 # fonts-wqy-microhei: the window's Chinese captions, tabs and messages; a fresh machine has no
 # font with those glyphs and would show boxes. libcli11-dev parses every program's command line;
 # groff renders the man pages and bash-completion loads the completions in their tests;
-# desktop-file-utils checks the installed desktop entry.
+# desktop-file-utils checks the installed desktop entry; nlohmann-json3-dev writes the JSON Lines
+# production report.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim groff-base
-          bash-completion desktop-file-utils)
+          bash-completion desktop-file-utils nlohmann-json3-dev)
 
 # The Windows build of the core and its tests: mingw-w64 with the posix thread model, wine64 to
 # run the tests, GoogleTest's sources to build it for Windows.
-windows_packages=(cmake ninja-build sdcc libcli11-dev g++-mingw-w64-x86-64-posix wine64 googletest)
+windows_packages=(cmake ninja-build sdcc libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine64 googletest)
 
 install_missing() {  # install_missing [PACKAGE...]: the station's packages unless others are named
   local missing=()

@@ -1,22 +1,16 @@
 #include "app/production_report.h"
 
 #include <array>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include <nlohmann/json.hpp>
 
 namespace kvr {
 
 namespace {
+
+// Far beyond any image a chip takes.
+constexpr std::size_t kLongestImage = 64 << 20;
 
 std::string TwoDigits(int value) {
   char text[8];
@@ -30,8 +24,8 @@ std::string Hex8(std::uint32_t value) {
   return text;
 }
 
-std::string Milliseconds(std::int64_t micros) {
-  return std::to_string((micros + 500) / 1000);
+std::int64_t Milliseconds(std::int64_t micros) {
+  return (micros + 500) / 1000;
 }
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
@@ -52,9 +46,39 @@ std::string StepsText(const ProductionRecord& record) {
   std::string text;
   for (const auto& step : record.steps) {
     if (!text.empty()) text += "; ";
-    text += step.name + " " + Milliseconds(step.micros) + " ms" + (step.good ? "" : " failed");
+    text += step.name + " " + std::to_string(Milliseconds(step.micros)) + " ms" +
+            (step.good ? "" : " failed");
   }
   return text;
+}
+
+// The length of the valid UTF-8 sequence at `i` (no overlong forms, no surrogates, nothing
+// beyond U+10FFFF), or 0 when the byte there starts none.
+std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;  // the allowed range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if (next < (k == 1 ? low : 0x80) || next > (k == 1 ? high : 0xBF)) return 0;
+  }
+  return length;
 }
 
 const std::array<std::uint32_t, 256>& Crc32Table() {
@@ -98,37 +122,24 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (u < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04X", u);
-          out += escape;
-        } else {
-          out += c;
-        }
+std::string EscapeFileName(std::string_view name) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(name.size());
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t length = Utf8SequenceLength(name, i);
+    if (length == 0 || name[i] == '%') {
+      const auto byte = static_cast<unsigned char>(name[i]);
+      out += '%';
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+      ++i;
+      continue;
     }
+    out.append(name.substr(i, length));
+    i += length;
   }
-  return out + "\"";
+  return out;
 }
 
 std::string CsvHeader() {
@@ -139,11 +150,12 @@ std::string CsvHeader() {
 std::string FormatRecord(const ProductionRecord& r, ReportFormat format) {
   const std::string time = Iso8601(r.epochMicros, r.utcOffsetMinutes);
   const std::string crc = r.imageCrc32 ? Hex8(*r.imageCrc32) : "";
-  const char* result = r.good ? "OK" : "failed";
+  const char* result = r.good ? "OK" : r.stopped ? "stopped" : "failed";
   if (format == ReportFormat::Csv) {
     const std::string fields[] = {
-        time,       r.host, r.port, r.model,      r.identity,   r.serial,
-        r.image,    crc,    result, r.failedStep, StepsText(r), Milliseconds(r.totalMicros),
+        time,       r.host,       r.port,       r.model,
+        r.identity, r.serial,     r.image,      crc,
+        result,     r.failedStep, StepsText(r), std::to_string(Milliseconds(r.totalMicros)),
         r.goodCount};
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
@@ -152,20 +164,27 @@ std::string FormatRecord(const ProductionRecord& r, ReportFormat format) {
     }
     return line + "\n";
   }
-  std::string steps = "[";
-  for (const auto& step : r.steps) {
-    if (steps.size() > 1) steps += ",";
-    steps += "{\"name\":" + JsonString(step.name) + ",\"ms\":" + Milliseconds(step.micros) +
-             ",\"result\":" + JsonString(step.good ? "OK" : "failed") + "}";
-  }
-  steps += "]";
-  return "{\"time\":" + JsonString(time) + ",\"host\":" + JsonString(r.host) +
-         ",\"port\":" + JsonString(r.port) + ",\"model\":" + JsonString(r.model) +
-         ",\"identity\":" + JsonString(r.identity) + ",\"serial\":" + JsonString(r.serial) +
-         ",\"image\":" + JsonString(r.image) + ",\"image_crc32\":" + JsonString(crc) +
-         ",\"result\":" + JsonString(result) + ",\"failed_step\":" + JsonString(r.failedStep) +
-         ",\"steps\":" + steps + ",\"total_ms\":" + Milliseconds(r.totalMicros) +
-         ",\"good_count\":" + JsonString(r.goodCount) + "}\n";
+  // Every text is valid UTF-8 in the JSON: the names of files and devices are escaped so that
+  // they keep their bytes, and the station's own texts are UTF-8 already.
+  nlohmann::ordered_json steps = nlohmann::ordered_json::array();
+  for (const auto& step : r.steps)
+    steps.push_back({{"name", step.name},
+                     {"ms", Milliseconds(step.micros)},
+                     {"result", step.good ? "OK" : "failed"}});
+  const nlohmann::ordered_json json = {{"time", time},
+                                       {"host", r.host},
+                                       {"port", EscapeFileName(r.port)},
+                                       {"model", r.model},
+                                       {"identity", r.identity},
+                                       {"serial", r.serial},
+                                       {"image", EscapeFileName(r.image)},
+                                       {"image_crc32", crc},
+                                       {"result", result},
+                                       {"failed_step", r.failedStep},
+                                       {"steps", steps},
+                                       {"total_ms", Milliseconds(r.totalMicros)},
+                                       {"good_count", r.goodCount}};
+  return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc) {
@@ -176,62 +195,27 @@ std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t
 }
 
 std::optional<std::uint32_t> FileCrc32(const std::string& path) {
-  std::ifstream in(std::filesystem::u8path(path), std::ios::binary);
-  if (!in) return std::nullopt;
-  std::uint32_t crc = 0;
-  char chunk[65536];
-  while (in) {
-    in.read(chunk, sizeof chunk);
-    crc = Crc32(reinterpret_cast<const std::uint8_t*>(chunk), static_cast<std::size_t>(in.gcount()),
-                crc);
-  }
-  if (in.bad()) return std::nullopt;
-  return crc;
+  std::string bytes;
+  if (!ReadWholeFile(std::filesystem::u8path(path), kLongestImage, bytes).Done())
+    return std::nullopt;
+  return Crc32(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+ReportFile::ReportFile(const std::string& path, ReportFormat format)
+    : file_(std::filesystem::u8path(path)), format_(format) {}
+
+std::optional<std::string> ReportFile::Append(const ProductionRecord& record) {
+  const std::string line = FormatRecord(record, format_);
+  // The header goes with the first record in one write: the file is locked, so it comes once.
+  const bool header = format_ == ReportFormat::Csv && file_.Opened().Done() && file_.Empty();
+  const FileOutcome written = file_.Append(header ? CsvHeader() + line : line);
+  if (written.Done()) return std::nullopt;
+  return written.reason;
 }
 
 std::optional<std::string> AppendRecord(const std::string& path, ReportFormat format,
                                         const ProductionRecord& record) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  const fs::path file = fs::u8path(path);
-  if (fs::is_directory(file, error)) return "it is a folder";
-  const std::string line = FormatRecord(record, format);
-#ifndef _WIN32
-  // Several stations of one line may append to the same file. Each record goes out in one write
-  // to a file opened for appending, under an exclusive lock that also makes "the file is empty,
-  // so the header comes first" a single step: the CSV header is written once.
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return std::strerror(errno);
-  int locked = 0;
-  while ((locked = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-  }
-  struct stat status {};
-  const bool fresh = ::fstat(fd, &status) == 0 && status.st_size == 0;
-  const std::string text = fresh && format == ReportFormat::Csv ? CsvHeader() + line : line;
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  const bool written = locked == 0 && done == text.size() && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  const bool closed = ::close(fd) == 0;  // also releases the lock
-  if (!written || !closed) return std::strerror(written ? errno : savedErrno);
-  return std::nullopt;
-#else
-  const bool fresh = !fs::exists(file, error) || fs::file_size(file, error) == 0;
-  const std::string text = fresh && format == ReportFormat::Csv ? CsvHeader() + line : line;
-  std::FILE* out = std::fopen(file.string().c_str(), "ab");
-  if (out == nullptr) return std::strerror(errno);
-  const bool written =
-      std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
-  const int savedErrno = errno;
-  const bool closed = std::fclose(out) == 0;
-  if (!written || !closed) return std::strerror(written ? errno : savedErrno);
-  return std::nullopt;
-#endif
+  return ReportFile(path, format).Append(record);
 }
 
 }  // namespace kvr

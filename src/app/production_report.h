@@ -3,7 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/durable_file.h"
 
 namespace kvr {
 
@@ -16,9 +19,12 @@ struct ProductionRecord {
   std::string model;
   std::string identity;  // as read from the chip; empty when no identity was read
   std::string serial;    // the number stamped into this chip; empty when none
-  std::string image;     // the image file
+  // What was programmed into the chip: the image file (or what else the buffer held), and the
+  // CRC-32 of the bytes sent; both empty when nothing was programmed.
+  std::string image;
   std::optional<std::uint32_t> imageCrc32;
   bool good = false;
+  bool stopped = false;  // ended by the operator's Stop
   std::string failedStep;
   struct Step {
     std::string name;
@@ -38,21 +44,37 @@ std::string Iso8601(std::int64_t epochMicros, int utcOffsetMinutes);
 // A field as a spreadsheet reads it back: quoted when it holds a comma, a quote or a line break,
 // with quotes doubled.
 std::string CsvField(const std::string& text);
-// A JSON string literal: quotes, backslashes and control characters escaped, UTF-8 kept.
-std::string JsonString(const std::string& text);
+// A file name as valid UTF-8 text that keeps every byte: "%" becomes "%25" and each byte that is
+// not part of valid UTF-8 becomes "%" and its two upper-case hexadecimal digits, so that
+// percent-decoding gives the name's bytes back.
+std::string EscapeFileName(std::string_view name);
 
 std::string CsvHeader();
 // The record as one CSV line or one JSON object line, each ending in a line feed.
 std::string FormatRecord(const ProductionRecord& record, ReportFormat format);
 
-// CRC-32 (the common reflected polynomial 0xEDB88320) of a file's bytes; none when unreadable.
-std::optional<std::uint32_t> FileCrc32(const std::string& path);
+// CRC-32 (the common reflected polynomial 0xEDB88320); `crc` carries on from earlier bytes.
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0);
+// The CRC-32 of the regular file a UTF-8 path names; none when it cannot be read.
+std::optional<std::uint32_t> FileCrc32(const std::string& path);
 
-// Appends one record in a single write and flushes it to the disk; a new or empty CSV file
-// gets the header first. Processes appending to one local file take turns under an exclusive
-// lock (POSIX), so records never interleave and the header comes once. Returns the reason when
-// the record could not be written.
+// The report file (a UTF-8 path), opened and locked for the records of one run: processes
+// appending to one local file take turns, so records never interleave and the CSV header comes
+// once. Opening never blocks on what is not a regular file; that is refused, as a read-only file
+// is.
+class ReportFile {
+ public:
+  ReportFile(const std::string& path, ReportFormat format);
+  // Appends the record with one write and syncs it; a new or empty CSV file gets the header
+  // first, in the same write. A record is written whole or not at all. Returns the reason when
+  // it could not be written.
+  std::optional<std::string> Append(const ProductionRecord& record);
+
+ private:
+  AppendFile file_;
+  ReportFormat format_;
+};
+
 std::optional<std::string> AppendRecord(const std::string& path, ReportFormat format,
                                         const ProductionRecord& record);
 

@@ -256,6 +256,7 @@ void Station::ReportPortLost() {
 void Station::DeferredSave() {
   timer3_->SetEnabled(false);
   SaveSettings();
+  SayStoreProblemOnce();
   if (FitCheckDue) FitCheck();
   FitCheckDue = true;
 }

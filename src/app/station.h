@@ -26,6 +26,10 @@
 
 namespace kvr {
 
+// The current name of a step stored under an older one ("Read MCU Option" is "Read Option");
+// any other name as it is.
+std::string CurrentStepName(std::string name);
+
 // The main-window object: every control as data, the link, the run flags and the handlers the
 // window (or a test, or the command line) calls. One station serves one writer; nothing in it is
 // shared with another station except the settings store.
@@ -92,6 +96,8 @@ class Station : public OptionPanelControls {
   CommandButton comReportFile{"..."};
   // Why the last record could not be written; empty when it was.
   std::string LastReportError;
+  // Why the good count of the last run could not be stored; empty when it was.
+  std::string LastCountError;
   // Named in the report; the front end sets them.
   std::string HostName;
   std::function<std::string(int portNumber)> describePort;
@@ -111,8 +117,10 @@ class Station : public OptionPanelControls {
   std::int32_t ProgramEnd = 0x3FF;
   bool DemoImageReady = false;
   std::int64_t FileChecksum = 0;
-  // CRC-32 of the loaded file's bytes, for the production report.
+  // CRC-32 of the loaded file's bytes, as the file is on the disk.
   std::optional<std::uint32_t> LoadedFileCrc32;
+  // "Read EEPROM" replaced the buffer with the chip's bytes since the last file was loaded.
+  bool BufferReadFromChip = false;
 
   // File frame, region display, export tab.
   OptionPair optFillbyte{{"FF", "00"}, 0};
@@ -307,6 +315,8 @@ class Station : public OptionPanelControls {
   void SaveSerialSettings();
   void OnAutoIncreaseClick();
   void OnSerialFieldChange();
+  // The number the next-number field shows cannot be stamped with the current settings.
+  bool SerialStampRefused() const;
   // Gives the chip about to be programmed its number: takes the stored next number, stamps it
   // into the buffer and stores the one after it, as one locked change of the settings store
   // that no other station can come between. False, with the reason shown, when no number was
@@ -335,7 +345,13 @@ class Station : public OptionPanelControls {
   void CopyViewToOverlay();
   std::int16_t ProgramFileStep();
   std::int16_t VerifyProgramStep();
+  // The record completed with what the station knows of its line, and the report opened and
+  // locked for it; none when no report is kept.
+  std::unique_ptr<ReportFile> OpenReport(ProductionRecord& record);
   void WriteReport(ProductionRecord& record);
+  void NoteReportError(const std::optional<std::string>& error);
+  // What an automatic run is about to program: the buffer's range, as it goes to the chip.
+  void NoteProgrammed(const ProgramRange& range, const std::string& what = {});
   // The good chip counted in the store, its record written on the way.
   void CountGoodChip(ProductionRecord& record);
   // Saves the shown count unless only another station moved the stored one on.
@@ -345,7 +361,7 @@ class Station : public OptionPanelControls {
   void ShowStoredNextNumber();
   void ShowNextNumber(const std::string& stored);
   // Shows why a number cannot be stamped; true when it cannot.
-  bool ShowStampError(StampError error);
+  bool ShowStampError(const SerialEncoding& encoding);
   // The line after "Open COM port is failed!" (with its line break), or empty.
   std::string OpenFailureCause() const;
   void ReportPortLost();
@@ -355,6 +371,8 @@ class Station : public OptionPanelControls {
     bool active = false;
     std::string serial;  // reserved for this chip; spent once reserved, whatever follows
     std::string identity;
+    std::string image;  // what went to the chip, and the CRC-32 of its bytes
+    std::optional<std::uint32_t> imageCrc32;
   } autoRun_;
   // The count and the next number as this station last found them in the store: a value shown
   // that differs was changed here (an edit, a clear), and only then overrides the store's.
@@ -371,6 +389,9 @@ class Station : public OptionPanelControls {
   Platform& platform_;
   OperationContext operations_;
   void FormLoad();
+  // Says once why the settings store took no change (a read-only file, a full disk).
+  void SayStoreProblemOnce();
+  bool storeProblemSaid_ = false;
   std::string ReadSetting(const char* key, const std::string& defaultValue);
   void WriteSetting(const char* key, const std::string& value);
   std::optional<std::string> UpdateSetting(const char* key, const SettingsStore::Change& change);

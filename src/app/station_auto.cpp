@@ -28,6 +28,10 @@ constexpr Wording kNextRun{"We are going to next ... ", "将自动重复运行 .
 constexpr Wording kFailureWord{"failed", "失败"};
 constexpr Wording kReportFailed{"The production report could not be written: ",
                                 "生产报告无法写入: "};
+constexpr Wording kCountNotStored{"The good count could not be stored in the settings file: ",
+                                  "合格计数无法保存到设置文件: "};
+// What a record names as its image when the buffer holds what "Read EEPROM" read.
+constexpr const char* kReadFromChip = "(read from the chip)";
 
 constexpr int kIdentityWaitMs = 800;
 constexpr int kPauseAfterFailure = 2;
@@ -61,6 +65,12 @@ bool PageSumClass(std::int16_t classCode) {
 }
 
 }  // namespace
+
+std::string CurrentStepName(std::string name) {
+  for (const auto& [old, now] : kRenamed)
+    if (Trim(name) == old) return now;
+  return name;
+}
 
 void Station::OnAutoSlotClick(int slot) {
   if (slot < 0 || slot >= kAutoSlots) return;
@@ -125,6 +135,10 @@ void Station::SaveOkCount(const std::string& count) {
 }
 
 void Station::CountGoodChip(ProductionRecord& record) {
+  // The report's turn comes before the count's: nothing that may wait for another process runs
+  // while the settings are locked, and every station takes the two in this order.
+  const std::unique_ptr<ReportFile> report = OpenReport(record);
+  std::optional<std::string> reportError;
   bool reported = false;
   const std::optional<std::string> stored =
       UpdateSetting("Write_OK_Count", [&](const std::string& current) {
@@ -133,18 +147,25 @@ void Station::CountGoodChip(ProductionRecord& record) {
         // The record reaches the disk before the count does: a station cut off in between
         // leaves a good chip in the report that the count misses, never a count beyond the
         // good chips, and with several stations the record carries the count exactly.
-        WriteReport(record);
+        if (report) reportError = report->Append(record);
         reported = true;
         return record.goodCount;
       });
+  LastCountError.clear();
   if (stored) {
     txtWrite_OK_Count.text = storedOkCount_ = *stored;
   } else {
     txtWrite_OK_Count.text = std::to_string(ReadNumber(txtWrite_OK_Count.text) + 1);
+    const std::string why = platform_.settings.LastError();
+    LastCountError = why.empty() ? "the settings store takes no changes" : why;
+    textMsg.Append(kLineBreak + (kCountNotStored.Pick(UseEnglish) + LastCountError));
+    textMsg.MoveCaretToEnd();
   }
-  if (reported) return;
-  record.goodCount = Trim(txtWrite_OK_Count.text);
-  WriteReport(record);
+  if (!reported) {
+    record.goodCount = Trim(txtWrite_OK_Count.text);
+    if (report) reportError = report->Append(record);
+  }
+  NoteReportError(reportError);
 }
 
 void Station::ShowStoredCount() {
@@ -211,8 +232,7 @@ std::int16_t Station::RunAutoSequence() {
   for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
     std::string& text = txtAuto[static_cast<std::size_t>(slot)].text;
     if (Trim(text).empty()) continue;
-    for (const auto& [old, now] : kRenamed)
-      if (Trim(text) == old) text = now;
+    text = CurrentStepName(text);
     steps.emplace_back(slot, Trim(text));
   }
 
@@ -256,10 +276,14 @@ std::int16_t Station::RunAutoSequence() {
   LastRun.serial = autoRun_.serial;
 
   record.good = result == 0;
+  // A port that went away stops the run as Stop does, but nobody asked for it.
+  record.stopped = !record.good && link.StopRequested && !portLost_;
   record.totalMicros = clock.MonotonicMicros() - started;
   // A number reserved for a chip that then failed is spent: its record keeps it.
   record.serial = autoRun_.serial;
   record.identity = autoRun_.identity;
+  record.image = autoRun_.image;
+  record.imageCrc32 = autoRun_.imageCrc32;
   if (record.good) {
     CountGoodChip(record);
   } else {
@@ -271,30 +295,52 @@ std::int16_t Station::RunAutoSequence() {
   return result;
 }
 
-void Station::WriteReport(ProductionRecord& record) {
+std::unique_ptr<ReportFile> Station::OpenReport(ProductionRecord& record) {
   LastReportError.clear();
   const std::string path = Trim(txtReportFile.text);
-  if (path.empty()) return;
+  if (path.empty()) return nullptr;
   record.host = HostName;
   const int port = combCommPort.index + 1;
   record.port = describePort ? describePort(port) : "COM" + std::to_string(port);
   record.model = ModelName();
-  if (FileLoaded) {
-    std::error_code error;
-    const std::filesystem::path absolute =
-        std::filesystem::absolute(std::filesystem::u8path(LoadedFileName), error);
-    const std::u8string image =
-        (error ? std::filesystem::u8path(LoadedFileName) : absolute).u8string();
-    record.image.assign(image.begin(), image.end());
-    record.imageCrc32 = LoadedFileCrc32;
-  }
   const ReportFormat format =
       optReportFormat.selected == 1 ? ReportFormat::JsonLines : ReportFormat::Csv;
-  if (const auto error = AppendRecord(path, format, record)) {
-    LastReportError = path + ": " + *error;
-    textMsg.Append(kLineBreak + (kReportFailed.Pick(UseEnglish) + LastReportError));
-    textMsg.MoveCaretToEnd();
+  return std::make_unique<ReportFile>(path, format);
+}
+
+void Station::WriteReport(ProductionRecord& record) {
+  if (const std::unique_ptr<ReportFile> report = OpenReport(record))
+    NoteReportError(report->Append(record));
+}
+
+void Station::NoteReportError(const std::optional<std::string>& error) {
+  if (!error) return;
+  LastReportError = Trim(txtReportFile.text) + ": " + *error;
+  textMsg.Append(kLineBreak + (kReportFailed.Pick(UseEnglish) + LastReportError));
+  textMsg.MoveCaretToEnd();
+}
+
+void Station::NoteProgrammed(const ProgramRange& range, const std::string& what) {
+  if (!autoRun_.active || range.start < 0 || range.end < range.start) return;
+  std::string name = what;
+  if (name.empty() && BufferReadFromChip) {
+    name = kReadFromChip;
+  } else if (name.empty() && !LoadedFileName.empty()) {
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::u8path(LoadedFileName);
+    const std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    const std::u8string text = (error ? file : absolute).u8string();
+    name.assign(text.begin(), text.end());
   }
+  // Several writes of one run (the ISP demo and then the file) make one record: both names, and
+  // the CRC carried on over the bytes of each.
+  autoRun_.image += (autoRun_.image.empty() ? "" : " + ") + name;
+  std::uint32_t crc = autoRun_.imageCrc32.value_or(0);
+  for (std::int32_t a = range.start; a <= range.end; ++a) {
+    const std::uint8_t byte = ImageBuffer.Get(a);
+    crc = Crc32(&byte, 1, crc);
+  }
+  autoRun_.imageCrc32 = crc;
 }
 
 void Station::OnReportFileClick() {

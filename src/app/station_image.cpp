@@ -4,14 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <span>
+#include <string_view>
 #include <system_error>
 
 #include "app/station.h"
-#include "image/file_replace.h"
 #include "image/hex_field.h"
 #include "image/hex_text.h"
 #include "ispdemo/isp_demo_builder.h"
+#include "platform/durable_file.h"
 
 namespace kvr {
 
@@ -211,6 +211,7 @@ void Station::LoadFile() {
   SerialActive = false;
   ChooseLoader();
   LoadedFileCrc32 = FileLoaded ? FileCrc32(LoadedFileName) : std::nullopt;
+  if (FileLoaded) BufferReadFromChip = false;
   cheAuto_Increase.checked = false;
   ViewRangeUpdate();
   OnAutoIncreaseClick();
@@ -447,16 +448,26 @@ bool Station::BinExport() {
   if (name.empty()) return false;
 
   const auto& bytes = ImageBuffer.Bytes();
-  const std::span<const std::uint8_t> range(bytes.data() + start, static_cast<std::size_t>(length));
-  switch (WriteFileAtomically(PathOf(name), range)) {
-    case ReplaceResult::Written:
+  const std::string_view range(reinterpret_cast<const char*>(bytes.data()) + start,
+                               static_cast<std::size_t>(length));
+  const FileOutcome written = ReplaceFile(PathOf(name), range);
+  switch (written.refusal) {
+    case FileRefusal::None:
       return true;
-    case ReplaceResult::TargetIsFolder:
+    case FileRefusal::Folder:
       return message("A folder cannot be replaced by the file: " + name, "不能用文件替换文件夹。");
-    case ReplaceResult::Failed:
+    case FileRefusal::NotRegular:
+      return message("The file could not be written: " + name + ": " + written.reason,
+                     "这不是普通文件，未写入。");
+    case FileRefusal::ReadOnly:
+      return message("The file could not be written: " + name + ": " + written.reason,
+                     "文件为只读，未写入。");
+    case FileRefusal::TooLarge:
+    case FileRefusal::Failed:
       break;
   }
-  return message("The file could not be written: " + name, "文件无法写入。");
+  return message("The file could not be written: " + name + ": " + written.reason,
+                 "文件无法写入。");
 }
 
 void Station::WriteExportField(TextBox& field, std::string text) {

@@ -230,7 +230,9 @@ std::int16_t Station::ProgramIspDemoStep() {
   if (options < 0) return options;
   const std::int32_t end = SelectedDevice.IspEnd;
   ProgressBar1.visible = labKbyte.visible = true;
-  const std::int16_t written = Programmer.WriteProgramRange({end - (kDemoSize - 1), end, end});
+  const ProgramRange demo{end - (kDemoSize - 1), end, end};
+  NoteProgrammed(demo, "ISP demo");
+  const std::int16_t written = Programmer.WriteProgramRange(demo);
   ProgressBar1.visible = labKbyte.visible = false;
   if (written < 0) return -1;
   return ProgramFileStep();

@@ -20,6 +20,10 @@ constexpr Wording kNotEmpty{"MCU is not empty.", "MCU 不是空片, 未被全擦
 constexpr Wording kEmpty{"MCU is empty，read is FFH all.", "MCU 是空片，全片内容为 FFH"};
 constexpr Wording kEepromOk{"Read EEPROM OK!", "读 EEPROM OK!"};
 constexpr Wording kEepromFailed{"Read EEPROM failed!", "读 EEPROM 失败!"};
+constexpr Wording kSerialInvalid{
+    "Enable Auto_Increase is ticked but its settings are not valid: nothing was programmed.",
+    "已勾选自动增量，但其设置无效：未进行编程。"};
+constexpr Wording kReadFromChip{"File: read from the chip", "File: 从芯片读出"};
 
 constexpr std::int32_t kEepromEnd = 0xFFFF;
 constexpr std::int32_t kEepromRead = 128;
@@ -47,20 +51,33 @@ std::int16_t Station::ProgramFile(bool showMessages) {
     if (!std::filesystem::is_regular_file(std::filesystem::u8path(path), error)) {
       platform_.dialogs.Information(kFileMissing.Pick(UseEnglish));
     } else {
+      // The fresh image gets its number as the one it replaces would have.
+      const bool numbered = cheAuto_Increase.checked;
       LoadedFileName = path;
       Frame7.caption = "File: " + path;
       LoadFile();
       // An aborted load leaves no image: there is nothing to program.
       if (!FileLoaded) return -1;
+      if (numbered) {
+        cheAuto_Increase.checked = true;
+        OnAutoIncreaseClick();
+      }
     }
   }
   if (!SerialActive) OnAutoIncreaseClick();
+  if (cheAuto_Increase.checked && !SerialActive) {
+    // Ticked is a promise of a number: a chip without one is no good chip.
+    textMsg.Append(kLineBreak + std::string(kSerialInvalid.Pick(UseEnglish)));
+    textMsg.MoveCaretToEnd();
+    return -1;
+  }
   // The chip's number is reserved right before the first block goes out: a chip that fails
   // before this spends none, and one that fails after it keeps it to itself.
-  if (SerialActive && cheAuto_Increase.checked && !ReserveSerial()) return -1;
+  if (SerialActive && !ReserveSerial()) return -1;
   if (showMessages) textMsg.Append(kProgramming.Pick(UseEnglish));
   ProgressBar1.visible = true;
   labKbyte.visible = true;
+  NoteProgrammed(CurrentRange());
   const std::int16_t result = Programmer.WriteProgramRange(CurrentRange());
   if (result == 0) {
     if (showMessages) textMsg.Append(kLineBreak + std::string(kProgramOk.Pick(UseEnglish)));
@@ -125,6 +142,10 @@ std::int16_t Station::ProgramOptions(bool showMessages) {
 std::int16_t Station::ReadEeprom() {
   DataEnd = kEepromEnd;
   ClearBuffer(0xFF);
+  // From here on the buffer holds the chip's bytes, not the file's: the caption, the checksum
+  // and a later run's record say so.
+  BufferReadFromChip = true;
+  Frame7.caption = kReadFromChip.Pick(UseEnglish);
   ProgressDisplay progress{ProgressBar1, labKbyte};
   progress.Show(0, DataEnd);
   ProgressBar1.value = 0;
@@ -151,7 +172,13 @@ std::int16_t Station::ReadEeprom() {
     ProgramStart = 0;
     ProgramEnd = DataEnd;
     textMsg.Append(kLineBreak + std::string(kEepromOk.Pick(UseEnglish)));
+  } else {
+    // Part of a chip and part of the fill is no image to program.
+    FileLoaded = false;
   }
+  FileChecksum = 0;
+  for (std::int32_t a = 0; a <= kEepromEnd; ++a) FileChecksum += ImageBuffer.Get(a);
+  ShowFileChecksum();
   VScroll1.value = std::min(kEepromRedrawPosition, VScroll1.maximum);
   OnScrollChange();
   VScroll1.value = 0;

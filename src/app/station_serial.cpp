@@ -19,9 +19,18 @@ constexpr Wording kTooManyBinaryBytes{"The Bytes must less than 5 when select he
                                       "选择 16进制时，字节数必须小于或等于 4。"};
 constexpr Wording kBinaryTooBig{"The Next Number must less than 2147483649 when select hexadecimal",
                                 "选择 16进制时，“下一值”必须小于 2147483648。"};
+constexpr Wording kStepTooSmall{"The Step must be a whole number of 1 or more, not ",
+                                "步长必须是大于或等于 1 的整数，而不是 "};
+
+std::string StepRefused(bool english, const std::string& step) {
+  return kStepTooSmall.Pick(english) + Trim(step);
+}
 constexpr Wording kNotReserved{
     "The serial number could not be reserved in the settings file: nothing was programmed.",
     "无法在设置文件中保留序列号：未进行编程。"};
+
+constexpr Wording kNotStamped{"The serial number cannot be stamped: nothing was programmed.",
+                              "序列号无法写入：未进行编程。"};
 
 constexpr const char* kSection = "Auto_Increase";
 struct SettingKey {
@@ -96,12 +105,17 @@ bool Station::ValidateSerial() {
     platform_.dialogs.Information(kAddressTooSmall.Pick(UseEnglish));
     return true;
   }
+  // A step of 0 would give every chip the same number, a negative one numbers handed out before.
+  if (!ReadStep(texAuto_Increase[kStepField].text)) {
+    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
+    return true;
+  }
   SerialActive = true;
   return false;
 }
 
-bool Station::ShowStampError(StampError error) {
-  switch (error) {
+bool Station::ShowStampError(const SerialEncoding& encoding) {
+  switch (encoding.error) {
     case StampError::None:
       return false;
     case StampError::NotDecimal:
@@ -113,20 +127,42 @@ bool Station::ShowStampError(StampError error) {
     case StampError::BinaryTooBig:
       platform_.dialogs.Information(kBinaryTooBig.Pick(UseEnglish));
       break;
+    case StampError::DoesNotFit: {
+      const std::string bytes = std::to_string(SerialBytes);
+      platform_.dialogs.Information(UseEnglish ? "The Next Number " + encoding.number +
+                                                     " does not fit in " + bytes +
+                                                     " Bytes: the largest is " + encoding.largest
+                                               : "“下一值” " + encoding.number + " 超出 " + bytes +
+                                                     " 个字节，最大为 " + encoding.largest + "。");
+      break;
+    }
   }
   return true;
+}
+
+bool Station::SerialStampRefused() const {
+  return EncodeSerial(texAuto_Increase[kNextField].text, ModeOf(optAuto_Increase.selected),
+                      SerialBytes)
+             .error != StampError::None;
 }
 
 void Station::StampSerial() {
   const SerialEncoding encoding = EncodeSerial(texAuto_Increase[kNextField].text,
                                                ModeOf(optAuto_Increase.selected), SerialBytes);
-  if (!ShowStampError(encoding.error)) PlaceStamp(ImageBuffer, SerialAddress, encoding);
+  if (!ShowStampError(encoding)) PlaceStamp(ImageBuffer, SerialAddress, encoding);
 }
 
 bool Station::ReserveSerial() {
   const SerialMode mode = ModeOf(optAuto_Increase.selected);
   const int digits = SerialDigits();
-  const std::int64_t step = ReadNumber(texAuto_Increase[kStepField].text);
+  // Validation has checked the step; without one the number would be handed out again.
+  const std::optional<std::int64_t> step = ReadStep(texAuto_Increase[kStepField].text);
+  if (!step) {
+    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
+    textMsg.Append(kLineBreak + std::string(kNotStamped.Pick(UseEnglish)));
+    textMsg.MoveCaretToEnd();
+    return false;
+  }
   std::string number;
   SerialEncoding encoding;
   const std::optional<std::string> next = platform_.settings.Update(
@@ -134,9 +170,11 @@ bool Station::ReserveSerial() {
         // The number shown stands in for one never stored.
         number = FitDigits(stored.empty() ? texAuto_Increase[kNextField].text : stored, digits);
         encoding = EncodeSerial(number, mode, SerialBytes);
-        // A number that cannot be stamped is not handed out.
+        // A number that cannot be stamped is not handed out. The one after it is stored as it
+        // is, never cut to the digits: a number that grew too big is refused when its turn
+        // comes, instead of coming round again.
         if (encoding.error != StampError::None) return number;
-        return FitDigits(AddToNumber(number, step), digits);
+        return FitDigits(AddToNumber(number, *step), digits);
       });
   if (!next) {
     textMsg.Append(kLineBreak + std::string(kNotReserved.Pick(UseEnglish)));
@@ -144,7 +182,11 @@ bool Station::ReserveSerial() {
     return false;
   }
   ShowNextNumber(*next);
-  if (ShowStampError(encoding.error)) return false;
+  if (ShowStampError(encoding)) {
+    textMsg.Append(kLineBreak + std::string(kNotStamped.Pick(UseEnglish)));
+    textMsg.MoveCaretToEnd();
+    return false;
+  }
   PlaceStamp(ImageBuffer, SerialAddress, encoding);
   autoRun_.serial = number;
   return true;

@@ -16,6 +16,14 @@ constexpr const char* kReportFormatKey = "Production_Report_Format";
 constexpr const char* kCsv = "csv";
 constexpr const char* kJsonLines = "jsonl";
 
+// The settings file cannot be used: said once at start-up.
+constexpr Wording kSettingsUnusable{
+    "The settings file cannot be used: {}. The station starts with its defaults and stores "
+    "nothing.",
+    "设置文件无法使用：{}。本站以默认设置启动，不保存任何设置。"};
+
+constexpr Wording kSettingsNotStored{"The settings could not be stored: ", "设置无法保存："};
+
 // The steps the automatic sequence can hold, in the order of the available list.
 constexpr std::array<const char*, 7> kStepNames = {
     "Erase MCU",      "Read MCU ID",    "Check MCU Empty", "Program File",
@@ -81,6 +89,21 @@ void Station::FormLoad() {
   FitCheckDue = true;
   EnableIspDemoPins();
   OnTabStrip2Click();
+  if (const std::string problem = platform_.settings.Problem(kApplication); !problem.empty()) {
+    std::string text = kSettingsUnusable.Pick(UseEnglish);
+    text.replace(text.find("{}"), 2, problem);
+    platform_.dialogs.Information(text);
+    storeProblemSaid_ = true;
+  }
+}
+
+void Station::SayStoreProblemOnce() {
+  if (storeProblemSaid_) return;
+  const std::string error = platform_.settings.LastError();
+  if (error.empty()) return;
+  // Once: every later save would only say it again.
+  storeProblemSaid_ = true;
+  platform_.dialogs.Information(kSettingsNotStored.Pick(UseEnglish) + error);
 }
 
 void Station::ApplyEnglishCaptions() {
@@ -205,20 +228,10 @@ void Station::SaveIspDemoSettings() {
 void Station::LoadAutoSequence() {
   for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
     const std::string key = kAutoKeyPrefix + std::to_string(slot);
-    txtAuto[static_cast<std::size_t>(slot)].text = ReadSetting(key.c_str(), "");
-  }
-  // From the first slot that names no step on, the stored sequence is not trusted.
-  bool emptying = false;
-  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
-    std::string& text = txtAuto[static_cast<std::size_t>(slot)].text;
-    if (!emptying && !Trim(text).empty()) {
-      bool known = false;
-      for (int i = 0; i < kFirstSequenceSlot; ++i)
-        known = known || (!txtAuto[static_cast<std::size_t>(i)].text.empty() &&
-                          Trim(text) == Trim(txtAuto[static_cast<std::size_t>(i)].text));
-      emptying = !known;
-    }
-    if (emptying) text.clear();
+    // Sequences stored under the older names run as they always did. A name no step has is
+    // kept and shown: the run fails at it and says so, rather than counting chips good that
+    // missed the steps after it.
+    txtAuto[static_cast<std::size_t>(slot)].text = CurrentStepName(ReadSetting(key.c_str(), ""));
   }
 }
 

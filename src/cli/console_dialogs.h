@@ -63,6 +63,10 @@ class ProductionSettings : public SettingsStore {
   // A key the command line does not write back: the change is worked out but not stored.
   std::optional<std::string> Update(const std::string& application, const std::string& section,
                                     const std::string& key, const Change& change) override;
+  std::string Problem(const std::string& application) override {
+    return store_.Problem(application);
+  }
+  std::string LastError() const override { return store_.LastError(); }
   // The command line set the automatic sequence: it is saved as the window saves it.
   void AllowSequence() { sequence_ = true; }
 

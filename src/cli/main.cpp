@@ -95,6 +95,14 @@ int Store(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
   return 0;
 }
 
+std::string SerialSettingsText(const kvr::Station& station) {
+  static constexpr const char* kModes[] = {"hex", "dec", "ascii"};
+  const auto& fields = station.texAuto_Increase;
+  const int mode = station.optAuto_Increase.selected;
+  return "address " + fields[0].text + ", bytes " + fields[1].text + ", next " + fields[2].text +
+         ", step " + fields[3].text + ", mode " + (mode >= 0 && mode <= 2 ? kModes[mode] : "?");
+}
+
 // The buffer and file options, in the order an operator would set them in the window.
 int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
                  const kvr::StartOptions& options) {
@@ -104,6 +112,10 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.OnFillByteClick(*options.fill);
     station.DeferredSave();
   }
+  // Numbers only grow: a step of 0 repeats a number, a negative one hands out old ones.
+  if (options.serialStep && !kvr::ReadStep(*options.serialStep))
+    return Fail(
+        "--serial-step wants a whole number of 1 or more, not \"" + *options.serialStep + "\"", 2);
   const std::optional<std::string>* fields[] = {&options.serialAddress, &options.serialBytes,
                                                 &options.serialNext, &options.serialStep};
   for (std::size_t i = 0; i < 4; ++i) {
@@ -127,6 +139,11 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
   if (options.serialEnable) {
     station.cheAuto_Increase.checked = true;
     station.OnAutoIncreaseClick();
+    // Ticked but refused would program chips without their numbers: nothing starts.
+    if (!station.SerialActive || station.SerialStampRefused())
+      return Fail("--serial-enable was refused: the serial-number settings are not valid (" +
+                      SerialSettingsText(station) + "; see the message above)",
+                  2);
   }
   if (options.exportRange)
     if (const int status = Store(station, dialogs, *options.exportRange); status != 0)
@@ -164,12 +181,19 @@ int SetSequence(kvr::Station& station, const std::vector<std::string>& steps) {
   return 0;
 }
 
-// Good and failed chips of a run or a repeat, and when it began.
+// Good and failed chips of a run or a repeat, and when it began. A run that did not reach the
+// writer is no chip.
 struct Tally {
   long long good = 0;
   long long failed = 0;
+  long long unreached = 0;
+  int unreachedInARow = 0;
+  bool gaveUp = false;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
 };
+
+// A writer that three runs in a row did not reach is gone, as kvr-gang judges it too.
+constexpr int kUnreachedRunsToGiveUp = 3;
 
 void PrintSummary(const Tally& tally) {
   const long long total = tally.good + tally.failed;
@@ -179,7 +203,11 @@ void PrintSummary(const Tally& tally) {
   char rate[32];
   std::snprintf(rate, sizeof rate, "%.0f", hours > 0 ? static_cast<double>(total) / hours : 0.0);
   std::cout << "Summary: " << tally.good << " good, " << tally.failed << " failed, " << total
-            << " in all, " << rate << " chips per hour\n";
+            << " in all, " << rate << " chips per hour";
+  if (tally.unreached > 0)
+    std::cout << "; " << tally.unreached << (tally.unreached == 1 ? " run" : " runs")
+              << " did not reach the writer";
+  std::cout << '\n';
 }
 
 // What the station was told, in one line, so that the log of a line shows it for each station:
@@ -399,11 +427,26 @@ int main(int argc, char** argv) {
   Tally tally;
   station.onRunFinished = [&] {
     if (statusStream) statusStream->RunFinished(station);
-    const bool good = station.LastRun.connected && station.LastRun.result == 0;
-    (good ? tally.good : tally.failed) += 1;
+    const kvr::Station::RunRecord& run = station.LastRun;
+    if (!run.connected && !run.portLost) {
+      ++tally.unreached;
+      if (++tally.unreachedInARow >= kUnreachedRunsToGiveUp && (options.repeat || ispDemo.repeat) &&
+          !tally.gaveUp) {
+        tally.gaveUp = true;
+        std::cerr << "kvr-cli: " << tally.unreachedInARow
+                  << " runs in a row did not reach the writer: the repeat ends\n";
+        station.EndRepeat();
+      }
+    } else {
+      tally.unreachedInARow = 0;
+      (run.connected && run.result == 0 ? tally.good : tally.failed) += 1;
+    }
     if (!station.LastReportError.empty())
       std::cerr << "kvr-cli: warning: the production report could not be written: "
                 << station.LastReportError << '\n';
+    if (!station.LastCountError.empty())
+      std::cerr << "kvr-cli: warning: the good count could not be stored: "
+                << station.LastCountError << '\n';
     if (options.count && tally.good + tally.failed >= *options.count) station.EndRepeat();
     // A stop between two chips ends the repeat with the last chip's result standing.
     if (stopSignals.Received() > 0) station.EndRepeat();
@@ -442,15 +485,16 @@ int main(int argc, char** argv) {
   }
   if (options.repeat) {
     PrintSummary(tally);
-    return tally.failed == 0 && tally.good > 0 ? status : 1;
+    return tally.failed == 0 && tally.good > 0 && !tally.gaveUp ? status : 1;
   }
 
   if (ispDemoWrites && station.IspDemoRefused)
     return Fail("the ISP demo was not written: its build was refused", 1);
   if (ispDemo.repeat) {
-    std::cout << "ISP demo runs: " << tally.good + tally.failed << ", good " << tally.good
-              << ", failed " << tally.failed << '\n';
-    return tally.good > 0 && tally.failed == 0 ? status : 1;
+    const long long failed = tally.failed + tally.unreached;
+    std::cout << "ISP demo runs: " << tally.good + failed << ", good " << tally.good << ", failed "
+              << failed << '\n';
+    return tally.good > 0 && failed == 0 ? status : 1;
   }
 
   const auto& run = station.LastRun;

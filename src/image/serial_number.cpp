@@ -90,10 +90,22 @@ int SerialDigitCount(SerialMode mode, std::int64_t bytes) {
 
 std::string FitDigits(std::string_view text, int digits) {
   if (digits <= 0) return {};
+  text = Trim(text);
+  const std::string_view significant =
+      text.substr(std::min(text.find_first_not_of('0'), text.size()));
+  if (significant.size() > static_cast<std::size_t>(digits)) return std::string(significant);
   std::string padded(kFieldZeros, '0');
-  padded.append(Trim(text));
+  padded.append(text);
   const auto keep = std::min(padded.size(), static_cast<std::size_t>(digits));
   return padded.substr(padded.size() - keep);
+}
+
+std::optional<std::int64_t> ReadStep(std::string_view text) {
+  text = Trim(text);
+  if (text.empty() || !std::all_of(text.begin(), text.end(), IsDigit)) return std::nullopt;
+  const std::int64_t step = Magnitude(LeadingDigits(text).digits);
+  if (step < 1) return std::nullopt;
+  return step;
 }
 
 std::string AddToNumber(std::string_view text, std::int64_t step) {
@@ -126,18 +138,38 @@ SerialEncoding EncodeSerial(std::string_view number, SerialMode mode, std::int64
     return result;
   }
   std::int64_t binary = 0;
+  const std::string_view digits = LeadingDigits(number).digits;
   if (mode == SerialMode::Binary) {
     if (bytes > kMaxBinaryBytes) {
       result.error = StampError::TooManyBinaryBytes;
       return result;
     }
-    binary = Magnitude(LeadingDigits(number).digits);
+    binary = Magnitude(digits);
     if (binary > kMaxBinaryValue) {
       result.error = StampError::BinaryTooBig;
       return result;
     }
   }
   if (bytes <= 0) return result;
+
+  // What the bytes hold: a binary number below 256^bytes, two digits a byte, or one.
+  std::string largest;
+  bool fits = true;
+  if (mode == SerialMode::Binary) {
+    const std::int64_t most = (std::int64_t{1} << (8 * bytes)) - 1;
+    largest = std::to_string(most);
+    fits = binary <= most;
+  } else {
+    const std::int64_t places = mode == SerialMode::PackedBcd ? 2 * bytes : bytes;
+    fits = static_cast<std::int64_t>(digits.size()) <= places;
+    if (!fits) largest.assign(static_cast<std::size_t>(places), '9');
+  }
+  if (!fits) {
+    result.error = StampError::DoesNotFit;
+    result.number = digits;
+    result.largest = std::move(largest);
+    return result;
+  }
 
   result.bytes.reserve(static_cast<std::size_t>(bytes));
   const std::size_t length = number.size();

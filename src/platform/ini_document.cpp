@@ -105,13 +105,14 @@ std::string Utf8(std::u16string_view text) {
   return out;
 }
 
-// One logical line: leading blanks skipped, comment lines (";" first) passed over, a line
-// break inside quotes or after a backslash continues it; an unquoted ";" ends it. Finds the
-// first unquoted "=".
-bool ReadLine(std::string_view data, std::size_t& pos, std::string_view& line,
-              std::size_t& equals) {
+// One logical line: leading blanks skipped, a line break inside quotes or after a backslash
+// continues it; an unquoted ";" ends it. A comment line (";" first) is one line of its own, with
+// `comment` set. Finds the first unquoted "=".
+bool ReadLine(std::string_view data, std::size_t& pos, std::string_view& line, std::size_t& equals,
+              bool& comment) {
   bool inQuotes = false;
   equals = std::string_view::npos;
+  comment = false;
   std::size_t start = pos;
   while (start < data.size() && IsSpace(data[start])) ++start;
   std::size_t i = start;
@@ -138,9 +139,11 @@ bool ReadLine(std::string_view data, std::size_t& pos, std::string_view& line,
     } else if (c == ';') {
       if (i == start + 1) {
         while (i < data.size() && data[i] != '\n' && data[i] != '\r') ++i;
-        while (i < data.size() && IsSpace(data[i])) ++i;
-        start = i;
-      } else if (!inQuotes) {
+        comment = true;
+        equals = std::string_view::npos;
+        break;
+      }
+      if (!inQuotes) {
         --i;
         break;
       }
@@ -365,49 +368,51 @@ std::optional<std::string> UnescapeIniValue(std::string_view raw) {
 IniDocument IniDocument::Parse(std::string_view text) {
   if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
   IniDocument document;
-  std::string section;
   std::size_t pos = 0;
   std::string_view line;
   std::size_t equals = 0;
-  while (ReadLine(text, pos, line, equals)) {
-    if (line.front() == '[') {
+  bool comment = false;
+  while (ReadLine(text, pos, line, equals, comment)) {
+    Section& current = document.sections_.back();
+    if (!comment && line.front() == '[') {
       const std::size_t close = line.find(']');
       const std::string_view name =
           TrimSpaces(line.substr(1, (close == std::string_view::npos ? line.size() : close) - 1));
-      if (EqualsIgnoringCase(name, "General"))
-        section.clear();
-      else if (EqualsIgnoringCase(name, "%General"))
+      std::string section;
+      if (EqualsIgnoringCase(name, "%General"))
         section = std::string(name.substr(1));
-      else
+      else if (!EqualsIgnoringCase(name, "General"))
         section = UnescapeIniKey(name);
+      document.sections_.push_back({std::move(section), std::string(line), {}});
       continue;
     }
-    if (equals == std::string_view::npos) continue;
-    std::string_view key = line.substr(0, equals);
+    std::string_view key =
+        comment || equals == std::string_view::npos ? std::string_view() : line.substr(0, equals);
     while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
-    if (key.empty()) continue;
-    document.SetRaw(section, UnescapeIniKey(key), std::string(line.substr(equals + 1)));
+    if (key.empty()) {
+      current.entries.push_back({{}, std::string(line), {}});
+      continue;
+    }
+    current.entries.push_back(
+        {UnescapeIniKey(key), std::string(line.substr(equals + 1)), std::string(key)});
   }
   return document;
 }
 
 std::string IniDocument::Serialize(std::string_view lineEnd) const {
   std::string out;
-  // Keys outside any section come first, as their section has no header of its own to find.
-  std::vector<const Section*> order;
-  for (const Section& section : sections_)
-    if (section.name.empty())
-      order.insert(order.begin(), &section);
-    else
-      order.push_back(&section);
-  for (const Section* section : order) {
-    if (section->entries.empty()) continue;
+  for (const Section& section : sections_) {
+    if (section.header.empty() && section.entries.empty()) continue;
     if (!out.empty()) out += lineEnd;
-    out += SectionHeader(section->name);
-    out += lineEnd;
-    for (const Entry& entry : section->entries) {
-      out += EscapeIniKey(entry.key);
-      out += '=';
+    if (!section.header.empty()) {
+      out += section.header;
+      out += lineEnd;
+    }
+    for (const Entry& entry : section.entries) {
+      if (!entry.key.empty()) {
+        out += entry.rawKey.empty() ? EscapeIniKey(entry.key) : entry.rawKey;
+        out += '=';
+      }
       out += entry.raw;
       out += lineEnd;
     }
@@ -415,33 +420,45 @@ std::string IniDocument::Serialize(std::string_view lineEnd) const {
   return out;
 }
 
-std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
+const IniDocument::Entry* IniDocument::Find(std::string_view section, std::string_view key) const {
+  // A key given twice reads as its last line.
+  const Entry* found = nullptr;
   for (const Section& s : sections_) {
     if (s.name != section) continue;
     for (const Entry& entry : s.entries)
-      if (entry.key == key) return UnescapeIniValue(entry.raw);
+      if (!entry.key.empty() && entry.key == key) found = &entry;
   }
-  return std::nullopt;
+  return found;
+}
+
+std::optional<std::string> IniDocument::Get(std::string_view section, std::string_view key) const {
+  const Entry* entry = Find(section, key);
+  if (entry == nullptr) return std::nullopt;
+  return UnescapeIniValue(entry->raw);
 }
 
 void IniDocument::Set(std::string_view section, std::string_view key, std::string_view value) {
   SetRaw(section, key, EscapeIniValue(value));
 }
 
-IniDocument::Section& IniDocument::SectionNamed(std::string_view name) {
-  for (Section& section : sections_)
-    if (section.name == name) return section;
-  return sections_.emplace_back(Section{std::string(name), {}});
-}
-
 void IniDocument::SetRaw(std::string_view section, std::string_view key, std::string raw) {
-  Section& s = SectionNamed(section);
-  for (Entry& entry : s.entries) {
-    if (entry.key != key) continue;
-    entry.raw = std::move(raw);
+  if (const Entry* entry = Find(section, key)) {
+    const_cast<Entry*>(entry)->raw = std::move(raw);
     return;
   }
-  s.entries.push_back({std::string(key), std::move(raw)});
+  // A new key joins the last block of its section: the lines before the first header count as
+  // one only when they hold keys already, else a header is written for it.
+  Section* last = nullptr;
+  for (Section& s : sections_) {
+    const bool holdsKeys = std::any_of(s.entries.begin(), s.entries.end(),
+                                       [](const Entry& entry) { return !entry.key.empty(); });
+    if (s.name == section && (!s.header.empty() || holdsKeys)) last = &s;
+  }
+  if (last == nullptr) {
+    const std::string name(section);
+    last = &sections_.emplace_back(Section{name, SectionHeader(name), {}});
+  }
+  last->entries.push_back({std::string(key), std::move(raw), {}});
 }
 
 }  // namespace kvr

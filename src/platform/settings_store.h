@@ -26,6 +26,14 @@ class SettingsStore {
   virtual std::optional<std::string> Update(const std::string& application,
                                             const std::string& section, const std::string& key,
                                             const Change& change) = 0;
+  // Why the store cannot be used at all (its file is a folder, a FIFO, a device, unreadable);
+  // empty when it can. Reads then give the defaults and changes store nothing.
+  virtual std::string Problem(const std::string& application) {
+    (void)application;
+    return {};
+  }
+  // Why the last change stored nothing; empty when it stored or the store cannot tell.
+  virtual std::string LastError() const { return {}; }
 };
 
 }  // namespace kvr

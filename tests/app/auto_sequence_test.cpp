@@ -3,12 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
 
 #include "app/station_fixture.h"
+#include "support/intel_hex.h"
 
 namespace kvr {
 namespace {
@@ -69,6 +73,37 @@ class AutoSequenceTest : public StationTest {
     return lines;
   }
   std::string Log() const { return station.textMsg.Text(); }
+  static std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::stringstream record(line);
+    for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
+    return fields;
+  }
+  // The CRC-32 of the chip's flash over first..last, as a record spells it.
+  std::string ChipCrc(std::int32_t first, std::int32_t last) const {
+    const auto& flash = writer.Flash();
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X",
+                  Crc32(flash.data() + first, static_cast<std::size_t>(last - first + 1)));
+    return text;
+  }
+  // Loads the 2 KB image from a HEX file, as the Open file command does.
+  std::string LoadFile() {
+    std::string image(0x800, '\0');
+    for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 13 + 1);
+    const fs::path file = dir_ / "fw.hex";
+    std::ofstream(file, std::ios::binary) << test::IntelHex(image);
+    vp.dialogs.ExpectOpenFile(file.string());
+    station.OnLoadFileClick();
+    return file.string();
+  }
+  void Number(const char* next, const char* bytes = "2") {
+    station.texAuto_Increase = {TextBox{"07FF"}, TextBox{bytes}, TextBox{next}, TextBox{"1"}};
+    station.optAuto_Increase.selected = 1;
+    station.OnSerialFieldChange();
+    station.cheAuto_Increase.checked = true;
+    station.OnAutoIncreaseClick();
+  }
 
   fs::path dir_;
 };
@@ -128,7 +163,134 @@ TEST_F(AutoSequenceTest, AFailingStepEndsTheRunAndAProgrammedChipHasSpentItsNumb
   for (const Bytes& frame : writer.ReceivedFrames()) EXPECT_NE(frame[3], 0x05);
   const std::vector<std::string> lines = ReportLines();
   ASSERT_EQ(lines.size(), 2U);
-  EXPECT_NE(lines[1].find(",0041,,,failed,Verify Program,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find(",0041,," + ChipCrc(0, 0x7FF) + ",failed,Verify Program,"),
+            std::string::npos)
+      << lines[1];
+}
+
+// A record names what went into the chip: the file, or the chip's own bytes after "Read
+// EEPROM", with the CRC-32 of the bytes as they were sent (its number included); nothing when
+// nothing was programmed.
+TEST_F(AutoSequenceTest, RecordsNameTheImageAndCrcOfWhatWasProgrammed) {
+  const std::string file = LoadFile();
+  Number("41");
+  station.txtReportFile.text = (dir_ / "report.csv").string();
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  Sequence({"Read MCU ID", "Erase MCU"});
+  station.OnProgramClick();
+
+  // The chip read back: what the buffer holds now is no longer the file.
+  station.OnFunctionClick(8);
+  const std::uint8_t mark[] = {0x5A, 0xA5};
+  for (std::uint32_t a = 0x800; a <= 0xFFFF; a += 0x100) writer.Chip().Load(a, mark);
+  station.cheAuto_Increase.checked = false;
+  station.OnAutoIncreaseClick();
+  station.OnProgramClick();
+  EXPECT_EQ(station.Frame7.caption, "File: read from the chip");
+  std::int64_t sum = 0;
+  for (std::int32_t a = 0; a <= 0xFFFF; ++a) sum += station.ImageBuffer.Get(a);
+  EXPECT_EQ(station.FileChecksum, sum);
+  char shown[16];
+  std::snprintf(shown, sizeof shown, "%07llXH", static_cast<unsigned long long>(sum));
+  EXPECT_EQ(station.txtFileCheckSum.text.substr(0, 8), shown);
+  station.OnFunctionClick(0);
+  Sequence({"Erase MCU", "Program File"});
+  station.OnProgramClick();
+
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 4U);
+  const auto programmed = Fields(lines[1]);
+  EXPECT_EQ(programmed[6], fs::absolute(file).string());
+  EXPECT_EQ(programmed[5], "0041");
+  const auto erased = Fields(lines[2]);
+  EXPECT_EQ(erased[6], "") << lines[2];
+  EXPECT_EQ(erased[7], "") << lines[2];
+  const auto copied = Fields(lines[3]);
+  EXPECT_EQ(copied[6], "(read from the chip)");
+  EXPECT_EQ(copied[7], ChipCrc(0, 0xFFFF));
+  EXPECT_EQ(copied[5], "") << "no number stamped";
+  // The first record's CRC is that of the file's bytes with the chip's number in them.
+  std::vector<std::uint8_t> sent(0x800);
+  for (std::size_t a = 0; a < sent.size(); ++a) sent[a] = static_cast<std::uint8_t>(a * 13 + 1);
+  sent[0x7FE] = 0x00;
+  sent[0x7FF] = 0x41;
+  char crc[12];
+  std::snprintf(crc, sizeof crc, "%08X", Crc32(sent.data(), sent.size()));
+  EXPECT_EQ(programmed[7], crc);
+}
+
+// With "Enable Auto_Increase" ticked a chip gets a number or nothing at all.
+TEST_F(AutoSequenceTest, TickedNumberingThatIsRefusedProgramsNothing) {
+  LoadImage("41");
+  station.txtReportFile.text = (dir_ / "report.csv").string();
+  station.texAuto_Increase[1].text = "0";  // validation refuses it
+  station.OnSerialFieldChange();
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  vp.dialogs.ExpectInformation();
+  station.OnProgramClick();
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "The Auto_Increase low address too small or the bytes too big");
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
+                       "\r\nProgram File             failed!\r\n\r\nAuto             failed!");
+  for (const Bytes& frame : writer.ReceivedFrames())
+    EXPECT_TRUE(frame[3] != 0x03 && frame[3] != 0x04) << "a block was written";
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
+  const auto record = Fields(ReportLines().at(1));
+  EXPECT_EQ(record[5], "");
+  EXPECT_EQ(record[6] + record[7], "") << "nothing was programmed";
+
+  // The function list's "Program File" says why in the log.
+  station.OnFunctionClick(4);
+  vp.dialogs.ExpectInformation();
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_NE(Log().find("\r\nEnable Auto_Increase is ticked but its settings are not valid: "
+                       "nothing was programmed."),
+            std::string::npos)
+      << Log();
+}
+
+// "Reopen file every time" reads the file afresh and stamps the chip's number into it.
+TEST_F(AutoSequenceTest, ReopeningTheFileKeepsTheNumbering) {
+  LoadFile();
+  Number("41");
+  station.OnReloadFileClick(true);
+  Sequence({"Erase MCU", "Program File", "Verify Program"});
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_TRUE(station.cheAuto_Increase.checked);
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x41);
+  station.OnProgramClick();
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x42);
+  EXPECT_EQ(station.texAuto_Increase[2].text, "0043");
+}
+
+// A chip the operator stopped is recorded as stopped.
+TEST_F(AutoSequenceTest, StoppedChipIsRecordedAsStopped) {
+  LoadImage();
+  writer.Config().eraseUs = 300'000;
+  station.txtReportFile.text = (dir_ / "report.csv").string();
+  Sequence({"Erase MCU", "Program File"});
+  At(100, [&] { station.OnStopClick(); });
+  station.OnProgramClick();
+  const auto record = Fields(ReportLines().at(1));
+  EXPECT_EQ(record[8], "stopped");
+  EXPECT_EQ(record[9], "Erase MCU");
+}
+
+// A good count that cannot be stored is said, as a report that cannot be written is.
+TEST_F(AutoSequenceTest, ACountThatCannotBeStoredIsAWarning) {
+  Sequence({"Erase MCU"});
+  vp.settings.refuseChanges = true;
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.result, 0);
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "1");
+  EXPECT_EQ(station.LastCountError, "No space left on device");
+  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
+                       "\r\nAuto              OK!"
+                       "\r\nThe good count could not be stored in the settings file: No space "
+                       "left on device");
 }
 
 // Two stations on one line share the store: the count and the numbers of both come from it.
@@ -426,17 +588,32 @@ TEST_F(AutoSequenceTest, StopDuringARunWithNoPauseEndsTheRepeat) {
   EXPECT_TRUE(station.comReDownload.enabled);
 }
 
+// Neither a folder, a FIFO nor a read-only file takes a record, and none holds up the line (a
+// FIFO nobody reads would block the count's locked update).
 TEST_F(AutoSequenceTest, AReportThatCannotBeWrittenIsAWarningNotAStop) {
   Sequence({"Erase MCU"});
-  station.txtReportFile.text = dir_.string();  // a folder
-  station.OnProgramClick();
-  EXPECT_EQ(station.LastRun.result, 0);
-  EXPECT_EQ(station.txtWrite_OK_Count.text, "1");
-  EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
-                       "\r\nAuto              OK!"
-                       "\r\nThe production report could not be written: " +
-                       dir_.string() + ": it is a folder");
-  EXPECT_FALSE(station.LastReportError.empty());
+  const fs::path fifo = dir_ / "report.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  const fs::path readOnly = dir_ / "done.csv";
+  std::ofstream(readOnly) << "kept\n";
+  fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
+  const std::pair<fs::path, const char*> cases[] = {
+      {dir_, "it is a folder"}, {fifo, "it is a FIFO"}, {readOnly, "it is read-only"}};
+  int good = 0;
+  for (const auto& [path, why] : cases) {
+    station.txtReportFile.text = path.string();
+    station.OnProgramClick();
+    EXPECT_EQ(station.LastRun.result, 0);
+    EXPECT_EQ(station.txtWrite_OK_Count.text, std::to_string(++good));
+    EXPECT_EQ(Log(), std::string(kConnected) + Line("Erase MCU", 15) +
+                         "\r\nAuto              OK!"
+                         "\r\nThe production report could not be written: " +
+                         path.string() + ": " + why);
+    EXPECT_EQ(station.LastReportError, path.string() + ": " + why);
+  }
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  std::ifstream in(readOnly);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
 }
 
 TEST_F(AutoSequenceTest, JsonLinesReportAndItsSetting) {

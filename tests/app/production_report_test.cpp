@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <nlohmann/json.hpp>
+#include <random>
 #include <sstream>
 
 namespace kvr {
@@ -75,6 +77,56 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
   for (const auto& [host, count] : next) EXPECT_EQ(count, kRecords) << host;
   EXPECT_EQ(next.size(), static_cast<std::size_t>(kStations));
   fs::remove_all(dir);
+}
+
+// Percent-decoding, as a reader of the report undoes the escape of a file name.
+std::string PercentDecoded(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Every JSON line is valid UTF-8 JSON, whatever bytes a file or device name holds, and a reader
+// gets those bytes back.
+TEST(ProductionReport, JsonLinesAreValidAndFileNamesKeepTheirBytes) {
+  EXPECT_EQ(EscapeFileName("/srv/固件/fw v2.hex"), "/srv/固件/fw v2.hex");
+  EXPECT_EQ(EscapeFileName("50%.hex"), "50%25.hex");
+  EXPECT_EQ(EscapeFileName("a\xFF\xFE.hex"), "a%FF%FE.hex");
+  // Overlong, surrogate, beyond U+10FFFF, cut short: each byte on its own.
+  EXPECT_EQ(EscapeFileName("\xC0\xAF\xED\xA0\x80\xF4\x90\x80\x80\xE4\xB8"),
+            "%C0%AF%ED%A0%80%F4%90%80%80%E4%B8");
+
+  ProductionRecord record;
+  record.port =
+      "COM1 (/dev/\xB4\xAE\xBF\xDA"
+      "1)";
+  record.model = "VXA01H";
+  record.serial = "0041";
+  record.stopped = true;
+  record.steps.push_back({"Erase MCU", 1500, false});
+  std::mt19937 random(20);
+  for (int i = 0; i < 500; ++i) {
+    std::string name = "/tmp/";
+    for (std::size_t n = random() % 20; n > 0; --n) name += static_cast<char>(random() % 256);
+    record.image = name;
+    const std::string line = FormatRecord(record, ReportFormat::JsonLines);
+    ASSERT_EQ(line.back(), '\n');
+    ASSERT_EQ(line.find('\n'), line.size() - 1) << "one line per record";
+    const nlohmann::json json = nlohmann::json::parse(line);  // throws on invalid UTF-8
+    ASSERT_EQ(PercentDecoded(json["image"].get<std::string>()), name) << i;
+    ASSERT_EQ(PercentDecoded(json["port"].get<std::string>()), record.port);
+    ASSERT_EQ(json["result"], "stopped");
+    ASSERT_EQ(json["steps"][0]["ms"], 2);
+    ASSERT_EQ(json["steps"][0]["result"], "failed");
+  }
+  EXPECT_NE(FormatRecord(record, ReportFormat::Csv).find(",stopped,"), std::string::npos);
 }
 
 }  // namespace

@@ -96,18 +96,38 @@ TEST_F(SettingsTest, PortChangeSavesWithoutTheFitCheckAndModelChangeWithIt) {
   std::filesystem::remove(file);
 }
 
-TEST_F(SettingsTest, UnknownStepInSlotTenEmptiesTheRestOfTheSequence) {
+// A stored sequence keeps every step: older names take the current ones, a name no step has
+// stays to fail the run where it stands, and the steps after it are not lost.
+TEST_F(SettingsTest, StoredSequenceKeepsEveryStep) {
   Settle();
   Store("Auto_VXA_8", "Erase MCU");
-  Store("Auto_VXA_9", "Read MCU ID");
+  Store("Auto_VXA_9", "Read MCU Option");
   Store("Auto_VXA_10", "Format Disk");
-  Store("Auto_VXA_11", "Program File");
+  Store("Auto_VXA_11", "Program MCU option");
   Store("Auto_VXA_15", "Verify Program");
   Station restarted(vp.platform);
-  EXPECT_EQ(restarted.txtAuto[8].text, "Erase MCU");
-  EXPECT_EQ(restarted.txtAuto[9].text, "Read MCU ID");
-  for (std::size_t slot = 10; slot < 16; ++slot) EXPECT_EQ(restarted.txtAuto[slot].text, "");
-  EXPECT_EQ(Stored("Auto_VXA_11"), "") << "saved back at start-up";
+  const std::vector<std::string> expected = {
+      "Erase MCU", "Read Option", "Format Disk", "Program Option", "", "", "", "Verify Program"};
+  for (std::size_t slot = 8; slot < 16; ++slot)
+    EXPECT_EQ(restarted.txtAuto[slot].text, expected[slot - 8]) << slot;
+  EXPECT_EQ(Stored("Auto_VXA_9"), "Read Option") << "saved back at start-up";
+  EXPECT_EQ(Stored("Auto_VXA_10"), "Format Disk");
+}
+
+// A settings file that cannot be used is said once; the station starts on its defaults.
+TEST_F(SettingsTest, UnusableSettingsFileIsSaidAtStartUp) {
+  vp.settings.problem = "/home/op/line.ini: it is a folder";
+  vp.dialogs.ExpectInformation();
+  Station restarted(vp.platform);
+  ASSERT_EQ(vp.dialogs.ShownDialogs().size(), 1U);
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "The settings file cannot be used: /home/op/line.ini: it is a folder. The station "
+            "starts with its defaults and stores nothing.");
+  vp.dialogs.ExpectInformation();
+  Station chinese(vp.platform, false);
+  EXPECT_EQ(
+      vp.dialogs.ShownDialogs().back().text,
+      "设置文件无法使用：/home/op/line.ini: it is a folder。本站以默认设置启动，不保存任何设置。");
 }
 
 TEST_F(SettingsTest, EverySettingSurvivesARestart) {

@@ -7,6 +7,11 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <QProcessEnvironment>
+
 #include <chrono>
 #include <filesystem>
 
@@ -242,6 +247,87 @@ TEST(EndToEnd, CommandLineRunThatChangesNothingLeavesTheSettingsFileAlone) {
   ASSERT_EQ(run(next), 0);
   EXPECT_NE(std::filesystem::last_write_time(file), old);
   EXPECT_NE(ReadFile(settings).find("next_value=0043"), std::string::npos);
+}
+
+// Ticking the serial number with settings it refuses would program chips without their
+// numbers: it is a bad option, and so is a step below 1.
+TEST(EndToEnd, CommandLineRefusesNumberingItCannotKeep) {
+  QTemporaryDir dir;
+  const QString hex = dir.filePath("prog.hex");
+  WriteFile(hex, ":0400000002003012B8\r\n:00000001FF\r\n");
+  const std::pair<QStringList, std::string> refused[] = {
+      {{}, "[box] The Auto_Increase low address too big"},  // the stored defaults: FFFF
+      {{"--serial-address", "00FF", "--serial-bytes", "0"},
+       "[box] The Auto_Increase low address too small or the bytes too big"},
+      {{"--serial-address", "00FF", "--serial-bytes", "100000"},
+       "[box] The Auto_Increase low address too small or the bytes too big"},
+      {{"--serial-address", "ZZZ", "--serial-bytes", "2"},
+       "[box] The Auto_Increase low address too small or the bytes too big"},
+      {{"--serial-address", "1FFFFF", "--serial-bytes", "2"},
+       "[box] The Auto_Increase low address too big"},
+      {{"--serial-address", "00FF", "--serial-bytes", "1", "--serial-mode", "hex", "--serial-next",
+        "256"},
+       "[box] The Next Number 256 does not fit in 1 Bytes: the largest is 255"},
+  };
+  for (const auto& [options, box] : refused) {
+    const CliRun run = RunCliOnFreshSettings(QStringList{"--no-program", "--load", hex} + options
+                                             << "--serial-enable");
+    EXPECT_EQ(run.exitCode, 2) << options.join(' ').toStdString();
+    EXPECT_NE(run.out.find(box + "\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("kvr-cli: --serial-enable was refused: the serial-number settings are "
+                           "not valid ("),
+              std::string::npos)
+        << run.err;
+  }
+  for (const char* step : {"0", "-1", "abc"}) {
+    const CliRun run = RunCliOnFreshSettings({"--no-program", "--serial-step", step});
+    EXPECT_EQ(run.exitCode, 2) << step;
+    EXPECT_EQ(run.err, std::string("kvr-cli: --serial-step wants a whole number of 1 or more, "
+                                   "not \"") +
+                           step + "\"\n");
+  }
+}
+
+// A settings file that is a folder, a FIFO or a device is neither read nor replaced, nothing is
+// made beside it, and the station starts on its defaults, saying why; also when it is the
+// per-user file.
+TEST(EndToEnd, CommandLineSettingsThatAreNoFileAreLeftAlone) {
+  QTemporaryDir dir;
+  const QString folder = dir.filePath("folder.ini");
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString fifo = dir.filePath("fifo.ini");
+  ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0666), 0);
+  const QString link = dir.filePath("link.ini");
+  ASSERT_TRUE(QFile::link(fifo, link));
+  std::vector<std::pair<QString, std::string>> cases = {
+      {folder, "it is a folder"}, {fifo, "it is a FIFO"}, {link, "it is a FIFO"}};
+  // A device node of our own, never the system's /dev/null.
+  const QString device = dir.filePath("null.ini");
+  if (::mknod(device.toLocal8Bit().constData(), S_IFCHR | 0666, makedev(1, 3)) == 0)
+    cases.emplace_back(device, "it is a device");
+  const auto entries = QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).size();
+  for (const auto& [settings, why] : cases) {
+    const CliRun run = RunCli({"--settings", settings, "--no-program", "--clear-ok-count", "--yes",
+                               "--auto-sequence", "Erase MCU"},
+                              20000);
+    EXPECT_EQ(run.exitCode, 0) << settings.toStdString() << run.err;
+    EXPECT_EQ(run.out, "[box] The settings file cannot be used: " + settings.toStdString() + ": " +
+                           why + ". The station starts with its defaults and stores nothing.\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::System).size(), entries);
+  }
+  EXPECT_TRUE(QFileInfo(folder).isDir());
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+
+  QTemporaryDir home;
+  ASSERT_TRUE(QDir().mkpath(home.filePath("kvr-station/KVR Programmer for VXAxx.ini")));
+  QProcess cli;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert("XDG_CONFIG_HOME", home.path());
+  cli.setProcessEnvironment(environment);
+  cli.start(KVR_CLI, {"--no-program"});
+  const CliRun run = Finish(cli, 20000);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("[box] The settings file cannot be used: "), std::string::npos) << run.out;
 }
 
 TEST(EndToEnd, CommandLineHelpSaysAnUnansweredQuestionTakesNo) {

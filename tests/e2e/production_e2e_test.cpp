@@ -5,7 +5,14 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+
 #include <csignal>
+#include <sstream>
 
 #include "e2e/processes.h"
 #include "support/intel_hex.h"
@@ -179,6 +186,80 @@ TEST_F(ProductionEndToEnd, InterruptDuringARunStopsIt) {
   EXPECT_NE(run.out.find("Summary: 0 good, 1 failed"), std::string::npos) << run.out;
   sim.Stop();
   EXPECT_NE(ReadFile(Path("frames.txt")).find("46 B9 6A 00 08 82 0B 00 FF 16"), std::string::npos);
+}
+
+// A repeat against a writer that is not there gives up after three runs, as a line does; runs
+// that never reached a writer are no chips.
+TEST_F(ProductionEndToEnd, RepeatGivesUpAfterThreeRunsThatReachNoWriter) {
+  const CliRun run = RunCli({"--port", "/dev/kvr-no-such-port", "--settings", Path("settings.ini"),
+                             "--auto-sequence", "Erase MCU", "--repeat", "--delay", "0"},
+                            30000);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, "kvr-cli: 3 runs in a row did not reach the writer: the repeat ends\n");
+  EXPECT_NE(run.out.find("Summary: 0 good, 0 failed, 0 in all, 0 chips per hour; 3 runs did not "
+                         "reach the writer\n"),
+            std::string::npos)
+      << run.out;
+}
+
+// A read-only settings file is read and never replaced; the count it cannot take is said.
+TEST_F(ProductionEndToEnd, ReadOnlySettingsFileIsNeverReplaced) {
+  const std::string settings =
+      "; the line's settings, kept as they are\n[Settings]\nWrite_OK_Count=5\n"
+      "Auto_VXA_8=Erase MCU\n";
+  WriteFile(Path("settings.ini"), settings);
+  QFile::setPermissions(Path("settings.ini"), QFile::ReadOwner | QFile::ReadGroup);
+  SimProcess sim({});
+  const CliRun run = RunCli(Station(sim));
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_EQ(run.err, "kvr-cli: warning: the good count could not be stored: " +
+                         Path("settings.ini").toStdString() + ": it is read-only\n");
+  EXPECT_EQ(ReadFile(Path("settings.ini")), settings);
+  EXPECT_FALSE(QFile::exists(Path("settings.ini.lck")));
+}
+
+// A report on a disk that fills up: every record is whole or not there, the line goes on with a
+// warning, and the count is kept.
+TEST_F(ProductionEndToEnd, ReportOnAFullDiskKeepsWholeRecords) {
+  const QString disk = Path("disk");
+  ASSERT_TRUE(QDir().mkpath(disk));
+  if (::geteuid() != 0 ||
+      ::mount("tmpfs", disk.toLocal8Bit().constData(), "tmpfs", 0, "size=4k") != 0)
+    GTEST_SKIP() << "a small tmpfs needs root";
+  struct Unmount {
+    QString path;
+    ~Unmount() { ::umount2(path.toLocal8Bit().constData(), MNT_DETACH); }
+  } unmount{disk};
+  SimProcess sim({});
+  const QString report = disk + "/report.jsonl";
+  const CliRun run = RunCli(Station(sim) << "--load" << hex_ << "--auto-sequence"
+                                         << "Erase MCU,Program File"
+                                         << "--repeat"
+                                         << "--count"
+                                         << "16"
+                                         << "--delay"
+                                         << "0"
+                                         << "--report" << report << "--report-format"
+                                         << "jsonl");
+  EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find("Summary: 16 good, 0 failed, 16 in all, "), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("kvr-cli: warning: the production report could not be written: " +
+                         report.toStdString() + ": No space left on device\n"),
+            std::string::npos)
+      << run.err;
+  const std::string text = ReadFile(report);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n');
+  std::istringstream lines(text);
+  int records = 0;
+  for (std::string line; std::getline(lines, line); ++records) {
+    EXPECT_TRUE(line.starts_with("{\"time\":") &&
+                line.ends_with("\"good_count\":\"" + std::to_string(records + 1) + "\"}"))
+        << line;
+  }
+  EXPECT_GT(records, 0);
+  EXPECT_LT(records, 16);
+  EXPECT_NE(ReadFile(Path("settings.ini")).find("Write_OK_Count=16"), std::string::npos);
 }
 
 }  // namespace

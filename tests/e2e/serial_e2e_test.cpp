@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -107,11 +109,11 @@ class SerialNumbersEndToEnd : public ::testing::Test {
                                  "1", "--serial-mode", "dec", "--serial-enable"});
     EXPECT_EQ(setup.exitCode, 0) << setup.err;
   }
-  QStringList Production(const SimProcess& sim) const {
+  QStringList Production(const SimProcess& sim, const QString& settings = {}) const {
     return {"--port",
             sim.DevicePath(),
             "--settings",
-            settings_,
+            settings.isEmpty() ? settings_ : settings,
             "--load",
             hex_,
             "--serial-enable",
@@ -149,6 +151,26 @@ class SerialNumbersEndToEnd : public ::testing::Test {
     for (const auto& [number, sessions] : sessionsOf) EXPECT_LT(number, next);
   }
 
+  // Kills the station after `lines` lines of its log: anywhere in a chip, between chips, while
+  // it reserves a number or counts a chip.
+  static bool KillAfter(QProcess& cli, int lines) {
+    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
+      while (seen < lines && cli.canReadLine()) {
+        cli.readLine();
+        ++seen;
+      }
+    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+    return cli.waitForFinished(10000);
+  }
+  // The record is written before the count: a kill in between loses a count, never a chip.
+  void ExpectCountWithinKills(std::size_t good, int kills) {
+    const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
+    std::printf("%d stations killed, %zu good chips reported, good count %lld\n", kills, good,
+                static_cast<long long>(count));
+    EXPECT_LE(count, static_cast<std::int64_t>(good));
+    EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  }
+
   QTemporaryDir dir_;
   QString hex_;
   QString settings_;
@@ -166,28 +188,47 @@ TEST_F(SerialNumbersEndToEnd, StationKilledAtRandomAndStartedAgainNeverReusesANu
     QProcess cli;
     cli.start(KVR_CLI, Production(sim));
     ASSERT_TRUE(cli.waitForStarted(10000));
-    // Killed after a random number of lines of its log: anywhere in a chip, between chips,
-    // while it reserves a number or counts a chip.
-    const int lines = 1 + static_cast<int>(random() % 90);
-    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
-      while (seen < lines && cli.canReadLine()) {
-        cli.readLine();
-        ++seen;
-      }
-    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
-    ASSERT_TRUE(cli.waitForFinished(10000));
+    ASSERT_TRUE(KillAfter(cli, 1 + static_cast<int>(random() % 90)));
     ++kills;
     good = ReportSerials(report_)["OK"].size();
   }
   sim.Stop();
   ASSERT_GE(good, kChips);
-  const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));
-  std::printf("%d starts killed, %zu good chips reported, good count %lld\n", kills, good,
-              static_cast<long long>(count));
-  // The record is written before the count: a kill in between loses a count, never a chip.
-  EXPECT_LE(count, static_cast<std::int64_t>(good));
-  EXPECT_GE(count, static_cast<std::int64_t>(good) - kills);
+  ExpectCountWithinKills(good, kills);
   ExpectNoNumberTwice({frames}, good);
+}
+
+// Two stations share the settings file, one through a symbolic link and one by its own name, and
+// both are killed at random: they lock and replace the one file, and no number goes out twice.
+TEST_F(SerialNumbersEndToEnd, StationsThroughALinkAndTheRealNameKilledAtRandom) {
+  constexpr std::size_t kChips = 150;
+  const QString link = dir_.filePath("link.ini");
+  ASSERT_TRUE(QFile::link("line.ini", link));
+  const QString framesA = dir_.filePath("framesA.txt");
+  const QString framesB = dir_.filePath("framesB.txt");
+  SimProcess simA(QStringList{"--frames", framesA} + kFastWriter);
+  SimProcess simB(QStringList{"--frames", framesB} + kFastWriter);
+  std::mt19937 random(20);
+  int kills = 0;
+  std::size_t good = 0;
+  for (int round = 0; round < 150 && good < kChips; ++round) {
+    QProcess a;
+    QProcess b;
+    a.start(KVR_CLI, Production(simA, link));
+    b.start(KVR_CLI, Production(simB));
+    ASSERT_TRUE(a.waitForStarted(10000) && b.waitForStarted(10000));
+    for (QProcess* cli : {&a, &b}) {
+      ASSERT_TRUE(KillAfter(*cli, 1 + static_cast<int>(random() % 120)));
+      ++kills;
+    }
+    good = ReportSerials(report_)["OK"].size();
+  }
+  simA.Stop();
+  simB.Stop();
+  ASSERT_GE(good, kChips);
+  EXPECT_TRUE(QFileInfo(link).isSymLink()) << "the link was replaced by a file";
+  ExpectCountWithinKills(good, kills);
+  ExpectNoNumberTwice({framesA, framesB}, good);
 }
 
 TEST_F(SerialNumbersEndToEnd, TwoStationsOnOneSettingsFileNeverStampTheSameNumber) {

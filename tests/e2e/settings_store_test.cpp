@@ -204,6 +204,20 @@ TEST(SettingsStore, HandEditedFilesReadAsQSettingsReadsThem) {
               value.isValid() ? value.toString().toStdString() : "<none>")
         << full.toStdString();
   }
+
+  // A change keeps what the station does not understand, and every key reads as before.
+  store.Write("App", "S", "dup", "3");
+  QFile rewritten(file);
+  ASSERT_TRUE(rewritten.open(QIODevice::ReadOnly));
+  const QByteArray text = rewritten.readAll();
+  for (const char* kept : {"; comment\n", "\n# hash=1\n", "\nnoeq\n", "\n[T]"})
+    EXPECT_TRUE(text.contains(kept)) << kept << "\n" << text.toStdString();
+  QSettings again(file, QSettings::IniFormat);
+  EXPECT_EQ(again.value("S/dup").toString(), "3");
+  for (const QString& full : keys) {
+    if (full == "S/dup") continue;
+    EXPECT_EQ(again.value(full), qt.value(full)) << full.toStdString();
+  }
 }
 
 // Stations in several processes count into one file: no increment is lost, and nobody's

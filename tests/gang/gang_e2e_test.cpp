@@ -267,6 +267,20 @@ TEST_F(GangEndToEnd, BadOptionsStartNothing) {
       << err;
   EXPECT_EQ(refused.Out(), "");
 
+  // Numbering the line cannot keep: no writer is touched.
+  const QStringList numbering[] = {
+      {"--serial-address", "00FF", "--serial-bytes", "0", "--serial-enable"},
+      {"--serial-address", "00FF", "--serial-bytes", "2", "--serial-step", "0", "--serial-enable"}};
+  for (const QStringList& options : numbering) {
+    Gang gang(QStringList{"--simulate", "2", "--settings", Path("line.ini")} + options);
+    EXPECT_EQ(gang.Finish(), 2) << options.join(' ').toStdString();
+    EXPECT_NE(gang.Err().find("kvr-gang: the line did not start: the station refused its "
+                              "options\n"),
+              std::string::npos)
+        << gang.Err();
+    EXPECT_EQ(gang.Out(), "");
+  }
+
   Gang missing({"--simulate", "1", "--cli", Path("no-such-kvr-cli")});
   EXPECT_EQ(missing.Finish(), 2);
   EXPECT_NE(missing.Err().find("no-such-kvr-cli: No such file or directory"), std::string::npos);

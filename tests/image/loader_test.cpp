@@ -6,6 +6,7 @@
 
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #endif
@@ -481,17 +482,30 @@ TEST_F(LoaderTest, ExportDialogStartsInTheFolderOfTheLastFileWithoutAName) {
   EXPECT_EQ(Contents(source), Record(0x0000, {0x01}) + kEnd);
 }
 
-TEST_F(LoaderTest, ExportNeverReplacesAFolder) {
+// The export writes the file a name stands for, and nothing that is no file it may replace.
+TEST_F(LoaderTest, ExportWritesThroughLinksAndRefusesWhatItMayNotReplace) {
   const fs::path folder = dir_ / "EMPTYDIR";
   fs::create_directories(folder);
+  const fs::path fifo = dir_ / "fifo.bin";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  const std::string readOnly = Write("shipped.bin", "released");
+  fs::permissions(readOnly, fs::perms::owner_read);
   station.txt_Start_Address.text = "0";
   station.txt_length.text = "10";
   station.OnExportFieldChange();
-  vp.dialogs.ExpectSaveFile(folder.string());
-  vp.dialogs.ExpectInformation();
-  EXPECT_FALSE(station.BinExport());
-  EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string());
+  const std::pair<std::string, std::string> refused[] = {
+      {folder.string(), "A folder cannot be replaced by the file: " + folder.string()},
+      {fifo.string(), "The file could not be written: " + fifo.string() + ": it is a FIFO"},
+      {readOnly, "The file could not be written: " + readOnly + ": it is read-only"}};
+  for (const auto& [name, box] : refused) {
+    vp.dialogs.ExpectSaveFile(name);
+    vp.dialogs.ExpectInformation();
+    EXPECT_FALSE(station.BinExport());
+    EXPECT_EQ(LastBox(), box);
+  }
   EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(Contents(readOnly), "released");
 
   station.UseEnglish = false;
   vp.dialogs.ExpectSaveFile(folder.string());
@@ -499,7 +513,13 @@ TEST_F(LoaderTest, ExportNeverReplacesAFolder) {
   station.BinExport();
   EXPECT_EQ(LastBox(), "A folder cannot be replaced by the file: " + folder.string() +
                            "\r\n不能用文件替换文件夹。");
-  EXPECT_TRUE(fs::is_directory(folder));
+
+  const std::string target = Write("target.bin", "old");
+  fs::create_symlink("target.bin", dir_ / "latest.bin");
+  vp.dialogs.ExpectSaveFile((dir_ / "latest.bin").string());
+  EXPECT_TRUE(station.BinExport());
+  EXPECT_EQ(Contents(target).size(), 0x10U);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "latest.bin"));
 }
 
 TEST_F(LoaderTest, ExportReplacesTheOldFileOnlyWhenTheNewOneIsWhole) {
@@ -531,7 +551,7 @@ TEST_F(LoaderTest, ExportReplacesTheOldFileOnlyWhenTheNewOneIsWhole) {
   setrlimit(RLIMIT_FSIZE, &limit);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(written);
-  EXPECT_EQ(LastBox(), "The file could not be written: " + target);
+  EXPECT_EQ(LastBox(), "The file could not be written: " + target + ": File too large");
   EXPECT_EQ(Contents(target), "old contents");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1)
       << "no partial file is left behind";

@@ -88,6 +88,71 @@ TEST_F(SerialNumberTest, StampRefusalsWriteNothing) {
   EXPECT_EQ(BytesAt(0x200, 5), Bytes(5, 0x00));
 }
 
+// A number the bytes cannot hold is refused whole, never cut: not when the box is ticked, not
+// when it is reserved, not when it is the one after the last that fitted.
+TEST_F(SerialNumberTest, NumbersThatDoNotFitTheirBytesAreRefusedNeverCut) {
+  struct Case {
+    int mode;
+    const char* bytes;
+    const char* first;  // numbers from here on fit, `chips` of them
+    int chips;
+    const char* step;
+    const char* next;  // the one after it, shown and stored as it is
+    const char* box;
+  };
+  const Case cases[] = {
+      {0, "1", "254", 2, "1", "256",
+       "The Next Number 256 does not fit in 1 Bytes: the largest is 255"},
+      {0, "3", "16777215", 1, "1", "16777216",
+       "The Next Number 16777216 does not fit in 3 Bytes: the largest is 16777215"},
+      {1, "1", "0", 3, "40", "120",
+       "The Next Number 120 does not fit in 1 Bytes: the largest is 99"},
+      {1, "2", "9995", 1, "10", "10005",
+       "The Next Number 10005 does not fit in 2 Bytes: the largest is 9999"},
+      {2, "2", "99", 1, "1", "100",
+       "The Next Number 100 does not fit in 2 Bytes: the largest is 99"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.first) + " in " + c.bytes + " bytes, mode " +
+                 std::to_string(c.mode));
+    Enable("0203", c.bytes, c.first, c.mode, c.step);
+    for (int chip = 0; chip < c.chips; ++chip) ASSERT_TRUE(station.ReserveSerial()) << chip;
+    EXPECT_EQ(Next(), c.next);
+    EXPECT_EQ(Stored("next_value"), c.next);
+    const Bytes before = BytesAt(0x200, 4);
+    vp.dialogs.ExpectInformation();
+    EXPECT_FALSE(station.ReserveSerial());
+    EXPECT_EQ(LastBox(), c.box);
+    EXPECT_EQ(BytesAt(0x200, 4), before) << "nothing stamped";
+    EXPECT_EQ(Stored("next_value"), c.next) << "nothing handed out";
+    // Typed in, it is refused when the box is ticked.
+    vp.dialogs.ExpectInformation();
+    Enable("0203", c.bytes, c.next, c.mode, c.step);
+    EXPECT_EQ(LastBox(), c.box);
+    EXPECT_TRUE(station.SerialStampRefused());
+  }
+  station.UseEnglish = false;
+  vp.dialogs.ExpectInformation();
+  Enable("0203", "1", "300", 0);
+  EXPECT_EQ(LastBox(), "“下一值” 300 超出 1 个字节，最大为 255。");
+}
+
+// Numbers only ever grow: a step below 1, or no whole number, is refused when the box is ticked.
+TEST_F(SerialNumberTest, StepMustBeAWholeNumberOfOneOrMore) {
+  for (const char* step : {"0", "-1", "abc", "1.5", "", "+2"}) {
+    vp.dialogs.ExpectInformation();
+    Enable("0201", "2", "42", 1, step);
+    EXPECT_EQ(LastBox(), "The Step must be a whole number of 1 or more, not " + std::string(step))
+        << step;
+    EXPECT_FALSE(station.SerialActive) << step;
+    EXPECT_EQ(Stored("next_value"), "<none>") << "nothing stored for " << step;
+  }
+  Enable("0201", "2", "42", 1, " 007 ");
+  EXPECT_TRUE(station.SerialActive);
+  ASSERT_TRUE(station.ReserveSerial());
+  EXPECT_EQ(Next(), "0049");
+}
+
 TEST_F(SerialNumberTest, LowestByteAndByteCountAreChecked) {
   Enable("0003", "4", "1", 1);
   EXPECT_TRUE(station.SerialActive);
@@ -154,10 +219,6 @@ TEST_F(SerialNumberTest, ReservingStampsTheStoredNumberAndStoresTheNextOne) {
   EXPECT_EQ(BytesAt(0x200, 2), (Bytes{0x02, 0x05}));
   EXPECT_EQ(Stored("next_value"), "0215");
 
-  Enable("0201", "2", "9995", 1, "10");
-  ASSERT_TRUE(station.ReserveSerial());
-  EXPECT_EQ(Next(), "0005") << "the leading digit is lost";
-
   Enable("0207", "8", "123456789012345", 1, "999999999");
   ASSERT_TRUE(station.ReserveSerial());
   EXPECT_EQ(BytesAt(0x200, 8), (Bytes{0x01, 0x23, 0x45, 0x67, 0x89, 0x01, 0x23, 0x45}));
@@ -173,7 +234,10 @@ TEST_F(SerialNumberTest, NothingIsReservedThatCannotBeStampedOrStored) {
   EXPECT_EQ(LastBox(), "The Bytes must less than 5 when select hexadecimal");
   EXPECT_EQ(Stored("next_value"), "0000000000007");
   EXPECT_EQ(station.ImageBuffer.Get(0x204), 0xAA);
+  EXPECT_EQ(station.textMsg.Text(),
+            "\r\nThe serial number cannot be stamped: nothing was programmed.");
 
+  station.textMsg.Replace("");
   Enable("0201", "2", "41", 1);
   station.ImageBuffer.Set(0x201, 0xAA);
   vp.settings.refuseChanges = true;

@@ -51,15 +51,25 @@ TEST(IniDocumentTest, KeysAndSectionsEscapeAndReadBack) {
   EXPECT_EQ(reread.Get("Settings", "missing"), std::nullopt);
 }
 
-// What is not changed is written back as it stood, in its place.
+// What is not changed is written back as it stood, in its place: also what the station does
+// not understand (comments, lines without "=", sections without keys, a section given twice).
 TEST(IniDocumentTest, ChangingOneKeyKeepsTheOthersAsTheyWere) {
-  IniDocument document = IniDocument::Parse(
-      "[Settings]\r\nb = \"spaced out\" \r\na=1\r\n; "
-      "dropped\r\n[Auto_Increase]\r\nnext_value=0042\r\n");
+  const std::string edited =
+      "; line 3 settings\r\n[Settings]\r\nb = \"spaced out\" \r\na=1\r\n; kept\r\n"
+      "just a note\r\n[Empty]\r\n[Auto_Increase]\r\nnext_value=0042\r\n[Settings]\r\nd=4\r\n";
+  IniDocument document = IniDocument::Parse(edited);
   document.Set("Auto_Increase", "next_value", "0043");
+  document.Set("Settings", "a", "2");
   document.Set("Settings", "c", "new");
+  document.Set("Other", "k", "v");
   EXPECT_EQ(document.Serialize(),
-            "[Settings]\nb= \"spaced out\" \na=1\nc=new\n\n[Auto_Increase]\nnext_value=0043\n");
+            "; line 3 settings\n\n[Settings]\nb= \"spaced out\" \na=2\n; kept\njust a note\n\n"
+            "[Empty]\n\n[Auto_Increase]\nnext_value=0043\n\n[Settings]\nd=4\nc=new\n\n"
+            "[Other]\nk=v\n");
+  const IniDocument reread = IniDocument::Parse(document.Serialize());
+  EXPECT_EQ(reread.Get("Settings", "d"), "4");
+  EXPECT_EQ(reread.Get("Settings", "a"), "2");
+  EXPECT_EQ(reread.Get("Settings", "just a note"), std::nullopt);
 }
 
 }  // namespace

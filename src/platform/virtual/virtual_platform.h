@@ -170,11 +170,15 @@ class MemorySettingsStore : public SettingsStore {
              const std::string& value) override;
   std::optional<std::string> Update(const std::string& application, const std::string& section,
                                     const std::string& key, const Change& change) override;
+  std::string Problem(const std::string&) override { return problem; }
+  std::string LastError() const override { return refuseChanges ? "No space left on device" : ""; }
   bool Has(const std::string& application, const std::string& section,
            const std::string& key) const;
   int Writes() const { return writes_; }
   // A store that takes no changes, as a full disk or a read-only file would.
   bool refuseChanges = false;
+  // Why the store cannot be used at all, as a file that is a folder would say.
+  std::string problem;
 
  private:
   std::map<std::tuple<std::string, std::string, std::string>, std::string> values_;
