@@ -30,7 +30,10 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
   const fs::path dir = fs::temp_directory_path() / ("kvr-report-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
-  const std::string path = (dir / "line.csv").string();
+  // Named as the dialogs name files, in UTF-8: on Windows the system's names are UTF-16.
+  const fs::path file = dir / u8"产线 1.csv";
+  const std::u8string name = file.u8string();
+  const std::string path(name.begin(), name.end());
   constexpr int kStations = 4;
   constexpr int kRecords = 50;
 
@@ -61,7 +64,7 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
 
   std::vector<std::string> lines;
   {
-    std::ifstream in(path);
+    std::ifstream in(file);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
   }
   ASSERT_EQ(lines.size(), 1U + kStations * kRecords);
