@@ -156,10 +156,14 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
                 Text(o.serialAddress));
     line.Option("--serial-bytes", "N", "its length in bytes", Text(o.serialBytes));
     line.Option("--serial-next", "N", "the next number, decimal (stored)", Text(o.serialNext));
-    line.Option("--serial-step", "N", "the step after each good device", Text(o.serialStep));
+    line.Option("--serial-step", "N", "the step from one chip's number to the next (1 or more)",
+                Text(o.serialStep));
     line.Option("--serial-mode", "hex|dec|ascii", "its encoding",
                 Choice("--serial-mode", {"hex", "dec", "ascii"}, o.serialMode));
-    line.Flag("--serial-enable", "tick Enable Auto_Increase (validate and stamp)", o.serialEnable);
+    line.Flag("--serial-enable",
+              "tick Enable Auto_Increase (validate and stamp); settings it refuses\n"
+              "end the program with exit status 2 before any run",
+              o.serialEnable);
 
     line.Group("Production");
     line.Option("--auto-sequence", "\"A,B,...\"",
@@ -210,24 +214,42 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
               });
   line.Repeatable("--port-map");
   line.Option("--settings", "FILE", "use FILE as the settings store", o.settingsFile);
-  line.Option("--language", "en|zh", "the language of the messages (default en)",
+  line.Option("--language", "en|zh",
+              program == Program::Window
+                  ? "the language of the window (default: the one chosen in it last)"
+                  : "the language of the messages (default en)",
               [&o](const std::string& language) {
                 if (language != "en" && language != "zh")
                   return Wants("--language", "en or zh", language);
                 o.english = language == "en";
+                o.languageGiven = true;
                 return std::string();
               });
-  if (program == Program::Window)
+  if (program == Program::Window) {
     line.Flag("-v,--verbose", "a line per exchange with the writer on standard error",
               [&o] { o.verbosity = Verbosity::Verbose; });
+    line.Words(o.files);
+  }
 }
 
 CommandLine StartCommandLine(Program program) {
   if (program == Program::Window)
     return CommandLine("kvr-station",
                        "The programming station's window: a writer on a serial port programs\n"
-                       "8051-compatible flash microcontrollers.");
+                       "8051-compatible flash microcontrollers. Opens FILE (Intel HEX or binary),\n"
+                       "else the file opened last when it is still there.",
+                       "kvr-station [options] [FILE]");
   return CommandLine("kvr-cli", "Presses Program once and prints the message log as it grows.");
+}
+
+bool TakeWindowFile(StartOptions& options) {
+  if (options.files.size() > 1) {
+    options.errors.push_back("kvr-station opens one FILE, not " +
+                             std::to_string(options.files.size()));
+    return false;
+  }
+  if (!options.files.empty()) options.load = options.files.front();
+  return true;
 }
 
 StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program) {
@@ -236,6 +258,7 @@ StartOptions ParseStartOptions(const std::vector<std::string>& args, Program pro
   AddStartOptions(line, options, program);
   options.help = line.Parse(args) == CommandLine::Result::Help;
   options.errors = line.Errors();
+  TakeWindowFile(options);
   return options;
 }
 

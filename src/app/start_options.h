@@ -28,6 +28,7 @@ struct StartOptions {
   std::string settingsFile;                    // another settings file instead of the per-user one
   bool english = true;                         // --language en|zh: the language of the window
   Verbosity verbosity = Verbosity::Normal;     // -q, -v
+  bool languageGiven = false;                  // else the window speaks the stored language
   bool help = false;
 
   // Command line only.
@@ -40,10 +41,11 @@ struct StartOptions {
   bool showExtraFamilies = false;
   // Image buffer and files, applied in this order: buffer start, clear, fill byte, serial
   // fields, load, serial stamp, export, view.
-  std::string bufferStart;   // --buffer-start HEX
-  bool clearBuffer = false;  // --clear-buffer
-  std::optional<int> fill;   // --fill FF|00: index of the fill-byte choice
-  std::string load;          // --load FILE
+  std::string bufferStart;         // --buffer-start HEX
+  bool clearBuffer = false;        // --clear-buffer
+  std::optional<int> fill;         // --fill FF|00: index of the fill-byte choice
+  std::string load;                // --load FILE; the window: FILE, the one argument not an option
+  std::vector<std::string> files;  // the window's arguments that are no options
   struct ExportRange {
     std::string start, length, file;
   };
@@ -75,6 +77,9 @@ enum class Program { Window, CommandLine };
 CommandLine StartCommandLine(Program program);
 void AddStartOptions(CommandLine& line, StartOptions& options, Program program);
 // The start options alone (the window's whole command line).
+// The window's FILE into `load`; false (and the error added) when more than one was given.
+bool TakeWindowFile(StartOptions& options);
+
 StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program);
 
 // The built-in simulated writer of --simulate, serving on a pseudo-terminal; nullptr (and the

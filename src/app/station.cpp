@@ -157,6 +157,7 @@ void Station::OperationDriver() {
   ++RunsStarted;
   LastRun = {};
   portLost_ = false;
+  BeginVerdict();
   const bool english = UseEnglish;
   textMsg.Replace(std::string(kConnecting.Pick(english)) + kLineBreak);
   link.StopRequested = false;
@@ -165,6 +166,7 @@ void Station::OperationDriver() {
 
   if (!link.OpenPort(combCommPort.index + 1, ParseBaud(Combo1.Text()))) {
     const std::string cause = OpenFailureCause();
+    LastRun.reason = PortOpenReason();
     BeepThrice();
     textMsg.Append(std::string(kLineBreak) + kLineBreak + kOpenFailed.Pick(english) + cause);
     textMsg.MoveCaretToEnd();
@@ -173,6 +175,10 @@ void Station::OperationDriver() {
     link.RxCount = 0;
     link.ReplyComplete = false;
     if (link.ConnectWriter(kHandshakeTimeoutMs, kHandshakeWriter) < 0) {
+      const std::string port = PortText();
+      LastRun.reason = {
+          "The writer did not answer on " + port + ": check the cable and the writer's power.",
+          "编程器在 " + port + " 上没有应答: 请检查电缆和编程器电源。"};
       BeepThrice();
       textMsg.Append(std::string(kLineBreak) + kPowerOn.Pick(english));
     } else {
@@ -194,6 +200,7 @@ void Station::OperationDriver() {
   link.RestoreDefaultTimeouts();
   comDownload.enabled = true;
   comStop_Download.enabled = false;
+  FinishVerdict();
   --runDepth_;
   if (onRunFinished) onRunFinished();
 }
@@ -202,7 +209,9 @@ std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
   CurrentOperation = name;
   if (name == "Read MCU ID") {
     ReadIdentity(operations_, false);
-    return ReadIdentity(operations_, true);
+    const std::int16_t result = ReadIdentity(operations_, true);
+    if (result != -1) LastRun.identity = ReplyIdentity();
+    return result;
   }
   if (name == "Erase MCU") return EraseChip(operations_, true);
   if (name == "Check MCU Empty") return CheckEmptyOperation();

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -50,6 +51,9 @@ class Station : public OptionPanelControls {
 
   // Language of the window's messages: English when set.
   bool UseEnglish = true;
+  // Switches the window's captions to the other language at once and stores the choice; the
+  // log keeps what it says. Not while a run is in progress.
+  void SetLanguage(bool english);
   SelectedDeviceFields SelectedDevice;
 
   // Controls.
@@ -162,6 +166,15 @@ class Station : public OptionPanelControls {
   // The block engine and the verifications; holds the page sums of the last programming run.
   FlashProgrammer Programmer;
 
+  // A line for the operator in both languages: the window shows the one chosen, the command
+  // line prints it.
+  struct Reason {
+    std::string english;
+    std::string chinese;
+    const std::string& Pick(bool useEnglish) const { return useEnglish ? english : chinese; }
+    bool empty() const { return english.empty() && chinese.empty(); }
+  };
+
   // What the last run came to, for front ends that report it (the command line's exit code).
   struct RunRecord {
     bool connected = false;
@@ -174,8 +187,37 @@ class Station : public OptionPanelControls {
     // step that failed.
     std::string serial;
     std::string failedStep;
+    // The identity the chip reported, when it was read.
+    std::string identity;
+    // Why the run failed, as one plain line; empty when it did not.
+    Reason reason;
   };
   RunRecord LastRun;
+
+  // The verdict panel: the outcome of the last run, or the run in progress.
+  enum class VerdictState { Ready, Running, Pass, Fail, Stopped };
+  struct Verdict {
+    VerdictState state = VerdictState::Ready;
+    std::string step;      // the step running, or the one that failed or was stopped
+    Reason reason;         // why it failed, or what the operator must know before the next run
+    std::string serial;    // stamped into this chip
+    std::string identity;  // read from this chip
+  };
+  Verdict RunVerdict;
+  // One entry per run since the station started, the newest last; the oldest go beyond the
+  // limit.
+  struct HistoryEntry {
+    std::string time;  // local time of day, "HH:MM:SS"
+    VerdictState result = VerdictState::Ready;
+    std::string function;
+    std::string serial;
+    std::string failedStep;
+    Reason reason;
+  };
+  static constexpr std::size_t kHistoryLimit = 1000;
+  std::deque<HistoryEntry> History;
+  // Runs ended since the station started: a front end that shows the history sees a new one.
+  std::uint64_t RunsFinished = 0;
   // The operation or automatic step now running, for front ends that show its progress.
   std::string CurrentOperation;
   // Runs started since the station started: a front end that prints the log sees a new one.
@@ -201,7 +243,8 @@ class Station : public OptionPanelControls {
   void OnWdtPrescalarChange(int index);
 
   // Settings.
-  void ApplyEnglishCaptions();
+  // The captions of the window in the language UseEnglish chooses.
+  void ApplyCaptions();
   void LoadSettings();
   void SaveSettings();
   void LoadAutoSequence();
@@ -288,6 +331,17 @@ class Station : public OptionPanelControls {
   void BinaryLoader();
   // The click of the store command; true when the file was written.
   bool BinExport();
+  // Opens the file as the open dialog does when it returns this path (a file dropped on the
+  // window, one of the recent files, the file of the start).
+  void OpenFileAt(const std::string& path);
+  // The file of the start: the one named on the command line, else the one opened last when
+  // it is still there.
+  void LoadAtStart(const std::string& named);
+  // Files opened, the latest first.
+  static constexpr std::size_t kRecentFiles = 8;
+  std::vector<std::string> RecentFiles;
+  // The operator changed bytes of the buffer since the file was loaded.
+  bool BufferChanged = false;
   // The change and lost-focus events of the two export fields.
   void OnExportFieldChange();
   // Every write of an export field by the station itself: its change event runs as well.
@@ -339,6 +393,15 @@ class Station : public OptionPanelControls {
   void LockSettings();
   void UnlockSettings();
 
+  // The port a start option chose (COM1 of the simulated writer) is used in this session; the
+  // stored choice stays the operator's until the operator chooses another.
+  void UsePortForThisSession(int index);
+  // Points COMn at a device path for good (the settings store's section "Ports").
+  void StorePortTarget(int number, const std::string& path);
+  // The window's own state (its size, its panes) in the settings store.
+  std::string ReadWindowSetting(const std::string& key);
+  void WriteWindowSetting(const std::string& key, const std::string& value);
+
  private:
   std::optional<std::int16_t> RunOperation(const std::string& name);
   // The option report replaced the view; the overlay shows the same.
@@ -373,7 +436,29 @@ class Station : public OptionPanelControls {
     std::string identity;
     std::string image;  // what went to the chip, and the CRC-32 of its bytes
     std::optional<std::uint32_t> imageCrc32;
+    std::int16_t failedResult = 0;  // what the failed step returned
+    std::string failedMessages;     // what it wrote before its summary line replaced it
   } autoRun_;
+  // The verdict of a run: it begins, it ends with its reason and a line of the history.
+  void BeginVerdict();
+  void FinishVerdict();
+  // Why `step` (an operation, or a step of the sequence) failed with `result`; `messages` are
+  // the lines it wrote.
+  Reason FailureReason(const std::string& step, std::int16_t result,
+                       const std::string& messages) const;
+  Reason PortOpenReason() const;
+  std::string PortText() const;
+  // The identity in the reply, as the chip means it.
+  std::string ReplyIdentity();
+  void RememberRecentFile(const std::string& path);
+  void LoadRecentFiles();
+  void ApplyIspDemoCaptions();
+  void ShowProgramFrameCaption();
+  std::optional<int> sessionPort_;
+  std::string storedPort_ = "0";
+  // The options the read-back labels show, to word them again in the other language.
+  std::optional<OptionBytes> readOut_;
+  bool lastSelectionByTree_ = true;
   // The count and the next number as this station last found them in the store: a value shown
   // that differs was changed here (an edit, a clear), and only then overrides the store's.
   std::string storedOkCount_;
@@ -512,5 +597,8 @@ class Station : public OptionPanelControls {
   void SaveIspDemoSettings();
   // ---- end of the ISP demo ----
 };
+
+// The window's language as the settings store keeps it: English unless Chinese was chosen.
+bool StoredLanguageIsEnglish(SettingsStore& settings);
 
 }  // namespace kvr

@@ -196,8 +196,7 @@ std::int16_t Station::RunAutoStep(const std::string& name) {
     ReadIdentity(operations_, false);
     result = ReadIdentity(operations_, true);
     if (result != -1) {
-      autoRun_.identity = IdentityText(link.ReplyBuffer[4], link.ReplyBuffer[5]);
-      DecodeIdentity(SelectedDevice.DeviceClassCode, autoRun_.identity);
+      autoRun_.identity = ReplyIdentity();
     }
   } else if (name == "Erase MCU") {
     result = EraseChip(operations_, true);
@@ -241,7 +240,8 @@ std::int16_t Station::RunAutoSequence() {
     const std::string remembered = textMsg.Text();
     textMsg.AppendLineBreak();
     const std::int64_t stepStarted = clock.MonotonicMicros();
-    const bool good = RunAutoStep(name) == 0;
+    const std::int16_t stepResult = RunAutoStep(name);
+    const bool good = stepResult == 0;
     record.steps.push_back({name, clock.MonotonicMicros() - stepStarted, good});
     const auto width = static_cast<std::size_t>(widths[static_cast<std::size_t>(slot - 8)]);
     if (good) {
@@ -251,8 +251,11 @@ std::int16_t Station::RunAutoSequence() {
     }
     result = -1;
     record.failedStep = LastRun.failedStep = name;
+    autoRun_.failedResult = stepResult;
     // A stopped run keeps what the operator saw, the stop message last.
     if (link.StopRequested) break;
+    autoRun_.failedMessages =
+        textMsg.Text().substr(std::min(remembered.size(), textMsg.Text().size()));
     BeepThrice();
     textMsg.Replace(remembered);
     textMsg.Append(kLineBreak + name + std::string(std::min<std::size_t>(width, 20), ' ') +
@@ -274,6 +277,7 @@ std::int16_t Station::RunAutoSequence() {
   }
   autoRun_.active = false;
   LastRun.serial = autoRun_.serial;
+  LastRun.identity = autoRun_.identity;
 
   record.good = result == 0;
   // A port that went away stops the run as Stop does, but nobody asked for it.

@@ -73,6 +73,7 @@ void Station::OnTreeNodeClick(const std::string& key) {
   txtDevice.text = key;
   if (txtDevice.text.empty()) return;
   treeDevice.visible = false;
+  lastSelectionByTree_ = true;
   UpdateOptionalTabs(true);
   FinishSelection();
 }
@@ -89,6 +90,7 @@ void Station::OnModelListClick() {
     ApplyRow(*row);
     modelFromList_ = true;
   }
+  lastSelectionByTree_ = false;
   UpdateOptionalTabs(false);
   FinishSelection();
 }
@@ -103,13 +105,14 @@ void Station::UpdateOptionalTabs(bool afterTreeSelection) {
     withdrawn = withdrawn || !offered;
   };
 
-  offer("Down_ISP_demo", classCode == 2, "烧录 ISP DEMO");
+  const bool english = UseEnglish;
+  offer("Down_ISP_demo", classCode == 2, english ? "ISP demo" : "烧录 ISP DEMO");
   if (classCode == 2)
     optISP_DEMO_erase_data.enabled = labISP_DEMO_erase_data.enabled = !SelectedDevice.ApUpToIsp;
-  offer("TJSL", classCode >= 1 && !UseEnglish, "脱机烧录");
+  offer("TJSL", classCode >= 1 && !english, "脱机烧录");
   const bool moreOptions =
       afterTreeSelection ? (classCode == 12 || classCode == 13) : classCode >= 3;
-  offer("more_option", moreOptions, "更多烧录选项");
+  offer("more_option", moreOptions, english ? "More options" : "更多烧录选项");
   if (withdrawn) OnTabStrip2Click();
 }
 
@@ -126,7 +129,8 @@ void Station::OnTabStrip2Click() {
 
 void Station::FinishSelection() {
   Timer3().SetEnabled(true);
-  RebuildOptionPanel(*this, SelectedDevice);
+  RebuildOptionPanel(*this, SelectedDevice, UseEnglish);
+  readOut_.reset();
   for (Frame& frame : Frame1) frame.enabled = true;
   cheAuto_Increase.enabled = true;
   // A ticked stamp is checked against the new model's limits before it writes again.

@@ -19,6 +19,8 @@ namespace {
 
 constexpr const char* kSettings = "Settings";
 constexpr const char* kFilePathKey = "FilePath";
+// The last file the export wrote: its dialog starts in that folder.
+constexpr const char* kSavePathKey = "SavePath";
 constexpr const char* kLoadReportTitle = "Open HEX file";
 constexpr std::int32_t kNoLoadStart = 0x10FFFF;
 // Pending events run this often while a file is read: the window stays responsive and the
@@ -80,6 +82,10 @@ std::int32_t BufferStart(const TextBox& text4) {
   return ParseHexField(text4.text, 5);
 }
 
+constexpr Wording kStopCheckingQuestion{
+    "Go on loading the file without checking the checksums: Yes.\r\n\r\n"
+    "Stop loading the file now: No.",
+    "不再检测校验和, 继续加载文件请输入 Y\r\n\r\n中止加载文件, 立即返回请输入 N"};
 constexpr Wording kPressEnter{"        Press enter continue ", "             按确定继续。"};
 
 }  // namespace
@@ -147,6 +153,16 @@ void Station::FitCheck() {
   ResetBuffer(FillByte());
   FileLoaded = false;
   Frame7.caption = "File:";
+  // The buffer holds no file any more: no checksum, and the panel says why.
+  txtFileCheckSum.text.clear();
+  BufferChanged = false;
+  if (!RunInProgress()) {
+    RunVerdict = {};
+    const std::string model = ModelName();
+    RunVerdict.reason = {
+        "The file was closed: it does not fit " + model + " as set; open it again.",
+        "文件已关闭: 它不适合当前设置的 " + model + ", 请重新打开。"};
+  }
 }
 
 void Station::ShowFileChecksum() {
@@ -171,8 +187,7 @@ void Station::OpenFileDialog() {
       platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory);
   FileDialogRequest request;
   request.title = "Open .hex or .bin file";
-  request.filters = {
-      {"(*.hex, *.bin)", "*.hex;*.bin"}, {"(*.bin)", "*.bin"}, {"All Files (*.*)", "*.*"}};
+  request.filters = {{"Intel HEX", "*.hex;*.ihx"}, {"Binary", "*.bin"}, {"All files", "*"}};
   std::error_code error;
   const bool isFile = fs::is_regular_file(PathOf(stored), error);
   request.initialDirectory = isFile ? PathText(PathOf(stored).parent_path()) : stored;
@@ -184,6 +199,25 @@ void Station::OpenFileDialog() {
   if (LoadedFileName.empty()) return;
   Frame7.caption = "File: " + LoadedFileName;
   platform_.settings.Write(kApplication, kSettings, kFilePathKey, LoadedFileName);
+}
+
+void Station::OpenFileAt(const std::string& path) {
+  if (!comLoadFile.enabled || RunInProgress() || Trim(path).empty()) return;
+  LoadedFileName = path;
+  Frame7.caption = "File: " + LoadedFileName;
+  platform_.settings.Write(kApplication, kSettings, kFilePathKey, LoadedFileName);
+  LoadFile();
+}
+
+void Station::LoadAtStart(const std::string& named) {
+  std::string path = named;
+  if (path.empty()) {
+    path = platform_.settings.Read(kApplication, kSettings, kFilePathKey, "");
+    std::error_code error;
+    // The stored path may name a folder (the dialogs' start) or a file since removed.
+    if (path.empty() || !std::filesystem::is_regular_file(PathOf(path), error)) return;
+  }
+  OpenFileAt(path);
 }
 
 void Station::LoadFile() {
@@ -211,7 +245,11 @@ void Station::LoadFile() {
   SerialActive = false;
   ChooseLoader();
   LoadedFileCrc32 = FileLoaded ? FileCrc32(LoadedFileName) : std::nullopt;
-  if (FileLoaded) BufferReadFromChip = false;
+  if (FileLoaded) {
+    BufferReadFromChip = false;
+    BufferChanged = false;
+    RememberRecentFile(LoadedFileName);
+  }
   cheAuto_Increase.checked = false;
   ViewRangeUpdate();
   OnAutoIncreaseClick();
@@ -263,8 +301,7 @@ std::int16_t Station::HexLoader() {
     if (!record.CheckIsGood() && badRecords < 3) {
       platform_.dialogs.Information("Checksum is Error.\r\n\r\n" + ShownLine(line), LoadedFileName);
       if (++badRecords == 3 &&
-          !platform_.dialogs.Question("不再检测校验和, 继续加载文件请输入 Y\r\n\r\n"
-                                      "中止加载文件, 立即返回请输入 N")) {
+          !platform_.dialogs.Question(kStopCheckingQuestion.Pick(UseEnglish))) {
         ResetBuffer(0x00);
         FileLoaded = false;
         return 1;
@@ -348,16 +385,18 @@ std::int16_t Station::HexLoader() {
   LoadStart = static_cast<std::int32_t>(std::min<std::int64_t>(offset, INT32_MAX));
 
   std::string text;
-  auto item = [&](const char* words) {
+  // Both lines in Chinese; the English one alone in English.
+  auto item = [&](const char* english, const char* chinese) {
     if (!text.empty()) text += "\r\n\r\n";
-    text += words;
+    text += english;
+    if (!UseEnglish) text += std::string("\r\n") + chinese;
   };
   if (report.gapData || report.overScope)
-    item("    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。");
+    item("    File over the valid scope.", "文件超出有效空间, 超出的部分已丢失。");
   if (report.dataMemory)
-    item(" Data Memory contain procedure or datas.\r\n      Data Memory 空间有数据。");
+    item(" Data Memory contain procedure or datas.", "      Data Memory 空间有数据。");
   if (report.ispData)
-    item("ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。");
+    item("ISP or Block1 contain procedure or datas.", "    ISP or Block1 空间有程序或数据。");
   ShowFileChecksum();
   if (!text.empty())
     platform_.dialogs.Information(text + "\r\n\r\n" + kPressEnter.Pick(UseEnglish),
@@ -441,8 +480,11 @@ bool Station::BinExport() {
 
   FileDialogRequest request;
   request.title = "Save .bin file";
-  request.initialDirectory = FolderOf(
-      platform_.settings.Read(kApplication, kSettings, kFilePathKey, ApplicationDirectory));
+  const std::string saved = platform_.settings.Read(kApplication, kSettings, kSavePathKey, "");
+  request.initialDirectory =
+      FolderOf(saved.empty() ? platform_.settings.Read(kApplication, kSettings, kFilePathKey,
+                                                       ApplicationDirectory)
+                             : saved);
   request.filters = {{"(*.bin)", "*.bin"}, {"All Files (*.*)", "*.*"}};
   const std::string name = platform_.dialogs.SaveFile(request);
   if (name.empty()) return false;
@@ -453,6 +495,7 @@ bool Station::BinExport() {
   const FileOutcome written = ReplaceFile(PathOf(name), range);
   switch (written.refusal) {
     case FileRefusal::None:
+      platform_.settings.Write(kApplication, kSettings, kSavePathKey, name);
       return true;
     case FileRefusal::Folder:
       return message("A folder cannot be replaced by the file: " + name, "不能用文件替换文件夹。");

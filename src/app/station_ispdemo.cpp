@@ -9,10 +9,13 @@ namespace kvr {
 
 namespace {
 
-constexpr const char* kTooLarge =
-    "文件太大，占用了 ISP DEMO 空间。超出部分将丢失。\r\n               按确定继续。";
-constexpr const char* kBadCrystal = "内部时钟频率不正确。";
-constexpr const char* kPowerOnResetQuestion = "您需要上电复位运行 ISP DEMO 下载程序吗?";
+constexpr Wording kTooLarge{
+    "The file is too large: the ISP demo takes its last part, which is lost.\r\n\r\n"
+    "Press OK to go on.",
+    "文件太大，占用了 ISP DEMO 空间。超出部分将丢失。\r\n               按确定继续。"};
+constexpr Wording kBadCrystal{"The clock frequency is not a valid number.", "内部时钟频率不正确。"};
+constexpr Wording kPowerOnResetQuestion{"Shall the chip run the ISP demo after a power-on reset?",
+                                        "您需要上电复位运行 ISP DEMO 下载程序吗?"};
 constexpr const char* kNextChip = "准备重复运行... ";
 
 constexpr std::int32_t kDemoSize = 1024;
@@ -32,6 +35,30 @@ void ShowBaudError(Station::ColourLabel& label, const BaudReloadResult& result) 
 }
 
 }  // namespace
+
+void Station::ApplyIspDemoCaptions() {
+  const bool english = UseEnglish;
+  auto pick = [english](const char* inEnglish, const char* inChinese) {
+    return english ? inEnglish : inChinese;
+  };
+  Lab_oscillate_frequency.caption = pick("Clock frequency (MHz)", "内部时钟频率(MHz)");
+  Lab_ISP_buad.caption = pick("Baud rate to the PC, error", "ISP与PC通讯波特率及误差");
+  Lab_ISP_DEMO_parity.caption = pick("Parity", "奇偶校验");
+  labISP_DEMO_erase_data.caption =
+      pick("Erase the data flash with the AP area", "擦除AP区时擦除 data flash区");
+  Lab_ISP_DEMO_WDT.caption = pick("External watchdog:", "外部看门狗:");
+  Lab_485_pin.caption = pick("RS-485 direction:", "485收发控制:");
+  Lab__485_logic.caption = pick("Pin level:", "I/O控制逻辑:");
+  opt_ISP_DEMO_WDT.captions[0] = pick("None", "无");
+  opt_ISP_DEMO_WDT.captions[1] = pick("Fed by one I/O pin", "用1个I/O口喂狗");
+  opt_485_pin.captions[0] = pick("No RS-485", "无485");
+  opt_485_pin.captions[1] = pick("Driven by one I/O pin", "用1个I/O口控制");
+  opt_485_logic.captions[0] = pick("High transmits, low receives", "高电平发送,低接收");
+  opt_485_logic.captions[1] = pick("High receives, low transmits", "高接收,低发送");
+  com_write_ISP_demo.caption = pick("Write ISP demo", "烧录ISP DEMO");
+  com_re_write_ISP_demo.caption = pick("Write ISP demo repeatedly", "重复烧录ISP DEMO");
+  com_ISP_demo_stop.caption = pick("Stop writing", "停止烧录");
+}
 
 void Station::IspDemoSettingChanged() {
   // None of these moves a loaded image out of its range: no fit check.
@@ -142,6 +169,7 @@ bool Station::BuildIspDemo() {
   const IspDemoBuildResult result = kvr::BuildIspDemo(parameters, ImageBuffer);
   if (result.placed) {
     DemoImageReady = true;
+    BufferChanged = true;
     comStoreFile.enabled = false;
   }
   if (result.baud) ShowBaudError(Lab_BAUD_ERR, *result.baud);
@@ -159,14 +187,15 @@ bool Station::WriteIspDemoOnce() {
   // that drops the loaded file would clear the buffer and the demo with it.
   DeferredSave();
 
-  if (DataEnd > SelectedDevice.IspEnd - kDemoSize) platform_.dialogs.Information(kTooLarge);
+  if (DataEnd > SelectedDevice.IspEnd - kDemoSize)
+    platform_.dialogs.Information(kTooLarge.Pick(UseEnglish));
 
   // A refused build leaves a half-patched demo in the buffer: nothing of it goes to the chip.
   // The builder passes over a crystal that is no positive number in silence; the operator
   // must still learn why nothing was written.
   const bool noCrystal = !(LeadingNumber(comb_oscillate_frequency.text) > 0);
   if (BuildIspDemo()) {
-    if (noCrystal) platform_.dialogs.Information(kBadCrystal);
+    if (noCrystal) platform_.dialogs.Information(kBadCrystal.Pick(UseEnglish));
     IspDemoRefused = true;
     return false;
   }
@@ -193,7 +222,8 @@ void Station::OnRewriteIspDemoClick() {
   RepeatStop = false;
   repeating_ = true;
   OptionPair& powerOnReset = Option[kPowerOnResetRow];
-  if (powerOnReset.selected != 0 && platform_.dialogs.Question(kPowerOnResetQuestion))
+  if (powerOnReset.selected != 0 &&
+      platform_.dialogs.Question(kPowerOnResetQuestion.Pick(UseEnglish)))
     powerOnReset.selected = 0;
 
   if (WriteIspDemoOnce()) {

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "app/station.h"
+
+#include "app/captions.h"
 #include "image/hex_field.h"
 #include "link/writer_frame.h"
 #include "offline/board_image.h"
@@ -12,10 +14,12 @@ namespace kvr {
 
 namespace {
 
-// The board's texts exist in Chinese only, apart from the request to open a file first.
+// The board's log lines exist in Chinese only; its boxes speak the window's language.
 constexpr Wording kOpenFileFirst{"Please open the file.", "    请打开文件。    "};
-constexpr const char* kTooFewCopies = "脱机下载板下载数量上限应大于 0。";
-constexpr const char* kTooManyCopies = "脱机下载板下载数量上限应小于、等于 1000000。";
+constexpr Wording kTooFewCopies{"The copy limit of the offline board must be more than 0.",
+                                "脱机下载板下载数量上限应大于 0。"};
+constexpr Wording kTooManyCopies{"The copy limit of the offline board must be 1000000 or less.",
+                                 "脱机下载板下载数量上限应小于、等于 1000000。"};
 constexpr const char* kConnecting = "正在连接...";
 constexpr const char* kPowerOnTheBoard = "请给脱机烧录板上电。";
 constexpr const char* kOpenFailed = "打开串口失败!";
@@ -29,25 +33,12 @@ constexpr const char* kEraseFailed = "擦除失败";
 constexpr const char* kDownloading = "正在下载 ...";
 constexpr const char* kDownloadFailed = "下载失败。";
 constexpr const char* kDownloadOk = "Download OK. / 下载成功。";
-constexpr const char* kCapacityBefore = "此脱机烧录器最多下载";
-constexpr const char* kCapacityAfter = "K 程序和数据(含ISP程序), 超出部分将不下载。";
-constexpr const char* kCapacityContinue = "                           按确定继续";
-
-constexpr const char* kLegendTitle = "脱机烧录过程中的显示";
-constexpr const char* kLegend[] = {
-    "                             7 6 5 4 3 2 1 0",
-    "正在自检                     @   @   @   @     长亮不闪烁",
-    "烧录中                       8个灯长亮, 亮度稍暗，有不明显的闪烁",
-    "--------------------------------------------------------------------------",
-    "禁止脱机烧录:                @ @ @ @ @ @ @ @   8个灯长亮,拷贝限量已减为 0",
-    "                                               或还未下载应用程序",
-    "--------------------------------------------------------------------------",
-    "自检错                       @                 P0.7 LED 长亮不闪烁",
-    "单片机型号不符                 @               P0.6 LED 长亮不闪烁",
-    "检查空片错                       @             P0.5 LED 长亮不闪烁",
-    "AP, ISP 校验错                     @           P0.4 LED 长亮不闪烁",
-    "因受干扰等原因发生运行错误           @         P0.3 LED 长亮不闪烁",
-};
+constexpr Wording kCapacityBefore{"This offline board holds at most ", "此脱机烧录器最多下载"};
+constexpr Wording kCapacityAfter{
+    "K of program and data (ISP code included); the rest is not "
+    "downloaded.",
+    "K 程序和数据(含ISP程序), 超出部分将不下载。"};
+constexpr Wording kCapacityContinue{"Press OK to go on.", "                           按确定继续"};
 
 constexpr int kBoardBaud = 115200;
 constexpr std::int16_t kHandshakeTimeoutMs = 20;
@@ -81,12 +72,13 @@ BoardSettings SettingsForBoard(const Station& station) {
 }  // namespace
 
 void Station::OnOfflineLegendClick() {
+  const LedLegend& legend = OfflineLegend(UseEnglish);
   std::string text;
-  for (const char* line : kLegend) {
+  for (const char* line : legend.lines) {
     if (!text.empty()) text += kLineBreak;
     text += line;
   }
-  platform_.dialogs.Information(text, kLegendTitle);
+  platform_.dialogs.InformationInColumns(text, legend.title);
 }
 
 void Station::OnOfflineDownloadClick() {
@@ -120,11 +112,11 @@ bool Station::CopyLimitAccepted() {
   // Refused before the port is touched.
   const std::int64_t copies = ParseCopyLimit(txt_download_max.text);
   if (copies <= 0) {
-    platform_.dialogs.Information(kTooFewCopies);
+    platform_.dialogs.Information(kTooFewCopies.Pick(UseEnglish));
     return false;
   }
   if (copies > board::kMaxCopies) {
-    platform_.dialogs.Information(kTooManyCopies);
+    platform_.dialogs.Information(kTooManyCopies.Pick(UseEnglish));
     return false;
   }
   ClearBoardImage(BoardImage);
@@ -182,8 +174,10 @@ bool Station::ConnectBoard() {
 void Station::PrepareBoardImage() {
   WriteConfigBlock(BoardImage, SettingsForBoard(*this));
   if (ProgramEnd >= BoardCapacity) {
-    platform_.dialogs.Information(kCapacityBefore + std::to_string(BoardCapacity / 1024) +
-                                  kCapacityAfter + kLineBreak + kLineBreak + kCapacityContinue);
+    const bool english = UseEnglish;
+    platform_.dialogs.Information(
+        kCapacityBefore.Pick(english) + std::to_string(BoardCapacity / 1024) +
+        kCapacityAfter.Pick(english) + kLineBreak + kLineBreak + kCapacityContinue.Pick(english));
   }
 
   LogBoard(kPreparing);

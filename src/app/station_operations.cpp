@@ -97,7 +97,10 @@ bool Station::OptionBytesDefault(bool refreshReadOut) {
     textMsg.AppendLineBreak();
     OptionReport(operations_, bytes, txtBuffer);
     CopyViewToOverlay();
-    if (refreshReadOut) ShowReadOptions(operations_, *this, bytes);
+    if (refreshReadOut) {
+      ShowReadOptions(operations_, *this, bytes);
+      readOut_ = bytes;
+    }
   }
   return erased;
 }
@@ -130,12 +133,19 @@ std::int16_t Station::CheckEmptyStep() {
 std::int16_t Station::ReadOptions(bool showMessages) {
   OptionBytes bytes{};
   const std::int16_t result = kvr::ReadOptions(operations_, showMessages, bytes, txtBuffer);
-  if (result == 0 && showMessages) CopyViewToOverlay();
+  if (result != 0) return result;
+  if (showMessages) CopyViewToOverlay();
+  // The read-back labels show what was read; the log says it already.
+  ShowReadOutLabels(*this, bytes, SelectedDevice.DeviceClassCode, UseEnglish);
+  readOut_ = bytes;
   return result;
 }
 
 std::int16_t Station::ProgramOptions(bool showMessages) {
   // The serial number moved on when programming reserved it: the options have no part in it.
+  // A failure shows the chip's last answer on the read-back labels, which then no longer show
+  // a read.
+  readOut_.reset();
   return kvr::ProgramOptions(operations_, *this, showMessages);
 }
 

@@ -4,6 +4,10 @@
 
 #include "app/station.h"
 
+#include <algorithm>
+
+#include "app/captions.h"
+
 namespace kvr {
 
 namespace {
@@ -15,6 +19,10 @@ constexpr const char* kReportKey = "Production_Report";
 constexpr const char* kReportFormatKey = "Production_Report_Format";
 constexpr const char* kCsv = "csv";
 constexpr const char* kJsonLines = "jsonl";
+// The window's language ("en" or "zh"), its own state and the files opened last.
+constexpr const char* kLanguageKey = "Language";
+constexpr const char* kWindowSection = "Window";
+constexpr const char* kRecentSection = "Recent_Files";
 
 // The settings file cannot be used: said once at start-up.
 constexpr Wording kSettingsUnusable{
@@ -65,11 +73,12 @@ std::optional<std::string> Station::UpdateSetting(const char* key,
 }
 
 void Station::FormLoad() {
-  ApplyEnglishCaptions();
+  ApplyCaptions();
   SelectedDevice.ShowExtraFamilies = false;
   link.UseCrc16 = false;
   BuildDeviceTree();
   LoadSettings();
+  LoadRecentFiles();
   // The region display follows the restored model at once: a file opened before the first
   // deferred save must meet the model's limits.
   RegionUpdate();
@@ -106,43 +115,107 @@ void Station::SayStoreProblemOnce() {
   platform_.dialogs.Information(kSettingsNotStored.Pick(UseEnglish) + error);
 }
 
-void Station::ApplyEnglishCaptions() {
-  Captions = {
-      {"framFile", "Open the file"},
-      {"framMsg", "Message"},
-      {"labBufferStart", "Start address(HEX)"},
-      {"labFillByte", "Unused file buffer fill in"},
-      {"labCheckSum", "File check sum(HEX):"},
-      {"labMcuType", "MCU type"},
-      {"labIspSize", "ISP size"},
-      {"labRanges", " AP range    ISP range"},
-      {"labPort", "        COM Port:"},
-      {"labBaud", "         Baud:"},
-      {"labRepeatDelay", "Time slot of program repeat"},
-      {"labSound", " Enable sounds"},
-      {"labExportStart", "      Start Address:"},
-      {"labExportLength", "        Length:"},
-      {"labAutoIncrease0", "  High Address(HEX)"},
-      {"labAutoIncrease1", "Bytes"},
-      {"labAutoIncrease2", "Next Number(DEC)"},
-      {"labAutoIncrease3", "Step"},
-      {"labAutoIncreaseMode", "Next Number Mode"},
-      {"labOptionNote", "May be reopen file when options changed."},
+void Station::ApplyCaptions() {
+  const bool english = UseEnglish;
+  auto pick = [english](const char* inEnglish, const char* inChinese) {
+    return english ? inEnglish : inChinese;
   };
-  comLoadFile.caption = "Open file";
-  framStep.caption = "Program";
-  comDownload.caption = "Program";
-  comReDownload.caption = "Program repeat";
-  comStop_Download.caption = "Stop";
-  Check6.caption = "Clear the file buffer when open the file";
-  cekReloadFile.caption = "Reopen file every time";
-  comAuto[0].caption = "Append -->";
-  comAuto[1].caption = "<-- Delete";
-  comAuto[2].caption = "Delete All";
+  Captions = WindowCaptions(english);
+  comLoadFile.caption = pick("Open file", "打开文件");
+  framStep.caption = pick("Program", "Program / 编程");
+  comDownload.caption = pick("Program", "编程");
+  comReDownload.caption = pick("Program repeat", "重复编程");
+  comStop_Download.caption = pick("Stop", "停止");
+  Check6.caption = pick("Clear the file buffer when open the file", "打开文件时清空缓冲区");
+  cekReloadFile.caption = pick("Reopen file every time", "每次编程时重新打开文件");
+  comAuto[0].caption = pick("Append -->", "添加 -->");
+  comAuto[1].caption = pick("<-- Delete", "<-- 删除");
+  comAuto[2].caption = pick("Delete All", "全部删除");
   for (std::size_t i = 0; i < kStepNames.size(); ++i) txtAuto[i].text = kStepNames[i];
-  cheAuto_Increase.caption = "Enable Auto_Increase";
-  optAuto_Increase.captions[0] = "HEX";
-  optAuto_Increase.captions[1] = "DEC";
+  cheAuto_Increase.caption = pick("Enable Auto_Increase", "允许自动增量");
+  optAuto_Increase.captions = {pick("HEX", "十六进制"), pick("DEC", "十进制"),
+                               pick("ASCII", "ASCII码")};
+  optBeepYes.caption = pick("Yes", "是");
+  optBeepNo.caption = pick("No", "否");
+  comClearOkCount.caption = pick("Clear", "清零");
+  comStoreFile.caption = pick("Store File", "Store File/存文件");
+  comTJXZ.caption = pick("Download to the offline board", "下载到脱机烧录板");
+  comTJSL_disp.caption = pick("LED legend", "LED 显示说明");
+  ApplyIspDemoCaptions();
+  const auto tabs = std::to_array<std::pair<const char*, Wording>>(
+      {{"MCU_type", {"MCU-Option", "MCU 选项"}},
+       {"COMM_port_baud", {"COM-Baud", "串口-波特率"}},
+       {"Set_Auto", {"Set_Auto", "设置自动"}},
+       {"Write_Option", {"Write_Option", "写选项"}},
+       {"auto_increase", {"Auto_Increase", "自动增量"}},
+       {"save_file", {"Save_file", "存文件"}}});
+  for (const auto& [key, caption] : tabs)
+    for (TabStrip* strip : {&TabStrip1, &TabStrip2})
+      if (Tab* tab = strip->Find(key)) tab->caption = caption.Pick(english);
+}
+
+void Station::SetLanguage(bool english) {
+  if (RunInProgress()) return;
+  UseEnglish = english;
+  ApplyCaptions();
+  CaptionOptionPanel(*this, SelectedDevice.DeviceClassCode, english);
+  // Labels still waiting for a read are worded again; labels showing a read are so when the
+  // station knows what they show.
+  const std::string& first = read_Option[0].caption;
+  if (readOut_)
+    ShowReadOutLabels(*this, *readOut_, SelectedDevice.DeviceClassCode, english);
+  else if (first.ends_with(": Unknown") || first.ends_with(": 未知"))
+    ResetReadBack(*this, SelectedDevice.DeviceClassCode, english);
+  UpdateOptionalTabs(lastSelectionByTree_);
+  ShowProgramFrameCaption();
+  WriteSetting(kLanguageKey, english ? "en" : "zh");
+}
+
+bool StoredLanguageIsEnglish(SettingsStore& settings) {
+  return settings.Read(Station::kApplication, kSettings, kLanguageKey, "en") != "zh";
+}
+
+std::string Station::ReadWindowSetting(const std::string& key) {
+  return platform_.settings.Read(kApplication, kWindowSection, key, "");
+}
+
+void Station::WriteWindowSetting(const std::string& key, const std::string& value) {
+  platform_.settings.Write(kApplication, kWindowSection, key, value);
+}
+
+void Station::StorePortTarget(int number, const std::string& path) {
+  platform_.settings.Write(kApplication, "Ports", "COM" + std::to_string(number), path);
+}
+
+void Station::UsePortForThisSession(int index) {
+  if (index < 0 || index >= static_cast<int>(combCommPort.entries.size())) return;
+  combCommPort.index = index;
+  sessionPort_ = index;
+  ShowProgramFrameCaption();
+}
+
+void Station::ShowProgramFrameCaption() {
+  const std::string port =
+      "( COM" + std::to_string(combCommPort.index + 1) + ", " + Combo1.Text() + " )";
+  framStep.caption = UseEnglish ? "Program " + port : "Program / 编程 " + port;
+}
+
+void Station::LoadRecentFiles() {
+  RecentFiles.clear();
+  for (std::size_t i = 1; i <= kRecentFiles; ++i) {
+    const std::string path =
+        platform_.settings.Read(kApplication, kRecentSection, "File" + std::to_string(i), "");
+    if (!path.empty()) RecentFiles.push_back(path);
+  }
+}
+
+void Station::RememberRecentFile(const std::string& path) {
+  std::erase(RecentFiles, path);
+  RecentFiles.insert(RecentFiles.begin(), path);
+  if (RecentFiles.size() > kRecentFiles) RecentFiles.resize(kRecentFiles);
+  for (std::size_t i = 0; i < kRecentFiles; ++i)
+    platform_.settings.Write(kApplication, kRecentSection, "File" + std::to_string(i + 1),
+                             i < RecentFiles.size() ? RecentFiles[i] : "");
 }
 
 void Station::LoadSettings() {
@@ -151,7 +224,8 @@ void Station::LoadSettings() {
   OnIspSizeChange();
   // "FilePath" is read by the file dialogs when they open.
   optFillbyte.selected = Trim(ReadSetting("fillbyte", "00")) == "00" ? 1 : 0;
-  LoadIndex(combCommPort, ReadSetting("COM_port", "0"));
+  storedPort_ = ReadSetting("COM_port", "0");
+  LoadIndex(combCommPort, storedPort_);
   LoadIndex(Combo1, ReadSetting("Baud", "0"));
   const bool beep = ReadSetting("BeepYesNo", "True") == "True";
   optBeepYes.checked = beep;
@@ -172,10 +246,11 @@ void Station::SaveSettings() {
   if (combCommPort.index < 0) combCommPort.index = 0;
   if (Combo1.index < 0) Combo1.index = 0;
 
-  WriteSetting("COM_port", std::to_string(combCommPort.index));
-  const std::string port =
-      "( COM" + std::to_string(combCommPort.index + 1) + ", " + Combo1.Text() + " )";
-  framStep.caption = UseEnglish ? "Program " + port : "Program / 编程 " + port;
+  // A port chosen for this session only leaves the operator's choice stored.
+  if (!sessionPort_ || *sessionPort_ != combCommPort.index)
+    storedPort_ = std::to_string(combCommPort.index);
+  WriteSetting("COM_port", storedPort_);
+  ShowProgramFrameCaption();
 
   WriteSetting("fillbyte", optFillbyte.selected == 0 ? "FF" : "00");
   WriteSetting("Baud", std::to_string(Combo1.index));
@@ -251,6 +326,7 @@ void Station::OnPortChange(int index) {
   if (!combCommPort.enabled || index < 0 || index >= static_cast<int>(combCommPort.entries.size()))
     return;
   combCommPort.index = index;
+  sessionPort_.reset();
   FitCheckDue = false;
   timer3_->SetEnabled(true);
 }

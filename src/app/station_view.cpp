@@ -119,9 +119,16 @@ void Station::OnBufferKeyPress(char key) {
   if (position < txtBuffer.text.size() && CellAt(txtBuffer.text, position))
     txtBuffer.text[position] = digit;
   const std::string& text = txtBuffer2.text;
-  ImageBuffer.Set(cell->address,
-                  static_cast<std::uint8_t>(HexDigitValue(text[cell->pairStart]) * 16 +
-                                            HexDigitValue(text[cell->pairStart + 1])));
+  const std::uint8_t before = ImageBuffer.Get(cell->address);
+  const auto value = static_cast<std::uint8_t>(HexDigitValue(text[cell->pairStart]) * 16 +
+                                               HexDigitValue(text[cell->pairStart + 1]));
+  ImageBuffer.Set(cell->address, value);
+  // The checksum follows the bytes the chip will get.
+  if (value != before) {
+    FileChecksum += static_cast<int>(value) - static_cast<int>(before);
+    ShowFileChecksum();
+    BufferChanged = true;
+  }
 
   const std::optional<std::size_t> next = NextDataDigit(text, position + 1);
   txtBuffer2.selStart = next.value_or(position + 1);

@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "controls/controls.h"
 #include "catalogue/selected_device.h"
+#include "controls/controls.h"
 
 namespace kvr {
 
@@ -34,6 +34,14 @@ struct OptionPanelControls {
 
 // Rebuilds the panel for the selected model: rows, captions, the ISP size list with its
 // default, the default choice of every row and the read-back labels.
-void RebuildOptionPanel(OptionPanelControls& panel, const SelectedDeviceFields& device);
+void RebuildOptionPanel(OptionPanelControls& panel, const SelectedDeviceFields& device,
+                        bool english = true);
+
+// The captions of the rows and of the newer families' controls in a language; the choices
+// stay as they are.
+void CaptionOptionPanel(OptionPanelControls& panel, std::int16_t classCode, bool english);
+
+// The read-back labels as they stand before the options are read.
+void ResetReadBack(OptionPanelControls& panel, std::int16_t classCode, bool english);
 
 }  // namespace kvr

@@ -28,6 +28,12 @@ void ConsoleDialogs::Information(const std::string& text, const std::string& tit
   out_.flush();
 }
 
+void ConsoleDialogs::InformationInColumns(const std::string& text, const std::string& title) {
+  out_ << "[box" << (title.empty() ? "" : ": " + ForConsole(title)) << "]\n"
+       << ForConsole(text) << '\n';
+  out_.flush();
+}
+
 bool ConsoleDialogs::Question(const std::string& text, const std::string& title) {
   PrintBox("question", text, title);
   const bool yes = answer_.value_or(false);

@@ -18,6 +18,8 @@ class ConsoleDialogs : public Dialogs {
   ConsoleDialogs(std::ostream& out, std::optional<bool> answer) : out_(out), answer_(answer) {}
 
   void Information(const std::string& text, const std::string& title) override;
+  // The title on a line of its own, so that the first line keeps its columns.
+  void InformationInColumns(const std::string& text, const std::string& title) override;
   bool Question(const std::string& text, const std::string& title) override;
   // File dialogs answer with the paths the command line queued for them.
   std::string OpenFile(const FileDialogRequest& request) override;

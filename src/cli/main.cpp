@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
 
   kvr::PortMap ports;
   ApplyPortOptions(ports, *settings, options, simulator ? simulator->DevicePath() : "");
-  int portIndex = -1;  // the stored choice
+  int portIndex = options.simulate ? 0 : -1;  // the simulated writer, else the stored choice
   if (!options.port.empty()) {
     const int number = kvr::PortMap::ParsePortName(options.port);
     if (number > 0)
@@ -499,7 +499,7 @@ int main(int argc, char** argv) {
 
   const auto& run = station.LastRun;
   if (run.portLost) return Fail("the port was lost during the run", 1);
-  if (!run.connected) return Fail("the run did not reach the writer", 1);
+  if (!run.connected) return Fail(run.reason.Pick(station.UseEnglish), 1);
   if (run.function == "Read MCU ID" && run.result) {
     const kvr::SelectedDeviceFields& device = station.SelectedDevice;
     const bool fromList = !options.listModel.empty();
@@ -508,10 +508,7 @@ int main(int argc, char** argv) {
               << device.DeviceClassCode << ", identity " << device.IdentityCode << ")\n"
               << "Verdict: " << Verdict(*run.result) << '\n';
   }
-  if (run.result != 0)
-    return Fail(
-        "\"" + run.function + "\" failed (result " + std::to_string(run.result.value_or(-1)) + ")",
-        1);
+  if (run.result != 0) return Fail(run.reason.Pick(station.UseEnglish), 1);
   if (options.saveAfter) return Store(station, dialogs, *options.saveAfter);
   return status;
 }

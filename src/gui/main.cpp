@@ -1,6 +1,8 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSysInfo>
+#include <QTimer>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "app/start_options.h"
+#include "kvr_version.h"
 #include "app/station.h"
 #include "gui/main_window.h"
 #include "platform/port_map.h"
@@ -49,6 +52,10 @@ int main(int argc, char** argv) {
   AddStartOptions(line, options, Program::Window);
   if (const auto result = line.Parse(Arguments(argc, argv)); result != CommandLine::Result::Run)
     return line.Report(result, std::cout, std::cerr);
+  if (!TakeWindowFile(options)) {
+    std::cerr << "kvr-station: " << options.errors.back() << '\n';
+    return 2;
+  }
 
   std::unique_ptr<QtSettingsStore> settings =
       options.settingsFile.empty()
@@ -78,7 +85,10 @@ int main(int argc, char** argv) {
   QtDialogs dialogs;
   QtBeeper beeper;
   Platform platform{serial, pump, timers, dialogs, *settings, beeper};
-  Station station(platform, options.english);
+  Station station(platform,
+                  options.languageGiven ? options.english : StoredLanguageIsEnglish(*settings));
+  // The simulated writer is COM1 for this session, whatever port is stored.
+  if (options.simulate) station.UsePortForThisSession(0);
   station.ApplicationDirectory = QCoreApplication::applicationDirPath().toStdString();
   station.HostName = QSysInfo::machineHostName().toStdString();
   station.describePort = [&ports](int number) {
@@ -86,11 +96,18 @@ int main(int argc, char** argv) {
   };
   if (options.verbosity == Verbosity::Verbose) ReportExchanges(station.link, std::cerr);
   MainWindow window(station, ports);
+  window.SetAbout(QString::fromLatin1(kvr::kVersion), settings->FileFor(Station::kApplication));
   station.onCloseWindow = [&window] { window.close(); };
   dialogs.SetParent(&window);
   pump.SetIdleHook([&window] { window.Sync(); });
 
-  window.show();
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  window.ShowOnScreen(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 728));
+  // Over the window: loading may ask questions.
+  QTimer::singleShot(0, &window, [&] {
+    station.LoadAtStart(options.load);
+    window.Sync();
+  });
   const int status = app.exec();
 
   pump.SetIdleHook({});

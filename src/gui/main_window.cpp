@@ -1,24 +1,42 @@
 #include "gui/main_window.h"
 #include "gui/widget_sync.h"
 
+#include <QAbstractSpinBox>
+#include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
+#include <QSplitter>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTextCursor>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <functional>
 #include <string_view>
+
+#include "app/captions.h"
 
 namespace kvr {
 
@@ -68,17 +86,23 @@ class FunctionList : public QListWidget {
 
 }  // namespace
 
-MainWindow::MainWindow(Station& station, const PortMap& ports, QWidget* parent)
+MainWindow::MainWindow(Station& station, PortMap& ports, QWidget* parent)
     : QMainWindow(parent), station_(station), ports_(ports) {
-  setWindowTitle(QStringLiteral("KVR programming station"));
+  setAcceptDrops(true);
   BuildWidgets();
   BuildLayout();
+  BuildMenus();
   Connect();
   Sync();
 }
 
 MainWindow::~MainWindow() {
   if (busyCursorShown_) QApplication::restoreOverrideCursor();
+}
+
+void MainWindow::SetAbout(const QString& version, const QString& settingsFile) {
+  version_ = version;
+  settingsFile_ = settingsFile;
 }
 
 void MainWindow::BuildWidgets() {
@@ -107,18 +131,15 @@ void MainWindow::BuildWidgets() {
   txtFuction_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   for (const TextEntry& entry : station_.txtFuction)
     txtFuction_->addItem(QString::fromStdString(entry.text));
-  // Every entry in sight, whatever the window's size.
-  const int frame = 2 * txtFuction_->frameWidth();
-  txtFuction_->setFixedHeight(txtFuction_->sizeHintForRow(0) * txtFuction_->count() + frame);
-  txtFuction_->setMinimumWidth(txtFuction_->sizeHintForColumn(0) + frame +
-                               txtFuction_->fontMetrics().averageCharWidth() * 4);
 
-  combCommPort_ = new QComboBox;
+  combCommPort_ = NewPortBox([this] { RefreshPorts(); });
   combCommPort_->setObjectName(QStringLiteral("combCommPort"));
   Combo1_ = new QComboBox;
   Combo1_->setObjectName(QStringLiteral("Combo1"));
-  for (QComboBox* box : {combCommPort_, Combo1_})
-    box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  Combo1_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+  // A long device name shows in the open list, not by widening the page.
+  combCommPort_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  combCommPort_->setMinimumContentsLength(26);
 
   ProgressBar1_ = new QProgressBar;
   ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
@@ -150,26 +171,56 @@ void MainWindow::BuildLayout() {
   programLayout->addWidget(txtFuction_);
   programLayout->addLayout(buttons);
   programLayout->addWidget(comReDownload_);
-  auto* programColumn = new QVBoxLayout;
-  programColumn->addWidget(framStep_);
-  programColumn->addWidget(BuildReadBack(), 1);
 
-  auto* message = new QGroupBox(CaptionText("framMsg"));
+  // The operator's column: the verdict, the functions with Program and Stop, the chips so far.
+  auto* operatorColumn = new QWidget;
+  auto* operatorLayout = new QVBoxLayout(operatorColumn);
+  operatorLayout->setContentsMargins(0, 0, 0, 0);
+  operatorLayout->addWidget(BuildVerdictPanel());
+  operatorLayout->addWidget(framStep_);
+  operatorLayout->addWidget(BuildHistory(), 1);
+  operatorPane_ = new QScrollArea;
+  operatorPane_->setObjectName(QStringLiteral("operatorPane"));
+  operatorPane_->setWidgetResizable(true);
+  operatorPane_->setFrameShape(QFrame::NoFrame);
+  operatorPane_->setWidget(operatorColumn);
+
+  auto* message = new QGroupBox;
   message->setObjectName(QStringLiteral("framMsg"));
+  Caption("framMsg", [message](const QString& text) { message->setTitle(text); });
   auto* messageLayout = new QVBoxLayout(message);
   messageLayout->addWidget(textMsg_);
-  auto* rightColumn = new QVBoxLayout;
-  rightColumn->addWidget(message, 2);
-  rightColumn->addWidget(BuildBufferView(), 3);
+  auto* fileAndBuffer = new QWidget;
+  auto* fileAndBufferLayout = new QVBoxLayout(fileAndBuffer);
+  fileAndBufferLayout->setContentsMargins(0, 0, 0, 0);
+  fileAndBufferLayout->addWidget(BuildFileFrame());
+  fileAndBufferLayout->addWidget(BuildBufferView(), 1);
 
-  auto* upper = new QHBoxLayout;
-  upper->addWidget(BuildUpperTabStrip(BuildDeviceLayout()));
-  upper->addLayout(programColumn);
-  upper->addLayout(rightColumn, 1);
+  setupPanes_ = new QSplitter(Qt::Vertical);
+  setupPanes_->setObjectName(QStringLiteral("setupPanes"));
+  setupPanes_->addWidget(BuildUpperTabStrip(BuildDeviceLayout()));
+  setupPanes_->addWidget(BuildTabStrip());
+  setupPanes_->setStretchFactor(0, 3);
+  setupPanes_->setStretchFactor(1, 1);
+  viewPanes_ = new QSplitter(Qt::Vertical);
+  viewPanes_->setObjectName(QStringLiteral("viewPanes"));
+  viewPanes_->addWidget(message);
+  viewPanes_->addWidget(fileAndBuffer);
+  viewPanes_->setStretchFactor(0, 2);
+  viewPanes_->setStretchFactor(1, 3);
 
-  auto* lower = new QHBoxLayout;
-  lower->addWidget(BuildFileFrame());
-  lower->addWidget(BuildTabStrip(), 1);
+  // The panes keep the widths they are given: a tab or a caption that needs more scrolls
+  // inside its pane instead of pushing the others aside.
+  panes_ = new QSplitter(Qt::Horizontal);
+  panes_->setObjectName(QStringLiteral("panes"));
+  panes_->addWidget(setupPanes_);
+  panes_->addWidget(operatorPane_);
+  panes_->addWidget(viewPanes_);
+  panes_->setStretchFactor(0, 0);
+  panes_->setStretchFactor(1, 0);
+  panes_->setStretchFactor(2, 1);
+  for (QSplitter* splitter : {panes_, setupPanes_, viewPanes_})
+    splitter->setChildrenCollapsible(false);
 
   auto* progressRow = new QHBoxLayout;
   progressRow->addWidget(ProgressBar1_, 1);
@@ -177,15 +228,211 @@ void MainWindow::BuildLayout() {
 
   auto* central = new QWidget;
   auto* root = new QVBoxLayout(central);
-  root->addLayout(upper, 1);
-  root->addLayout(lower);
+  root->addWidget(panes_, 1);
   root->addLayout(progressRow);
   setCentralWidget(central);
 
-  // The log gets what is left beyond everything else's needs.
-  textMsg_->setMinimumSize(textMsg_->fontMetrics().averageCharWidth() * 48,
-                           textMsg_->fontMetrics().lineSpacing() * 5);
-  resize(sizeHint().expandedTo(QSize(1280, 800)));
+  textMsg_->setMinimumSize(textMsg_->fontMetrics().averageCharWidth() * 24,
+                           textMsg_->fontMetrics().lineSpacing() * 4);
+  // Fits a 1024 x 768 screen with a task bar and a title bar.
+  setMinimumSize(QSize(800, 560).expandedTo(minimumSizeHint()).boundedTo(QSize(1000, 640)));
+}
+
+void MainWindow::ShowOnScreen(const QRect& room) {
+  // Room for the frame the window manager puts around the window.
+  const QSize frame = isVisible() ? frameGeometry().size() - geometry().size() : QSize(16, 40);
+  const QSize fits = (room.size() - frame).expandedTo(minimumSize());
+  const QByteArray stored =
+      QByteArray::fromBase64(QByteArray::fromStdString(station_.ReadWindowSetting("Geometry")));
+  if (stored.isEmpty() || !restoreGeometry(stored)) {
+    resize(QSize(1280, 800).boundedTo(fits));
+    // A window's position is its frame's.
+    move(room.left() + std::max(room.width() - width() - frame.width(), 0) / 2,
+         room.top() + std::max(room.height() - height() - frame.height(), 0) / 2);
+    // The set-up pane as wide as its widest page wants, within reason; the operator's column
+    // a fifth; the log and the buffer view the rest.
+    int pages = 0;
+    for (QTabWidget* tabs : {TabStrip1_, TabStrip2_})
+      for (int i = 0; i < tabs->count(); ++i)
+        if (auto* page = qobject_cast<QScrollArea*>(tabs->widget(i)))
+          pages = std::max(pages, page->widget()->sizeHint().width() +
+                                      page->verticalScrollBar()->sizeHint().width() + 8);
+    const int left = std::clamp(pages, 340, std::max(340, width() * 42 / 100));
+    const int middle = std::clamp(width() / 5, operatorPane_->minimumWidth(),
+                                  std::max(operatorPane_->minimumWidth(), 320));
+    panes_->setSizes({left, middle, std::max(width() - left - middle, 1)});
+    // The lower tab strip as tall as its tallest page, up to about half the pane.
+    int lower = 0;
+    for (int i = 0; i < TabStrip2_->count(); ++i)
+      if (auto* page = qobject_cast<QScrollArea*>(TabStrip2_->widget(i)))
+        lower = std::max(lower, page->widget()->sizeHint().height());
+    const int tall = std::max(height() - menuBar()->sizeHint().height() - 40, 200);
+    lower = std::clamp(lower + TabStrip2_->tabBar()->sizeHint().height() + 8, 120, tall * 45 / 100);
+    setupPanes_->setSizes({tall - lower, lower});
+  } else if (width() > fits.width() || height() > fits.height()) {
+    resize(size().boundedTo(fits));
+  }
+  for (auto [splitter, key] : {std::pair{panes_, "Panes"}, std::pair{setupPanes_, "SetupPanes"},
+                               std::pair{viewPanes_, "ViewPanes"}}) {
+    const std::string state = station_.ReadWindowSetting(key);
+    if (!state.empty())
+      splitter->restoreState(QByteArray::fromBase64(QByteArray::fromStdString(state)));
+  }
+  // Inside the room, also when the stored place was on a screen no longer there.
+  QRect place = frameGeometry();
+  if (!room.contains(place.topLeft()) || !room.contains(place.bottomRight()))
+    move(std::clamp(place.left(), room.left(), std::max(room.left(), room.right() - width())),
+         std::clamp(place.top(), room.top(),
+                    std::max(room.top(), room.bottom() - height() - frame.height())));
+  show();
+}
+
+void MainWindow::SaveWindowState() {
+  station_.WriteWindowSetting("Geometry", saveGeometry().toBase64().toStdString());
+  station_.WriteWindowSetting("Panes", panes_->saveState().toBase64().toStdString());
+  station_.WriteWindowSetting("SetupPanes", setupPanes_->saveState().toBase64().toStdString());
+  station_.WriteWindowSetting("ViewPanes", viewPanes_->saveState().toBase64().toStdString());
+}
+
+void MainWindow::Caption(const char* key, std::function<void(const QString&)> apply) {
+  if (captionsEnglish_) apply(CaptionText(key));
+  captions_.emplace_back(key, std::move(apply));
+}
+
+void MainWindow::BuildMenus() {
+  auto* file = menuBar()->addMenu(QString());
+  Caption("menuFile", [file](const QString& text) { file->setTitle(text); });
+  openAction_ = file->addAction(QString(), this, [this] {
+    if (station_.comLoadFile.enabled && !station_.RunInProgress()) station_.OnLoadFileClick();
+    Sync();
+  });
+  openAction_->setShortcut(QKeySequence::Open);
+  Caption("actOpen", [this](const QString& text) { openAction_->setText(text); });
+  recentMenu_ = file->addMenu(QString());
+  Caption("menuRecent", [this](const QString& text) {
+    recentMenu_->setTitle(text);
+    shownRecent_.clear();  // its "(none)" entry follows the language too
+  });
+  saveAsAction_ = file->addAction(QString(), this, [this] {
+    if (station_.comStoreFile.enabled) station_.BinExport();
+    Sync();
+  });
+  saveAsAction_->setShortcut(QKeySequence::SaveAs);
+  Caption("actSaveAs", [this](const QString& text) { saveAsAction_->setText(text); });
+  file->addSeparator();
+  QAction* quit = file->addAction(QString(), this, [this] { close(); });
+  quit->setShortcut(QKeySequence::Quit);
+  Caption("actQuit", [quit](const QString& text) { quit->setText(text); });
+
+  auto* device = menuBar()->addMenu(QString());
+  Caption("menuDevice", [device](const QString& text) { device->setTitle(text); });
+  for (int row = 0; row < Station::kFunctions; ++row) {
+    functionActions_[static_cast<std::size_t>(row)] =
+        device->addAction(QString(), this, [this, row] {
+          if (!station_.comDownload.enabled || station_.RunInProgress()) return;
+          station_.OnFunctionClick(row);
+          ProgramHighlighted();
+        });
+  }
+  device->addSeparator();
+  programAction_ = device->addAction(QString(), this, [this] { ProgramHighlighted(); });
+  programAction_->setShortcut(Qt::Key_F5);
+  stopAction_ = device->addAction(QString(), this, [this] { StopRun(); });
+  stopAction_->setShortcut(Qt::Key_Escape);
+  Caption("actStop", [this](const QString& text) { stopAction_->setText(text); });
+
+  auto* view = menuBar()->addMenu(QString());
+  Caption("menuView", [view](const QString& text) { view->setTitle(text); });
+  auto* language = view->addMenu(QString());
+  Caption("menuLanguage", [language](const QString& text) { language->setTitle(text); });
+  auto* languages = new QActionGroup(this);
+  const std::pair<const char*, bool> choices[] = {{"English", true}, {"中文", false}};
+  for (std::size_t i = 0; i < languageActions_.size(); ++i) {
+    const bool english = choices[i].second;
+    QAction* action =
+        language->addAction(QString::fromUtf8(choices[i].first), this, [this, english] {
+          station_.SetLanguage(english);
+          Sync();
+        });
+    action->setCheckable(true);
+    languages->addAction(action);
+    languageActions_[i] = action;
+  }
+
+  auto* help = menuBar()->addMenu(QString());
+  Caption("menuHelp", [help](const QString& text) { help->setTitle(text); });
+  auto box = [this](const char* key, std::function<QString(QString)> fill) {
+    return [this, key, fill] {
+      QMessageBox::information(this, CaptionText("title"), fill(CaptionText(key)));
+    };
+  };
+  QAction* quickHelp =
+      help->addAction(QString(), this, box("quickHelp", [](QString text) { return text; }));
+  quickHelp->setShortcut(QKeySequence::HelpContents);
+  Caption("actQuickHelp", [quickHelp](const QString& text) { quickHelp->setText(text); });
+  QAction* where = help->addAction(QString(), this, box("settingsFile", [this](QString text) {
+                                     return text.arg(settingsFile_);
+                                   }));
+  Caption("actSettingsFile", [where](const QString& text) { where->setText(text); });
+  QAction* about = help->addAction(
+      QString(), this, box("about", [this](QString text) { return text.arg(version_); }));
+  Caption("actAbout", [about](const QString& text) { about->setText(text); });
+
+  // The keys, where the hand goes for the buttons.
+  Caption("shortcutProgram", [this](const QString& text) { comDownload_->setToolTip(text); });
+  Caption("shortcutStop", [this](const QString& text) { comStop_Download_->setToolTip(text); });
+  Caption("shortcutOpen", [this](const QString& text) { comLoadFile_->setToolTip(text); });
+}
+
+void MainWindow::ProgramHighlighted() {
+  if (!station_.comDownload.enabled || station_.RunInProgress()) return;
+  station_.OnProgramClick();
+  Sync();
+}
+
+void MainWindow::StopRun() {
+  if (!station_.comStop_Download.enabled) return;
+  station_.OnStopClick();
+  Sync();
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+  // Return starts the highlighted function, as a foot switch sending it does, unless it ends
+  // the operator's typing.
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  QWidget* focus = QApplication::focusWidget();
+  const bool typing =
+      qobject_cast<QLineEdit*>(focus) != nullptr ||
+      qobject_cast<QAbstractSpinBox*>(focus) != nullptr ||
+      (qobject_cast<QComboBox*>(focus) != nullptr && static_cast<QComboBox*>(focus)->isEditable());
+  if (enter && event->modifiers() == Qt::NoModifier && !typing) {
+    ProgramHighlighted();
+    event->accept();
+    return;
+  }
+  QMainWindow::keyPressEvent(event);
+}
+
+QString MainWindow::DroppedFile(const QMimeData* data) const {
+  if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) return {};
+  const QUrl url = data->urls().front();
+  if (!url.isLocalFile()) return {};
+  const QFileInfo info(url.toLocalFile());
+  return info.isFile() ? info.filePath() : QString();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (station_.comLoadFile.enabled && !station_.RunInProgress() &&
+      !DroppedFile(event->mimeData()).isEmpty())
+    event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString path = DroppedFile(event->mimeData());
+  if (path.isEmpty() || !station_.comLoadFile.enabled || station_.RunInProgress()) return;
+  event->acceptProposedAction();
+  station_.OpenFileAt(path.toStdString());
+  Sync();
 }
 
 void MainWindow::Connect() {
@@ -220,10 +467,7 @@ void MainWindow::Connect() {
             Sync();
           });
 
-  connect(combCommPort_, &QComboBox::activated, this, [this](int index) {
-    if (station_.combCommPort.enabled) station_.OnPortChange(index);
-    Sync();
-  });
+  connect(combCommPort_, &QComboBox::activated, this, [this](int index) { ChoosePort(index); });
   connect(Combo1_, &QComboBox::activated, this, [this](int index) {
     if (station_.Combo1.enabled) station_.OnBaudClick(index);
     Sync();
@@ -235,12 +479,13 @@ void MainWindow::Connect() {
 }
 
 void MainWindow::Sync() {
+  SyncWindow();
   SyncLog();
   SyncButton(comDownload_, station_.comDownload);
   SyncButton(comStop_Download_, station_.comStop_Download);
   SyncFunctions();
-  SyncList(combCommPort_, station_.combCommPort, true);
-  SyncList(Combo1_, station_.Combo1, false);
+  SyncPorts();
+  SyncList(Combo1_, station_.Combo1);
   SyncDevice();
   SyncImage();
   SyncOffline();
@@ -260,6 +505,66 @@ void MainWindow::Sync() {
   if (labKbyte_->text() != size) labKbyte_->setText(size);
   if (labKbyte_->isHidden() == station_.labKbyte.visible)
     labKbyte_->setVisible(station_.labKbyte.visible);
+  SyncVerdict();
+  SyncHistory();
+  SyncMenus();
+  // A caption or a number grown wider widens the column rather than cutting it.
+  if (layoutStale_ || operatorPane_->widget()->minimumSizeHint().width() +
+                              operatorPane_->verticalScrollBar()->sizeHint().width() >
+                          operatorPane_->minimumWidth())
+    FitOperatorPane();
+}
+
+void MainWindow::SyncWindow() {
+  if (captionsEnglish_ != station_.UseEnglish) {
+    captionsEnglish_ = station_.UseEnglish;
+    for (const auto& [key, apply] : captions_) apply(CaptionText(key));
+    layoutStale_ = true;
+  }
+  QString title = CaptionText("title");
+  if (station_.FileLoaded && !station_.LoadedFileName.empty()) {
+    title += QStringLiteral(" - ") +
+             QFileInfo(QString::fromStdString(station_.LoadedFileName)).fileName();
+    if (station_.BufferChanged) title += QStringLiteral(" *");
+  }
+  if (title != shownTitle_) {
+    setWindowTitle(title);
+    shownTitle_ = title;
+  }
+}
+
+void MainWindow::SyncMenus() {
+  const bool idle = !station_.RunInProgress();
+  for (int row = 0; row < Station::kFunctions; ++row) {
+    QAction* action = functionActions_[static_cast<std::size_t>(row)];
+    const TextEntry& entry = station_.txtFuction[static_cast<std::size_t>(row)];
+    const QString text = QString::fromStdString(OperationCaption(entry.text, station_.UseEnglish));
+    if (action->text() != text) action->setText(text);
+    action->setEnabled(idle && station_.comDownload.enabled && entry.enabled);
+  }
+  const QString program = QString::fromStdString(station_.comDownload.caption);
+  if (programAction_->text() != program) programAction_->setText(program);
+  programAction_->setEnabled(idle && station_.comDownload.enabled);
+  stopAction_->setEnabled(station_.comStop_Download.enabled);
+  openAction_->setEnabled(idle && station_.comLoadFile.enabled);
+  recentMenu_->setEnabled(idle && station_.comLoadFile.enabled);
+  saveAsAction_->setEnabled(idle && station_.comStoreFile.enabled);
+  for (std::size_t i = 0; i < languageActions_.size(); ++i) {
+    languageActions_[i]->setEnabled(idle);
+    const bool chosen = station_.UseEnglish == (i == 0);
+    if (languageActions_[i]->isChecked() != chosen) languageActions_[i]->setChecked(chosen);
+  }
+  if (shownRecent_ != station_.RecentFiles || recentMenu_->isEmpty()) {
+    recentMenu_->clear();
+    for (const std::string& path : station_.RecentFiles)
+      recentMenu_->addAction(QString::fromStdString(path), this, [this, path] {
+        station_.OpenFileAt(path);
+        Sync();
+      });
+    if (station_.RecentFiles.empty())
+      recentMenu_->addAction(CaptionText("noRecent"))->setEnabled(false);
+    shownRecent_ = station_.RecentFiles;
+  }
 }
 
 void MainWindow::SyncLog() {
@@ -287,13 +592,37 @@ void MainWindow::SyncLog() {
   logShown_ = true;
 }
 
+void MainWindow::FitOperatorPane() {
+  // Every entry of the function list in sight, in either language's font.
+  const int frame = 2 * txtFuction_->frameWidth();
+  txtFuction_->setFixedHeight(txtFuction_->sizeHintForRow(0) * txtFuction_->count() + frame);
+  txtFuction_->setMinimumWidth(txtFuction_->sizeHintForColumn(0) + frame +
+                               txtFuction_->fontMetrics().averageCharWidth() * 4);
+  operatorPane_->widget()->adjustSize();
+  const int need = operatorPane_->widget()->minimumSizeHint().width() +
+                   operatorPane_->verticalScrollBar()->sizeHint().width();
+  // The log's pane gives up the room; the set-up pane stays as wide as it was.
+  QList<int> sizes = panes_->sizes();
+  const bool grows = sizes.size() == 3 && sizes[1] > 0 && sizes[1] < need;
+  if (grows) {
+    sizes[2] = std::max(sizes[2] - (need - sizes[1]), 1);
+    sizes[1] = need;
+  }
+  operatorPane_->setMinimumWidth(need);
+  if (grows) panes_->setSizes(sizes);
+  layoutStale_ = false;
+}
+
 void MainWindow::SyncFunctions() {
   int highlighted = -1;
   for (int row = 0; row < txtFuction_->count() && row < Station::kFunctions; ++row) {
     const TextEntry& entry = station_.txtFuction[static_cast<std::size_t>(row)];
     QListWidgetItem* item = txtFuction_->item(row);
-    const QString text = QString::fromStdString(entry.text);
-    if (item->text() != text) item->setText(text);
+    const QString text = QString::fromStdString(OperationCaption(entry.text, station_.UseEnglish));
+    if (item->text() != text) {
+      item->setText(text);
+      layoutStale_ = true;
+    }
     // Selectable either way: the station may highlight an entry the operator cannot click.
     const Qt::ItemFlags flags =
         entry.enabled ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::ItemIsSelectable;
@@ -306,23 +635,14 @@ void MainWindow::SyncFunctions() {
     txtFuction_->setCurrentRow(highlighted, QItemSelectionModel::NoUpdate);
 }
 
-QString MainWindow::PortEntryText(const std::string& entry) const {
-  const QString name = QString::fromStdString(entry);
-  const std::string target = ports_.Target(PortMap::ParsePortName(entry));
-  if (target.empty() || target == entry) return name;
-  return name + QStringLiteral("  \u2192  ") + QString::fromStdString(target);
-}
-
-void MainWindow::SyncList(QComboBox* box, const ListControl& list, bool showTargets) {
+void MainWindow::SyncList(QComboBox* box, const ListControl& list) {
   const QSignalBlocker blocker(box);
   bool same = box->count() == static_cast<int>(list.entries.size());
   for (int i = 0; same && i < box->count(); ++i)
-    same = box->itemData(i).toString().toStdString() == list.entries[static_cast<std::size_t>(i)];
+    same = box->itemText(i).toStdString() == list.entries[static_cast<std::size_t>(i)];
   if (!same) {
     box->clear();
-    for (const std::string& entry : list.entries)
-      box->addItem(showTargets ? PortEntryText(entry) : QString::fromStdString(entry),
-                   QString::fromStdString(entry));
+    for (const std::string& entry : list.entries) box->addItem(QString::fromStdString(entry));
   }
   const int index = list.index >= 0 && list.index < box->count() ? list.index : -1;
   if (box->currentIndex() != index) box->setCurrentIndex(index);
@@ -337,6 +657,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   closing_ = true;
+  SaveWindowState();
   station_.QueryUnload();
   station_.Unload();
   closing_ = false;

@@ -7,13 +7,20 @@
 #include <string>
 #include <vector>
 
+#include <functional>
+
 #include "app/station.h"
 #include "platform/port_map.h"
 
+class QAction;
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QCloseEvent;
+class QDragEnterEvent;
+class QDropEvent;
+class QKeyEvent;
+class QMimeData;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -24,7 +31,11 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QMenu;
+class QScrollArea;
 class QScrollBar;
+class QSplitter;
+class QTableWidget;
 class QTabWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -32,34 +43,75 @@ class QWidget;
 
 namespace kvr {
 
+// The port list's box: it refreshes what is present whenever it opens.
+QComboBox* NewPortBox(std::function<void()> onOpen);
+
 // The station's window: one widget per control, named as the control. It draws the station's
 // control state (Sync) and turns the operator's events into data changes plus handler calls.
 class MainWindow : public QMainWindow {
  public:
-  MainWindow(Station& station, const PortMap& ports, QWidget* parent = nullptr);
+  MainWindow(Station& station, PortMap& ports, QWidget* parent = nullptr);
   ~MainWindow() override;
 
   // Copies the station's control state into the widgets; cheap when nothing changed, so it can
   // run before every wait of a run.
   void Sync();
 
+  // What the Help menu tells: the program's version and where its settings are kept.
+  void SetAbout(const QString& version, const QString& settingsFile);
+  // Shows the window at the size it had when it closed last, else at a size that fits `room`
+  // (the screen's available geometry); never larger than `room`.
+  void ShowOnScreen(const QRect& room);
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildWidgets();
   void BuildLayout();
+  void BuildMenus();
   void Connect();
   void SyncLog();
   void SyncFunctions();
-  void SyncList(QComboBox* box, const ListControl& list, bool showTargets);
-  QString PortEntryText(const std::string& entry) const;
+  void SyncList(QComboBox* box, const ListControl& list);
+  void SyncWindow();
+  void SyncMenus();
+  // The caption of `key` in the chosen language, set by `apply` now and whenever the language
+  // changes.
+  void Caption(const char* key, std::function<void(const QString&)> apply);
+  void ProgramHighlighted();
+  void StopRun();
+  void SaveWindowState();
+  // The operator's column as wide as its captions in the language shown.
+  void FitOperatorPane();
+  bool layoutStale_ = true;
+  // A local file the window can open from a drop; empty when the drop holds none.
+  QString DroppedFile(const QMimeData* data) const;
+
+  // The port list: where each entry points, whether a device is there now, and the devices
+  // present that no entry points at (main_window_ports.cpp).
+  void RefreshPorts();
+  void ChoosePort(int index);
+  void SyncPorts();
+
+  // The verdict panel, the good count and next number, and the chips since the start
+  // (main_window_verdict.cpp).
+  QWidget* BuildVerdictPanel();
+  QWidget* BuildHistory();
+  void SyncVerdict();
+  void SyncHistory();
 
   // Model choice, option panel and the lower tab strip (main_window_device.cpp).
   void BuildDeviceWidgets();
   QLayout* BuildDeviceLayout();
   QWidget* BuildReadBack();
   QWidget* BuildTabStrip();
+  // A tab page whose content scrolls when the pane is too small for it, so that no page
+  // widens the pane.
+  QScrollArea* ScrollingPage(QWidget* content, const std::string& key);
   void ConnectDevice();
   void SyncDevice();
   void SyncDeviceTree();
@@ -84,7 +136,6 @@ class MainWindow : public QMainWindow {
   void ConnectImage();
   void SyncImage();
   void SyncBufferView();
-  void SyncCaptions();
   QString CaptionText(const std::string& key) const;
   QLabel* CaptionLabel(const char* key);
 
@@ -99,7 +150,43 @@ class MainWindow : public QMainWindow {
   void SyncIspDemo();
 
   Station& station_;
-  const PortMap& ports_;
+  PortMap& ports_;
+
+  QSplitter* panes_ = nullptr;
+  QSplitter* setupPanes_ = nullptr;
+  QSplitter* viewPanes_ = nullptr;
+  QScrollArea* operatorPane_ = nullptr;
+  QLabel* verdictState_ = nullptr;
+  QLabel* verdictStep_ = nullptr;
+  QLabel* verdictReason_ = nullptr;
+  QLabel* goodCount_ = nullptr;
+  QLabel* nextSerial_ = nullptr;
+  QLabel* chipSerial_ = nullptr;
+  QLabel* chipIdentity_ = nullptr;
+  QTableWidget* history_ = nullptr;
+  std::size_t shownHistorySize_ = 0;
+  std::uint64_t shownHistoryRuns_ = 0;
+  bool historyEnglish_ = true;
+  QString shownVerdictStyle_;
+
+  std::array<std::string, PortMap::kPorts> shownPortTargets_{};
+  std::optional<bool> portsEnglish_;
+
+  QMenu* recentMenu_ = nullptr;
+  std::vector<std::string> shownRecent_;
+  std::array<QAction*, Station::kFunctions> functionActions_{};
+  QAction* programAction_ = nullptr;
+  QAction* stopAction_ = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* saveAsAction_ = nullptr;
+  std::array<QAction*, 2> languageActions_{};
+  QString version_;
+  QString settingsFile_;
+
+  // Captions that follow the language, and the language they were last set in.
+  std::vector<std::pair<std::string, std::function<void(const QString&)>>> captions_;
+  std::optional<bool> captionsEnglish_;
+  QString shownTitle_;
 
   QPlainTextEdit* textMsg_ = nullptr;
   QPushButton* comDownload_ = nullptr;
@@ -183,9 +270,6 @@ class MainWindow : public QMainWindow {
   QPushButton* com_write_ISP_demo_ = nullptr;
   QPushButton* com_re_write_ISP_demo_ = nullptr;
   QPushButton* com_ISP_demo_stop_ = nullptr;
-
-  // Labels whose captions are the station's static captions, by key.
-  std::vector<std::pair<std::string, QLabel*>> captionLabels_;
 
   // What the buffer view shows: the overlay's text and the hidden view's, as last drawn.
   std::string shownBuffer_;

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -112,16 +113,19 @@ void MainWindow::BuildDeviceWidgets() {
   combMcuModel_->setMinimumContentsLength(10);
   combMcuModel_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   combMcuModel_->setMaxVisibleItems(20);
-  combMcuModel_->setPlaceholderText(QStringLiteral("from the list"));
+  Caption("modelListHint",
+          [this](const QString& text) { combMcuModel_->setPlaceholderText(text); });
 
   selectedDevice_ = new QLabel;
   selectedDevice_->setObjectName(QStringLiteral("SelectedDevice"));
   selectedDevice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
-  const char* frameTitles[2] = {"Options", "Areas and peripherals"};
+  const char* frameTitles[2] = {"framOptions", "framAreas"};
   for (int i = 0; i < 2; ++i) {
-    Frame1_[static_cast<std::size_t>(i)] = new QGroupBox(QString::fromLatin1(frameTitles[i]));
-    Frame1_[static_cast<std::size_t>(i)]->setObjectName(ElementName("Frame1", i));
+    QGroupBox* frame = new QGroupBox;
+    frame->setObjectName(ElementName("Frame1", i));
+    Caption(frameTitles[i], [frame](const QString& text) { frame->setTitle(text); });
+    Frame1_[static_cast<std::size_t>(i)] = frame;
   }
 
   for (int row = 0; row < kRows; ++row) {
@@ -194,20 +198,18 @@ void MainWindow::BuildDeviceWidgets() {
 QLayout* MainWindow::BuildDeviceLayout() {
   QLabel* modelLabel = CaptionLabel("labMcuType");
   modelLabel->setBuddy(txtDevice_);
-  auto* listLabel = new QLabel(QStringLiteral("or &list"));
+  QLabel* listLabel = CaptionLabel("labModelList");
   listLabel->setBuddy(combMcuModel_);
-  auto* device = new QGroupBox(QStringLiteral("Device"));
+  auto* device = new QGroupBox;
+  Caption("framDevice", [device](const QString& text) { device->setTitle(text); });
   auto* deviceGrid = new QGridLayout(device);
   deviceGrid->addWidget(modelLabel, 0, 0);
   deviceGrid->addWidget(txtDevice_, 0, 1);
-  deviceGrid->addWidget(listLabel, 0, 2);
-  deviceGrid->addWidget(combMcuModel_, 0, 3);
-  deviceGrid->setColumnStretch(4, 1);
-  deviceGrid->addWidget(selectedDevice_, 1, 0, 1, 5);
+  deviceGrid->addWidget(listLabel, 1, 0);
+  deviceGrid->addWidget(combMcuModel_, 1, 1);
+  deviceGrid->setColumnStretch(2, 1);
+  deviceGrid->addWidget(selectedDevice_, 2, 0, 1, 3);
 
-  // Room for the longest captions of the families, so that the columns beside the panel stay
-  // where they are as models change.
-  Frame1_[0]->setMinimumWidth(fontMetrics().averageCharWidth() * 66);
   auto* rows = new QVBoxLayout(Frame1_[0]);
   rows->setSpacing(2);
   for (QFrame* row : Picture2_) rows->addWidget(row);
@@ -231,20 +233,27 @@ QLayout* MainWindow::BuildDeviceLayout() {
   areas->setColumnStretch(5, 1);
   areas->setRowStretch(3, 1);
 
+  QLabel* note = CaptionLabel("labOptionNote");
+  note->setWordWrap(true);
   auto* column = new QVBoxLayout;
   column->addWidget(device);
   column->addWidget(Frame1_[0]);
-  column->addWidget(Frame1_[1], 1);
-  column->addWidget(CaptionLabel("labOptionNote"));
+  column->addWidget(BuildReadBack());
+  column->addWidget(Frame1_[1]);
+  column->addWidget(note);
+  column->addStretch(1);
   return column;
 }
 
 QWidget* MainWindow::BuildReadBack() {
-  auto* readBack = new QGroupBox(QStringLiteral("Read back"));
-  auto* layout = new QVBoxLayout(readBack);
-  layout->setSpacing(2);
-  for (QLabel* label : read_Option_) layout->addWidget(label);
-  layout->addStretch(1);
+  auto* readBack = new QGroupBox;
+  readBack->setObjectName(QStringLiteral("framReadBack"));
+  Caption("framReadBack", [readBack](const QString& text) { readBack->setTitle(text); });
+  // Two columns: the labels are short, the pane is narrow.
+  auto* layout = new QGridLayout(readBack);
+  layout->setVerticalSpacing(2);
+  for (std::size_t i = 0; i < read_Option_.size(); ++i)
+    layout->addWidget(read_Option_[i], static_cast<int>(i) / 2, static_cast<int>(i) % 2);
   return readBack;
 }
 
@@ -255,7 +264,6 @@ QWidget* MainWindow::BuildTabStrip() {
   // The tabs are the station's; their pages fill in as their functions arrive.
   for (const Tab& tab : station_.TabStrip2.tabs) {
     auto* page = new QWidget;
-    page->setObjectName(QString::fromStdString(tab.key));
     QWidget* content = nullptr;
     if (tab.key == "auto_increase") content = BuildSerialPage();
     if (tab.key == "save_file") content = BuildExportPage();
@@ -267,9 +275,19 @@ QWidget* MainWindow::BuildTabStrip() {
       layout->addWidget(content);
       layout->addStretch(1);
     }
-    TabStrip2_->addTab(page, QString::fromStdString(tab.caption));
+    TabStrip2_->addTab(ScrollingPage(page, tab.key), QString::fromStdString(tab.caption));
   }
   return TabStrip2_;
+}
+
+QScrollArea* MainWindow::ScrollingPage(QWidget* content, const std::string& key) {
+  auto* page = new QScrollArea;
+  page->setObjectName(QString::fromStdString(key));
+  content->setObjectName(QString::fromStdString(key) + QStringLiteral("Page"));
+  page->setWidgetResizable(true);
+  page->setFrameShape(QFrame::NoFrame);
+  page->setWidget(content);
+  return page;
 }
 
 void MainWindow::ConnectDevice() {
@@ -369,14 +387,14 @@ void MainWindow::SyncDevice() {
     SetEnabled(txtDevice_, station_.txtDevice.enabled);
     SetVisible(txtDevice_, station_.txtDevice.visible);
   }
-  SyncList(combMcuModel_, station_.combMcuModel, false);
+  SyncList(combMcuModel_, station_.combMcuModel);
   SyncDeviceTree();
 
   const SelectedDeviceFields& device = station_.SelectedDevice;
   const QString info =
       device.DeviceClassCode == 0
-          ? QStringLiteral("No model chosen")
-          : QStringLiteral("Class %1    ID %2    AP %3\u2013%4    ISP %5\u2013%6")
+          ? CaptionText("noModel")
+          : CaptionText("deviceInfo")
                 .arg(device.DeviceClassCode)
                 .arg(QString::fromStdString(device.IdentityCode), Hex(device.ApStart),
                      Hex(device.ApEnd), Hex(device.IspStart), Hex(device.IspEnd));
@@ -390,7 +408,7 @@ void MainWindow::SyncDevice() {
   }
   SyncOptionRows();
 
-  SyncList(Combo2_, station_.Combo2, false);
+  SyncList(Combo2_, station_.Combo2);
   const QString start = QString::fromStdString(station_.Text4.text);
   if (Text4_->text() != start) Text4_->setText(start);
   SetEnabled(Text4_, station_.Text4.enabled);
@@ -399,9 +417,9 @@ void MainWindow::SyncDevice() {
   for (std::size_t i = 0; i < read_Option_.size(); ++i)
     SyncLabel(read_Option_[i], station_.read_Option[i]);
 
-  SyncList(AP_size_, station_.AP_size, false);
+  SyncList(AP_size_, station_.AP_size);
   SyncLabel(labAP_size_, station_.labAP_size);
-  SyncList(comWDT_Prescalar_, station_.comWDT_Prescalar, false);
+  SyncList(comWDT_Prescalar_, station_.comWDT_Prescalar);
   SyncLabel(labWDT_Prescalar_, station_.labWDT_Prescalar);
   SyncFrame(Picture8_, station_.Picture8);
   SyncLabel(labPicture8_, station_.labPicture8);

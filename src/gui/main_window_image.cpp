@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTabWidget>
@@ -24,6 +25,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "app/captions.h"
 #include "gui/main_window.h"
 #include "gui/widget_sync.h"
 
@@ -225,9 +227,9 @@ QString MainWindow::CaptionText(const std::string& key) const {
 }
 
 QLabel* MainWindow::CaptionLabel(const char* key) {
-  auto* label = new QLabel(CaptionText(key));
+  auto* label = new QLabel;
   label->setObjectName(QString::fromLatin1(key));
-  captionLabels_.emplace_back(key, label);
+  Caption(key, [label](const QString& text) { label->setText(text); });
   return label;
 }
 
@@ -260,13 +262,13 @@ void MainWindow::BuildImageWidgets() {
   comClearOkCount_->setObjectName(QStringLiteral("comClearOkCount"));
   txtReportFile_ = new QLineEdit;
   txtReportFile_->setObjectName(QStringLiteral("txtReportFile"));
-  txtReportFile_->setPlaceholderText(QStringLiteral("no report"));
+  Caption("reportHint", [this](const QString& text) { txtReportFile_->setPlaceholderText(text); });
   comReportFile_ = new QPushButton;
   comReportFile_->setObjectName(QStringLiteral("comReportFile"));
   comReportFile_->setFixedWidth(
       comReportFile_->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
       comReportFile_->fontMetrics().averageCharWidth() * 4);
-  txtReportFile_->setMinimumWidth(txtReportFile_->fontMetrics().averageCharWidth() * 28);
+  txtReportFile_->setMinimumWidth(txtReportFile_->fontMetrics().averageCharWidth() * 16);
   for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
     optReportFormat_[i] = new QRadioButton;
     optReportFormat_[i]->setObjectName(ElementName("optReportFormat", static_cast<int>(i)));
@@ -308,9 +310,10 @@ void MainWindow::BuildImageWidgets() {
   txtBuffer2_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   txtBuffer2_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   const QFontMetrics metrics(fixed);
+  // A narrow pane scrolls the lines sideways rather than cutting them.
   txtBuffer2_->setMinimumSize(
-      metrics.horizontalAdvance(QString(60, QLatin1Char('0'))) + 2 * txtBuffer2_->frameWidth() + 8,
-      metrics.lineSpacing() * 8);
+      metrics.horizontalAdvance(QString(30, QLatin1Char('0'))) + 2 * txtBuffer2_->frameWidth() + 8,
+      metrics.lineSpacing() * 6);
   VScroll1_ = new QScrollBar(Qt::Vertical);
   VScroll1_->setObjectName(QStringLiteral("VScroll1"));
   overlay->wheelTarget = VScroll1_;
@@ -338,12 +341,15 @@ void MainWindow::BuildImageWidgets() {
 }
 
 QWidget* MainWindow::BuildFileFrame() {
-  auto* frame = new QGroupBox(CaptionText("framFile"));
+  auto* frame = new QGroupBox;
   frame->setObjectName(QStringLiteral("framFile"));
+  Caption("framFile", [frame](const QString& text) { frame->setTitle(text); });
   auto* grid = new QGridLayout(frame);
+  // One control a row where the captions are long: the pane beside the operator's column
+  // stays narrow in either language.
   grid->addWidget(comLoadFile_, 0, 0);
-  grid->addWidget(Check6_, 0, 1, 1, 4);
-  grid->addWidget(cekReloadFile_, 1, 1, 1, 4);
+  grid->addWidget(cekReloadFile_, 0, 1, 1, 4);
+  grid->addWidget(Check6_, 1, 0, 1, 5);
   auto* fill = new QHBoxLayout;
   fill->addWidget(CaptionLabel("labFillByte"));
   fill->addWidget(optFillbyte_[0]);
@@ -365,7 +371,7 @@ QWidget* MainWindow::BuildFileFrame() {
   }
   ranges->addStretch(1);
   grid->addLayout(ranges, 5, 0, 1, 5);
-  grid->setRowStretch(6, 1);
+  grid->setColumnStretch(4, 1);
   return frame;
 }
 
@@ -382,7 +388,6 @@ QWidget* MainWindow::BuildUpperTabStrip(QLayout* devicePage) {
   TabStrip1_->setObjectName(QStringLiteral("TabStrip1"));
   for (const Tab& tab : station_.TabStrip1.tabs) {
     auto* page = new QWidget;
-    page->setObjectName(QString::fromStdString(tab.key));
     if (tab.key == "MCU_type") {
       page->setLayout(devicePage);
     } else {
@@ -393,7 +398,7 @@ QWidget* MainWindow::BuildUpperTabStrip(QLayout* devicePage) {
       if (content != nullptr) layout->addWidget(content);
       layout->addStretch(1);
     }
-    TabStrip1_->addTab(page, QString::fromStdString(tab.caption));
+    TabStrip1_->addTab(ScrollingPage(page, tab.key), QString::fromStdString(tab.caption));
   }
   return TabStrip1_;
 }
@@ -440,21 +445,23 @@ QWidget* MainWindow::BuildSequencePage() {
   beep->addWidget(optBeepNo_);
   beep->addStretch(1);
   settings->addLayout(beep, 1, 1);
-  auto* count = new QLabel(QStringLiteral("Programmed OK"));
-  settings->addWidget(count, 2, 0);
+  settings->addWidget(CaptionLabel("labOkCount"), 2, 0);
   auto* countRow = new QHBoxLayout;
   countRow->addWidget(txtWrite_OK_Count_);
   countRow->addWidget(comClearOkCount_);
   countRow->addStretch(1);
   settings->addLayout(countRow, 2, 1);
-  auto* report = new QLabel(QStringLiteral("Production report"));
+  QLabel* report = CaptionLabel("labReport");
   report->setBuddy(txtReportFile_);
   settings->addWidget(report, 3, 0);
   auto* reportRow = new QHBoxLayout;
   reportRow->addWidget(txtReportFile_, 1);
   reportRow->addWidget(comReportFile_);
-  for (QRadioButton* format : optReportFormat_) reportRow->addWidget(format);
   settings->addLayout(reportRow, 3, 1, 1, 2);
+  auto* formatRow = new QHBoxLayout;
+  for (QRadioButton* format : optReportFormat_) formatRow->addWidget(format);
+  formatRow->addStretch(1);
+  settings->addLayout(formatRow, 4, 1, 1, 2);
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);
@@ -636,13 +643,6 @@ void MainWindow::ConnectImage() {
   });
 }
 
-void MainWindow::SyncCaptions() {
-  for (const auto& [key, label] : captionLabels_) {
-    const QString text = CaptionText(key);
-    if (label->text() != text) label->setText(text);
-  }
-}
-
 void MainWindow::SyncImage() {
   if (station_.BusyPointer != busyCursorShown_) {
     if (station_.BusyPointer)
@@ -651,7 +651,6 @@ void MainWindow::SyncImage() {
       QApplication::restoreOverrideCursor();
     busyCursorShown_ = station_.BusyPointer;
   }
-  SyncCaptions();
 
   const QString program = QString::fromStdString(station_.framStep.caption);
   if (framStep_->title() != program) framStep_->setTitle(program);
@@ -661,13 +660,13 @@ void MainWindow::SyncImage() {
 
   for (std::size_t i = 0; i < txtAuto_.size(); ++i) {
     const TextEntry& entry = station_.txtAuto[i];
-    const QString text = QString::fromStdString(entry.text);
+    const QString text = QString::fromStdString(OperationCaption(entry.text, station_.UseEnglish));
     if (txtAuto_[i]->text() != text) txtAuto_[i]->setText(text);
     SyncHighlight(txtAuto_[i], entry.highlighted);
     SetEnabled(txtAuto_[i], entry.enabled);
   }
   for (std::size_t i = 0; i < comAuto_.size(); ++i) SyncButton(comAuto_[i], station_.comAuto[i]);
-  SyncList(comDalay_ReDownLoad_, station_.comDalay_ReDownLoad, false);
+  SyncList(comDalay_ReDownLoad_, station_.comDalay_ReDownLoad);
   for (auto [button, box] :
        {std::pair{optBeepYes_, &station_.optBeepYes}, std::pair{optBeepNo_, &station_.optBeepNo}}) {
     SyncCaption(button, box->caption);

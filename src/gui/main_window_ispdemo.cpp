@@ -141,12 +141,13 @@ QWidget* MainWindow::BuildIspDemoPage() {
   grid->addLayout(pins(comb_485_pin_[0], comb_485_pin_[1]), 5, 2);
   grid->addWidget(label(6), 6, 0);
   grid->addWidget(OptionPairWidget("opt_485_logic", opt_485_logic_), 6, 1, 1, 2);
-  auto* buttons = new QVBoxLayout;
+  // The commands under the parameters: the page stands in a narrow pane.
+  auto* buttons = new QHBoxLayout;
   buttons->addWidget(com_write_ISP_demo_);
   buttons->addWidget(com_re_write_ISP_demo_);
   buttons->addWidget(com_ISP_demo_stop_);
   buttons->addStretch(1);
-  grid->addLayout(buttons, 0, 3, 7, 1);
+  grid->addLayout(buttons, 7, 0, 1, 3);
   grid->setColumnStretch(2, 1);
   return page;
 }
@@ -219,10 +220,10 @@ void MainWindow::SyncIspDemo() {
     }
   }
   SetEnabled(comb_oscillate_frequency_, crystal.enabled);
-  SyncList(comb_ISP_buad_, station_.comb_ISP_buad, false);
+  SyncList(comb_ISP_buad_, station_.comb_ISP_buad);
   for (std::size_t i = 0; i < 2; ++i) {
-    SyncList(comb_ISP_DEMO_WDT_[i], station_.comb_ISP_DEMO_WDT[i], false);
-    SyncList(comb_485_pin_[i], station_.comb_485_pin[i], false);
+    SyncList(comb_ISP_DEMO_WDT_[i], station_.comb_ISP_DEMO_WDT[i]);
+    SyncList(comb_485_pin_[i], station_.comb_485_pin[i]);
   }
   SyncPair(opt_ISP_DEMO_parity_, station_.opt_ISP_DEMO_parity);
   SyncPair(optISP_DEMO_erase_data_, station_.optISP_DEMO_erase_data);

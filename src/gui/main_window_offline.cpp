@@ -24,8 +24,7 @@ QWidget* MainWindow::BuildOfflinePage() {
   auto* page = new QWidget;
   auto* grid = new QGridLayout(page);
   grid->setContentsMargins(0, 0, 0, 0);
-  auto* label = new QLabel(QStringLiteral("下载数量上限:"));
-  label->setObjectName(QStringLiteral("labDownloadMax"));
+  QLabel* label = CaptionLabel("labDownloadMax");
   label->setBuddy(txt_download_max_);
   grid->addWidget(label, 0, 0);
   grid->addWidget(txt_download_max_, 0, 1);

@@ -136,6 +136,7 @@ std::int16_t FlashProgrammer::VerifyReadBack(const ProgramRange& range, bool sho
   MessageLog& log = context_.log;
   progress_.Show(range.start, range.end);
   if (showMessages) log.Append(context_.Pick(kChecking));
+  LastDifference.reset();
   std::int16_t result = 0;
   for (std::int64_t address = range.start; address <= range.end;) {
     // A chunk ends at its 128-byte boundary, where the loaded data ends when that lies inside
@@ -184,6 +185,7 @@ std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t len
     const std::uint8_t device = reply[kReadReplyHeader + static_cast<std::size_t>(j)];
     const std::uint8_t buffer = image_.Get(replyAddress + j);
     if (device == buffer) continue;
+    LastDifference = Difference{replyAddress + j, replyAddress + j, buffer, device};
     if (showReport) {
       context_.log.Append(kLineBreak +
                           (context_.Pick(kAddressLabel) +
@@ -225,6 +227,7 @@ std::int16_t FlashProgrammer::VerifyBySums(std::int32_t first, std::int32_t last
                                            bool showMessages) {
   MessageLog& log = context_.log;
   if (showMessages) log.Append(context_.Pick(kChecking));
+  LastDifference.reset();
   bool matched = false;
   for (int call = 0; call < kSumCalls && !matched && !Stopped(); ++call)
     matched = CheckRangeSums(first, last) == 0;
@@ -253,7 +256,10 @@ std::int16_t FlashProgrammer::CheckRangeSums(std::int32_t start, std::int32_t en
     for (std::int64_t a = segment; a <= segmentEnd; ++a) sum += image_.Get(a);
     // Each sum is followed at least by the check value and the end byte.
     if (at + 2 + 2 > length) return -1;
-    if (static_cast<unsigned>(reply[at] << 8 | reply[at + 1]) != (sum & 0xFFFFU)) return -1;
+    if (static_cast<unsigned>(reply[at] << 8 | reply[at + 1]) != (sum & 0xFFFFU)) {
+      LastDifference = Difference{segment, segmentEnd, std::nullopt, std::nullopt};
+      return -1;
+    }
     at += 2;
     segment = segmentEnd + 1;
   }

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include "image/image_buffer.h"
 #include "operations/operation_context.h"
@@ -33,6 +34,17 @@ class FlashProgrammer {
   std::array<std::array<std::uint8_t, 2>, kPages> PageSums{};
   std::int16_t CurrentPage = 0;
   std::uint16_t RunningSum = 0;
+
+  // Where the last verification found the chip to differ from the buffer: the first byte that
+  // differs (read-back, with both values) or the first page segment whose sum differs; empty
+  // when it found no difference.
+  struct Difference {
+    std::int64_t first = 0;
+    std::int64_t last = 0;
+    std::optional<std::uint8_t> buffer;
+    std::optional<std::uint8_t> chip;
+  };
+  std::optional<Difference> LastDifference;
 
   // Runs when a data block fails (the window restarts its close timer when it is closing).
   std::function<void()> onBlockFailed;

@@ -229,10 +229,8 @@ void OptionReport(const OperationContext& context, const OptionBytes& bytes, Sel
   view.selLength = 0;
 }
 
-void ShowReadOptions(const OperationContext& context, OptionPanelControls& panel,
-                     const OptionBytes& bytes) {
-  const bool english = context.useEnglish;
-  const std::int16_t classCode = context.device.DeviceClassCode;
+void ShowReadOutLabels(OptionPanelControls& panel, const OptionBytes& bytes, std::int16_t classCode,
+                       bool english) {
   const std::string size = OptionIspSizeText(bytes, classCode);
   if (UsesLayoutB(classCode)) {
     panel.read_Option[kIspLabel].caption = "ISP Space: " + size;
@@ -245,15 +243,27 @@ void ShowReadOptions(const OperationContext& context, OptionPanelControls& panel
     return;
   }
   panel.read_Option[kIspLabel].caption = Pick(kLabelIspSize, english) + size;
-  context.log.Append(kLineBreak + (Pick(kReadOutIspSize, english) + size));
-  for (std::size_t i = 0; i < 8; ++i) {
+  // Six labels show the first six options; the last two are only logged.
+  for (std::size_t i = 0; i < kIspLabel; ++i) {
     const LayoutABit& flag = kLayoutA[i];
-    const std::string text =
+    panel.read_Option[i].caption =
         Pick(Bit(bytes, flag.reg, flag.bit) ? flag.shortOne : flag.shortZero, english);
-    // Six labels show the first six options; the last two are only logged.
-    if (i < kIspLabel) panel.read_Option[i].caption = text;
-    context.log.Append(kLineBreak + text);
   }
+}
+
+void ShowReadOptions(const OperationContext& context, OptionPanelControls& panel,
+                     const OptionBytes& bytes) {
+  const bool english = context.useEnglish;
+  const std::int16_t classCode = context.device.DeviceClassCode;
+  ShowReadOutLabels(panel, bytes, classCode, english);
+  if (UsesLayoutB(classCode)) return;
+  context.log.Append(kLineBreak +
+                     (Pick(kReadOutIspSize, english) + OptionIspSizeText(bytes, classCode)));
+  for (const LayoutABit& flag : kLayoutA)
+    context.log.Append(
+        kLineBreak +
+        std::string(
+            Pick(Bit(bytes, flag.reg, flag.bit) ? flag.shortOne : flag.shortZero, english)));
 }
 
 std::int16_t ReadOptions(const OperationContext& context, bool showMessages, OptionBytes& bytes,

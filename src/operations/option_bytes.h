@@ -33,6 +33,10 @@ void OptionReport(const OperationContext& context, const OptionBytes& bytes, Sel
 // The register table of layout A: the bit-number line, then header and value row of OR0 and OR1.
 std::string RegisterTable(const OptionBytes& bytes);
 
+// Sets the read-back labels of the option panel from the bytes, in a language.
+void ShowReadOutLabels(OptionPanelControls& panel, const OptionBytes& bytes, std::int16_t classCode,
+                       bool english);
+
 // Sets the read-back labels of the option panel from the bytes; in layout A the same texts are
 // also written to the log, a line each.
 void ShowReadOptions(const OperationContext& context, OptionPanelControls& panel,

@@ -24,6 +24,10 @@ class Dialogs {
  public:
   virtual ~Dialogs() = default;
   virtual void Information(const std::string& text, const std::string& title = {}) = 0;
+  // An information box whose lines stand in columns: a fixed-pitch font keeps them there.
+  virtual void InformationInColumns(const std::string& text, const std::string& title = {}) {
+    Information(text, title);
+  }
   // Yes/No with No preselected; true for Yes.
   virtual bool Question(const std::string& text, const std::string& title = {}) = 0;
   // Existing files only; empty when cancelled.

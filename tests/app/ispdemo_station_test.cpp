@@ -14,8 +14,9 @@ namespace {
 
 constexpr std::int32_t kBase = 0xF800;  // VXA05H: IspEnd FBFF
 constexpr const char* kTooLarge =
-    "文件太大，占用了 ISP DEMO 空间。超出部分将丢失。\r\n               按确定继续。";
-constexpr const char* kPowerOnReset = "您需要上电复位运行 ISP DEMO 下载程序吗?";
+    "The file is too large: the ISP demo takes its last part, which is lost.\r\n\r\n"
+    "Press OK to go on.";
+constexpr const char* kPowerOnReset = "Shall the chip run the ISP demo after a power-on reset?";
 constexpr const char* kConnected = "We are connecting...\r\nWriter Version : 1.3\r\n\r\n";
 // A good run of the sequence Erase MCU, Program File.
 const std::string kAutoOk = std::string(kConnected) + "Erase MCU" + std::string(15, ' ') +
@@ -76,7 +77,7 @@ TEST_F(IspDemoStationTest, ParametersShowTheBaudErrorAndSaveWithoutTheFitCheck) 
   EXPECT_EQ(station.comb_oscillate_frequency.text, "11.0592");
   EXPECT_EQ(station.comb_ISP_buad.Text(), "38400");
   EXPECT_EQ(station.Lab_BAUD_ERR.caption, " 0%") << "shown from the start";
-  EXPECT_EQ(station.TabStrip2.tabs[0].caption, "烧录 ISP DEMO");
+  EXPECT_EQ(station.TabStrip2.tabs[0].caption, "ISP demo");
 
   station.OnCrystalChange("12");
   EXPECT_EQ(station.comb_oscillate_frequency.index, -1);
@@ -317,7 +318,7 @@ TEST_F(IspDemoStationTest, RefusedBuildsWriteNothing) {
   station.OnCrystalChange("MHz");
   vp.dialogs.ExpectInformation();
   station.OnWriteIspDemoClick();
-  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text, "内部时钟频率不正确。");
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text, "The clock frequency is not a valid number.");
   EXPECT_EQ(vp.port.OpenCount(), 0);
   EXPECT_TRUE(writer.ReceivedFrames().empty());
 }

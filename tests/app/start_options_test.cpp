@@ -31,9 +31,12 @@ TEST(StartOptions, CommandLineOptions) {
 }
 
 TEST(StartOptions, TheWindowTakesOnlyItsOwn) {
-  const StartOptions window = ParseStartOptions({"--port", "COM1"}, Program::Window);
-  EXPECT_EQ(window.errors, (std::vector<std::string>{"unknown option \"--port\" (see --help)",
-                                                     "unknown option \"COM1\" (see --help)"}));
+  // A word that is no option is the FILE to open; one at most.
+  const StartOptions window = ParseStartOptions({"--port", "fw.hex"}, Program::Window);
+  EXPECT_EQ(window.errors, (std::vector<std::string>{"unknown option \"--port\" (see --help)"}));
+  EXPECT_EQ(window.load, "fw.hex");
+  EXPECT_EQ(ParseStartOptions({"a.hex", "b.hex"}, Program::Window).errors,
+            (std::vector<std::string>{"kvr-station opens one FILE, not 2"}));
   EXPECT_EQ(ParseStartOptions({"--port-map", "COM0=/dev/x"}, Program::Window).errors.size(), 1U);
   const StartOptions verbose = ParseStartOptions({"-v", "--language=zh"}, Program::Window);
   EXPECT_TRUE(verbose.errors.empty());

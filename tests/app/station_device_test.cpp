@@ -100,13 +100,16 @@ TEST_F(StationTest, OptionalTabsFollowTheModelAndTheLanguage) {
   EXPECT_EQ(TabCaption(station, "more_option"), "_no_");
 
   ChooseFromList(station, "VXA03L");
-  EXPECT_EQ(TabCaption(station, "Down_ISP_demo"), "烧录 ISP DEMO");
+  EXPECT_EQ(TabCaption(station, "Down_ISP_demo"), "ISP demo");
   EXPECT_FALSE(station.optISP_DEMO_erase_data.enabled) << "VXA03 has no data area";
   EXPECT_EQ(TabCaption(station, "TJSL"), "_no_") << "English: no offline board tab";
   ChooseFromList(station, "VXA02L");
   EXPECT_TRUE(station.optISP_DEMO_erase_data.enabled);
 
-  station.UseEnglish = false;
+  // The other language applies at once, without another choice of the model.
+  station.SetLanguage(false);
+  EXPECT_EQ(TabCaption(station, "Down_ISP_demo"), "烧录 ISP DEMO");
+  EXPECT_EQ(TabCaption(station, "TJSL"), "脱机烧录");
   ChooseFromList(station, "VXE01L");
   EXPECT_EQ(TabCaption(station, "Down_ISP_demo"), "_no_");
   EXPECT_EQ(TabCaption(station, "TJSL"), "脱机烧录");

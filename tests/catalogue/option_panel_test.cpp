@@ -30,7 +30,7 @@ std::vector<int> Choices(const OptionPanelControls& panel, int rows) {
 
 TEST(OptionPanel, VxeModelShowsFiveRowsAndTheLongIspList) {
   OptionPanelControls panel;
-  RebuildOptionPanel(panel, Device("FamilyVXE", "VXE03L"));
+  RebuildOptionPanel(panel, Device("FamilyVXE", "VXE03L"), false);
   EXPECT_EQ(VisibleRows(panel), 5);
   EXPECT_EQ(panel.LabOptionE[0].caption, "LOCK");
   EXPECT_EQ(panel.LabOptionC[0].caption, "锁芯片(读为FF)");
@@ -43,16 +43,16 @@ TEST(OptionPanel, VxeModelShowsFiveRowsAndTheLongIspList) {
   EXPECT_EQ(panel.Combo2.entries.back(), "8.0k");
   EXPECT_EQ(panel.Text4.text, "F800");
   EXPECT_EQ(Choices(panel, 5), (std::vector<int>{0, 0, 0, 1, 0}));
-  EXPECT_EQ(panel.read_Option[1].caption, "ENCRYPT: Unknown");
-  EXPECT_EQ(panel.read_Option[4].caption, "HWEN_ISP: Unknown");
-  EXPECT_EQ(panel.read_Option[6].caption, "ISP Space: Unknown");
+  EXPECT_EQ(panel.read_Option[1].caption, "ENCRYPT: 未知");
+  EXPECT_EQ(panel.read_Option[4].caption, "HWEN_ISP: 未知");
+  EXPECT_EQ(panel.read_Option[6].caption, "ISP 区大小: 未知");
   EXPECT_FALSE(panel.read_Option[5].visible);
   EXPECT_FALSE(panel.AP_size.visible);
 }
 
 TEST(OptionPanel, VxaModelShowsEightCombinedRows) {
   OptionPanelControls panel;
-  RebuildOptionPanel(panel, Device("FamilyVXA", "VXA02H"));
+  RebuildOptionPanel(panel, Device("FamilyVXA", "VXA02H"), false);
   EXPECT_EQ(VisibleRows(panel), 8);
   EXPECT_EQ(panel.LabOptionE[0].caption, "LOCK/锁芯片(读为FF)");
   EXPECT_EQ(panel.LabOptionE[5].caption, "Oscillator Control/振荡器控制");
@@ -66,9 +66,17 @@ TEST(OptionPanel, VxaModelShowsEightCombinedRows) {
   EXPECT_EQ(panel.Combo2.Text(), "2.0k");
   EXPECT_EQ(panel.Text4.text, "0");
   EXPECT_EQ(Choices(panel, 8), (std::vector<int>{0, 0, 0, 1, 0, 0, 1, 1}));
-  EXPECT_EQ(panel.read_Option[1].caption, "SB: Unknown");
-  EXPECT_EQ(panel.read_Option[5].caption, "Oscillator Control: Unknown");
+  EXPECT_EQ(panel.read_Option[1].caption, "SB: 未知");
+  EXPECT_EQ(panel.read_Option[5].caption, "振荡器控制: 未知");
   EXPECT_TRUE(panel.read_Option[5].visible);
+
+  // The other language words the rows anew and leaves the operator's choices.
+  panel.Option[6].selected = 0;
+  CaptionOptionPanel(panel, 2, true);
+  EXPECT_EQ(panel.LabOptionE[0].caption, "LOCK/Lock, reads FF");
+  EXPECT_EQ(panel.Option[6].captions[0], "Disable");
+  EXPECT_EQ(panel.Option[7].captions[1], "Off by reset");
+  EXPECT_EQ(Choices(panel, 8), (std::vector<int>{0, 0, 0, 1, 0, 0, 0, 1}));
 }
 
 TEST(OptionPanel, TreeModelShowsTheEnglishNamesAndTheNewerControls) {
@@ -100,7 +108,7 @@ TEST(OptionPanel, TreeModelShowsTheEnglishNamesAndTheNewerControls) {
 
 TEST(OptionPanel, ExtraFamiliesAddRowEightAndMoveTheIspDefaults) {
   OptionPanelControls panel;
-  RebuildOptionPanel(panel, Device("FamilyVXC", "VXC02H", true));
+  RebuildOptionPanel(panel, Device("FamilyVXC", "VXC02H", true), false);
   EXPECT_EQ(VisibleRows(panel), 9);
   EXPECT_EQ(panel.LabOptionE[8].caption, "ALE/P4.5 用作 P4.5");
   EXPECT_EQ(panel.Option[8].selected, 1);

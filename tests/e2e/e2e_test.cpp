@@ -344,7 +344,9 @@ TEST(EndToEnd, CommandLineReportsAWriterThatIsNotThere) {
   EXPECT_EQ(run.out,
             "We are connecting...\n\n\nOpen COM port is failed!\n"
             "There is no port /dev/kvr-no-such-port: is the adapter plugged in?\n");
-  EXPECT_EQ(run.err, "kvr-cli: the run did not reach the writer\n");
+  EXPECT_EQ(run.err,
+            "kvr-cli: COM1 could not be opened. There is no port /dev/kvr-no-such-port: is "
+            "the adapter plugged in?\n");
 }
 
 }  // namespace

@@ -67,11 +67,11 @@ TEST(OfflineEndToEnd, CommandLineDownloadsToTheSimulatedBoard) {
   // 0xEC0F, beyond the 51 K the board reports (the box comes before the log lines above it are
   // printed).
   EXPECT_EQ(run.out,
-            "[box: Open HEX file] ISP or Block1 contain procedure or datas.\n"
-            "    ISP or Block1 空间有程序或数据。\n\n        Press enter continue \n"
+            "[box: Open HEX file] ISP or Block1 contain procedure or datas.\n\n"
+            "        Press enter continue \n"
             "\n正在连接...\n请给脱机烧录板上电。"
-            "[box] 此脱机烧录器最多下载51K 程序和数据(含ISP程序), 超出部分将不下载。\n\n"
-            "                           按确定继续\n"
+            "[box] This offline board holds at most 51K of program and data (ISP code "
+            "included); the rest is not downloaded.\n\nPress OK to go on.\n"
             "\nWriter Version : 2.1\n\n\n连接成功。\n\n"
             "正在处理数据，请稍候...\n正在擦除全片内容...\n正在下载 ...\n"
             "Download OK. / 下载成功。\n");
@@ -107,15 +107,16 @@ TEST(OfflineEndToEnd, CommandLineOptionsOfTheBoard) {
       RunCliOnFreshSettings({"--port", "/dev/kvr-no-such-port", "--load", WriteHex(dir, false),
                              "--offline-download", "--copies", "1000001"});
   EXPECT_EQ(refused.exitCode, 1);
-  EXPECT_EQ(refused.out, "[box] 脱机下载板下载数量上限应小于、等于 1000000。\n");
+  EXPECT_EQ(refused.out, "[box] The copy limit of the offline board must be 1000000 or less.\n");
 
   EXPECT_EQ(RunCliOnFreshSettings({"--offline-download"}).exitCode, 2);
   EXPECT_EQ(RunCliOnFreshSettings({"--copies", "5"}).exitCode, 2);
 
-  const CliRun legend = RunCliOnFreshSettings({"--offline-legend"});
+  // The title on a line of its own: the LED numbers keep their columns.
+  const CliRun legend = RunCliOnFreshSettings({"--offline-legend", "--language", "zh"});
   EXPECT_EQ(legend.exitCode, 0) << legend.err;
-  EXPECT_EQ(legend.out.rfind("[box: 脱机烧录过程中的显示]                              7 6 5 4", 0),
-            0U)
+  EXPECT_EQ(
+      legend.out.rfind("[box: 脱机烧录过程中的显示]\n                             7 6 5 4", 0), 0U)
       << legend.out;
   EXPECT_NE(
       legend.out.find("\n因受干扰等原因发生运行错误           @         P0.3 LED 长亮不闪烁\n"),

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -8,19 +9,25 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <QUrl>
 #include <filesystem>
 #include <fstream>
 
@@ -157,8 +164,9 @@ TEST_F(GuiWiringTest, EveryControlHasItsWidgetShowingTheStationsState) {
   auto* port = Find<QComboBox>("combCommPort");
   ASSERT_EQ(port->count(), 8);
   EXPECT_EQ(port->currentIndex(), 0);
-  EXPECT_EQ(port->itemText(0),
-            QString::fromUtf8("COM1  \u2192  ") + QString::fromStdString(ports.Target(1)));
+  EXPECT_TRUE(port->itemText(0).startsWith(QString::fromUtf8("COM1  \u2192  ") +
+                                           QString::fromStdString(ports.Target(1))))
+      << port->itemText(0).toStdString();
 }
 
 TEST_F(GuiWiringTest, ProgramOnTheChosenPortShowsTheConnectionInTheLog) {
@@ -348,7 +356,7 @@ TEST_F(GuiWiringTest, ListChoiceRebuildsThePanelButLeavesTheBox) {
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4}));
   EXPECT_EQ(Caption("LabOptionE", 3)->text(), "EN6T");
   EXPECT_TRUE(Caption("LabOptionC", 3)->isVisible());
-  EXPECT_EQ(Caption("LabOptionC", 3)->text(), "双倍速");
+  EXPECT_EQ(Caption("LabOptionC", 3)->text(), "Double speed");
   EXPECT_EQ(IspSize()->count(), 16);
   EXPECT_EQ(IspSize()->currentText(), "2.0k");
   EXPECT_EQ(StartAddress()->text(), "F800");
@@ -358,9 +366,9 @@ TEST_F(GuiWiringTest, ListChoiceRebuildsThePanelButLeavesTheBox) {
   ChooseFromList("VXA06H");
   EXPECT_EQ(DeviceBox()->currentText(), "VXA01H");
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7}));
-  EXPECT_EQ(Caption("LabOptionE", 0)->text(), "LOCK/锁芯片(读为FF)");
+  EXPECT_EQ(Caption("LabOptionE", 0)->text(), "LOCK/Lock, reads FF");
   EXPECT_FALSE(Caption("LabOptionC", 0)->isVisible());
-  EXPECT_EQ(Choice(6, 0)->text(), "禁止访问");
+  EXPECT_EQ(Choice(6, 0)->text(), "Disable");
   EXPECT_TRUE(Choice(6, 1)->isChecked());
   EXPECT_EQ(Entries(IspSize()), (QStringList{"0.0k", "1.0k", "2.0k", "4.0k"}));
   EXPECT_EQ(IspSize()->currentText(), "2.0k");
@@ -374,7 +382,7 @@ TEST_F(GuiWiringTest, OptionalTabsFollowTheModel) {
 
   ChooseFromList("VXA01H");
   EXPECT_EQ(OfferedTabs(), (QStringList{"Down_ISP_demo", "auto_increase", "save_file"}));
-  EXPECT_EQ(Tabs()->tabText(0), "烧录 ISP DEMO");
+  EXPECT_EQ(Tabs()->tabText(0), "ISP demo");
   QTest::mouseClick(Tabs()->tabBar(), Qt::LeftButton, {}, Tabs()->tabBar()->tabRect(0).center());
   EXPECT_EQ(station.TabStrip2.selected, 0);
 
@@ -394,9 +402,9 @@ TEST_F(GuiWiringTest, OptionalTabsFollowTheModel) {
   ClickNode("VXC01H");
   EXPECT_EQ(DeviceBox()->currentText(), "VXC01H");
   EXPECT_EQ(OfferedTabs(), (QStringList{"auto_increase", "save_file", "more_option"}));
-  EXPECT_EQ(Tabs()->tabText(4), "更多烧录选项");
+  EXPECT_EQ(Tabs()->tabText(4), "More options");
   EXPECT_EQ(VisibleRows(), (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8}));
-  EXPECT_EQ(Caption("LabOptionE", 8)->text(), "ALE/P4.5 用作 P4.5");
+  EXPECT_EQ(Caption("LabOptionE", 8)->text(), "ALE/P4.5 used as P4.5");
   EXPECT_FALSE(Find<QComboBox>("AP_size")->isVisible());
   EXPECT_EQ(StartAddress()->text(), "3400");
 }
@@ -728,7 +736,10 @@ TEST_F(GuiImageTest, FileFrameAndPagesSetTheirControls) {
   emit Find<QComboBox>("comDalay_ReDownLoad")->activated(7);
   EXPECT_EQ(station.comDalay_ReDownLoad.index, 7);
 
-  QTest::mouseClick(Find<QCheckBox>("cheAuto_Increase"), Qt::LeftButton);
+  // The stored address lies beyond this model's user area: the tick says so.
+  vp.dialogs.ExpectInformation();
+  auto* serial = Find<QCheckBox>("cheAuto_Increase");
+  QTest::mouseClick(serial, Qt::LeftButton, {}, QPoint(6, serial->height() / 2));
   EXPECT_EQ(station.cheAuto_Increase.checked, Find<QCheckBox>("cheAuto_Increase")->isChecked());
   auto* field = Find<QLineEdit>("texAuto_Increase3");
   if (station.texAuto_Increase[3].enabled) {
@@ -756,6 +767,219 @@ TEST_F(GuiImageTest, SettingsChangedInTheWindowAreStoredAndClosingSavesThem) {
   EXPECT_FALSE(secondAccepted);
   EXPECT_EQ(vp.settings.Read(Station::kApplication, "Settings", "Write_OK_Count", ""), "17");
   EXPECT_FALSE(window.isVisible());
+}
+
+// The operator's window on the screens of the line: what must be in sight, the verdict, one
+// language at a time, the keys, and a file dropped or reloaded.
+class OperatorWindowTest : public GuiImageTest {
+ protected:
+  // Inside the window and inside every pane and scroll area around it.
+  static bool FullyShown(QWidget* widget) {
+    if (!widget->isVisible() || widget->width() <= 0 || widget->height() <= 0) return false;
+    for (QWidget* up = widget->parentWidget(); up != nullptr; up = up->parentWidget()) {
+      const QRect inside(widget->mapTo(up, QPoint(0, 0)), widget->size());
+      if (!up->rect().contains(inside)) return false;
+      if (up->isWindow()) break;
+    }
+    return true;
+  }
+  // Every text the window shows now: captions, titles, tabs, entries, menus.
+  QStringList ShownTexts() {
+    QStringList texts;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+      if (!widget->isVisible()) continue;
+      if (auto* label = qobject_cast<QLabel*>(widget)) texts << label->text();
+      if (auto* button = qobject_cast<QAbstractButton*>(widget)) texts << button->text();
+      if (auto* group = qobject_cast<QGroupBox*>(widget)) texts << group->title();
+      if (auto* box = qobject_cast<QComboBox*>(widget)) texts << box->currentText();
+      if (auto* tabs = qobject_cast<QTabBar*>(widget))
+        for (int i = 0; i < tabs->count(); ++i)
+          if (tabs->isTabVisible(i)) texts << tabs->tabText(i);
+    }
+    for (int row = 0; row < Functions()->count(); ++row) texts << Functions()->item(row)->text();
+    for (QAction* menu : window.menuBar()->actions()) {
+      texts << menu->text();
+      for (QAction* action : menu->menu()->actions()) texts << action->text();
+    }
+    texts << window.windowTitle();
+    texts.removeAll(QString());
+    return texts;
+  }
+  // The texts of every tab page of both strips, each shown in turn.
+  QStringList TextsOfEveryPage() {
+    QStringList texts;
+    for (const char* name : {"TabStrip1", "TabStrip2"}) {
+      auto* tabs = Find<QTabWidget>(name);
+      for (int i = 0; i < tabs->count(); ++i) {
+        if (!tabs->isTabVisible(i)) continue;
+        tabs->setCurrentIndex(i);
+        texts << ShownTexts();
+      }
+    }
+    return texts;
+  }
+  QAction* MenuAction(const QString& text) {
+    for (QAction* menu : window.menuBar()->actions())
+      for (QAction* action : menu->menu()->findChildren<QAction*>())
+        if (action->text() == text) return action;
+    for (QAction* action : window.findChildren<QAction*>())
+      if (action->text() == text) return action;
+    ADD_FAILURE() << "no action " << text.toStdString();
+    return nullptr;
+  }
+  void Sequence(std::initializer_list<const char*> steps) {
+    station.EditAutoSequence(2);
+    for (const char* step : steps) {
+      for (int i = 0; i < Station::kFirstSequenceSlot; ++i)
+        if (station.txtAuto[static_cast<std::size_t>(i)].text == step) station.OnAutoSlotClick(i);
+      station.EditAutoSequence(0);
+    }
+    window.Sync();
+  }
+  QLabel* Verdict() { return Find<QLabel>("verdictState"); }
+};
+
+TEST_F(OperatorWindowTest, FitsTheScreensOfTheLineAndKeepsItsPanes) {
+  Program()->click();  // a failure: the verdict with its reason, a line of the history
+  // A task bar of 40 and a title bar of 30 pixels.
+  for (const QSize screen : {QSize(1024, 768), QSize(1366, 768)}) {
+    SCOPED_TRACE(screen.width());
+    const QRect room(QPoint(0, 0), screen - QSize(0, 40));
+    window.ShowOnScreen(room);
+    EXPECT_TRUE(room.contains(window.frameGeometry()));
+    window.resize(screen - QSize(0, 70));
+    EXPECT_EQ(window.size(), screen - QSize(0, 70)) << "the window may be made this small";
+    station.ProgressBar1.visible = true;  // as during programming
+    window.Sync();
+    QApplication::processEvents();
+    for (const char* name : {"comDownload", "comStop_Download", "ProgressBar1", "textMsg",
+                             "verdictState", "txtFuction", "history"})
+      EXPECT_TRUE(FullyShown(Find<QWidget>(name))) << name;
+
+    // Another tab moves nothing under the operator's hand.
+    const QPoint program = Program()->mapTo(&window, QPoint(0, 0));
+    auto* upper = Find<QTabWidget>("TabStrip1");
+    for (int i = 0; i < upper->count(); ++i) {
+      upper->setCurrentIndex(i);
+      QApplication::processEvents();
+      EXPECT_EQ(Program()->mapTo(&window, QPoint(0, 0)), program) << i;
+    }
+    upper->setCurrentIndex(0);
+  }
+}
+
+TEST_F(OperatorWindowTest, VerdictPanelReadsFromAcrossTheBench) {
+  EXPECT_EQ(Verdict()->text(), "READY");
+  QString during;
+  At(0.5, [&] { during = Verdict()->text(); });
+  Program()->click();
+  EXPECT_EQ(during, "RUNNING");
+  EXPECT_EQ(Verdict()->text(), "FAIL");
+  EXPECT_EQ(Find<QLabel>("verdictReason")->text(),
+            "The automatic sequence is empty: add steps on the Set_Auto tab.");
+  auto* history = Find<QTableWidget>("history");
+  ASSERT_EQ(history->rowCount(), 1);
+  EXPECT_EQ(history->item(0, 1)->text(), "FAIL");
+
+  Sequence({"Read MCU ID"});
+  QString step;
+  At(300, [&] { step = Find<QLabel>("verdictStep")->text(); });
+  Program()->click();
+  EXPECT_EQ(step, "Read MCU ID");
+  EXPECT_EQ(Verdict()->text(), "PASS");
+  EXPECT_TRUE(Find<QLabel>("verdictReason")->isHidden());
+  EXPECT_EQ(Find<QLabel>("verdictGood")->text(), "1");
+  EXPECT_EQ(Find<QLabel>("verdictChip")->text(), "F101");
+
+  At(30, [&] { Stop()->click(); });
+  Program()->click();
+  EXPECT_EQ(Verdict()->text(), "STOPPED");
+  ASSERT_EQ(history->rowCount(), 3);
+  EXPECT_EQ(history->item(0, 1)->text(), "STOPPED") << "the newest first";
+  EXPECT_EQ(history->item(2, 1)->text(), "FAIL");
+}
+
+TEST_F(OperatorWindowTest, OneLanguageAtATime) {
+  // A model of the model list offers the ISP demo page and rows of both kinds of caption.
+  ChooseFromList("VXA01H");
+  window.Sync();
+  const QRegularExpression chinese(QStringLiteral("[\\x{3000}-\\x{9FFF}\\x{FF00}-\\x{FFEF}]"));
+  for (const QString& text : TextsOfEveryPage())
+    EXPECT_FALSE(text.contains(chinese)) << text.toStdString();
+
+  MenuAction(QStringLiteral("中文"))->trigger();
+  EXPECT_FALSE(station.UseEnglish);
+  // Texts without a language: names of models, registers and ports, numbers, the file frame.
+  const QRegularExpression neutral(QStringLiteral(
+      "^([-\\s\\d.:/"
+      "()%,*+>\\x{2013}\\x{2192}]|P\\d|[A-F0-9]{2,6}H?|VX[A-E]\\d\\d[HL]|COM\\d|YES|NO|LOCK|SB|"
+      "MOVCL|EN6T|"
+      "HWBS|ENCRYPT|HWEN_ISP|ALE|P4\\.5|ADC|PCA|XRAM|SPI|CSV|JSON|Lines|ISP|AP|ID|MCU|File|"
+      "gain|Full|Program|Esc|F5|Return|Ctrl|O|English|\\.\\.\\.|\\bK\\b|k|K)*$"));
+  for (const QString& text : TextsOfEveryPage())
+    EXPECT_TRUE(text.contains(chinese) || neutral.match(text).hasMatch()) << text.toStdString();
+  EXPECT_EQ(Program()->text(), QString::fromUtf8("编程"));
+  EXPECT_EQ(Find<QTabWidget>("TabStrip2")->tabText(0), QString::fromUtf8("烧录 ISP DEMO"));
+}
+
+TEST_F(OperatorWindowTest, KeysAndTheDeviceMenuStartAndStop) {
+  QApplication::setActiveWindow(&window);
+  EXPECT_TRUE(Program()->toolTip().contains("F5"));
+  EXPECT_TRUE(Stop()->toolTip().contains("Esc"));
+  Functions()->setFocus();
+  QTest::keyClick(Functions(), Qt::Key_F5);
+  EXPECT_EQ(station.RunsFinished, 1U);
+  QTest::keyClick(Functions(), Qt::Key_Return);
+  EXPECT_EQ(station.RunsFinished, 2U);
+  // Return ends typing in a field; it starts nothing.
+  auto* report = Find<QLineEdit>("txtReportFile");
+  Find<QTabWidget>("TabStrip1")->setCurrentIndex(2);
+  report->setFocus();
+  QTest::keyClick(report, Qt::Key_Return);
+  EXPECT_EQ(station.RunsFinished, 2U);
+
+  writer.Config().fault = sim::Fault::Silent;
+  At(30, [&] { QTest::keyClick(Functions(), Qt::Key_Escape); });
+  Functions()->setFocus();
+  QTest::keyClick(Functions(), Qt::Key_F5);
+  EXPECT_EQ(station.RunVerdict.state, Station::VerdictState::Stopped);
+  writer.Config().fault = sim::Fault::None;
+
+  MenuAction(QStringLiteral("Read MCU ID"))->trigger();
+  EXPECT_EQ(station.LastRun.function, "Read MCU ID");
+  EXPECT_EQ(station.SelectedFunction(), "Read MCU ID");
+
+  vp.dialogs.ExpectOpenFile("");
+  QTest::keyClick(Functions(), Qt::Key_O, Qt::ControlModifier);
+  EXPECT_EQ(vp.dialogs.ShownDialogs().size(), 1U);
+}
+
+TEST_F(OperatorWindowTest, DroppedFileLoadsAndTheNextStartReloadsIt) {
+  const std::string path = WriteFile("dropped.hex", ":0400000012345678E8\r\n:00000001FF\r\n");
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &drop);
+  EXPECT_TRUE(station.FileLoaded);
+  EXPECT_EQ(window.windowTitle(), "KVR programming station - dropped.hex");
+  // A folder is no file to load.
+  QMimeData folder;
+  folder.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.string()))});
+  QDragEnterEvent refused(QPoint(10, 10), Qt::CopyAction, &folder, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(&window, &refused);
+  EXPECT_FALSE(refused.isAccepted());
+
+  // The next start opens it again, with its checksum.
+  Station next(vp.platform);
+  PortMap nextPorts;
+  MainWindow nextWindow(next, nextPorts);
+  next.LoadAtStart("");
+  nextWindow.Sync();
+  EXPECT_EQ(nextWindow.findChild<QLineEdit*>("txtFileCheckSum")->text().trimmed(), "0000114H");
+  EXPECT_TRUE(nextWindow.windowTitle().endsWith("dropped.hex"));
 }
 
 // Runs `answer` on the box once its modal loop is running.

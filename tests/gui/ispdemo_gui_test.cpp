@@ -45,7 +45,7 @@ TEST_F(IspDemoTab, ParametersAndTheBaudErrorLabel) {
   auto* tabs = Find<QTabWidget>("TabStrip2");
   ASSERT_EQ(tabs->widget(0)->objectName(), "Down_ISP_demo");
   EXPECT_TRUE(tabs->isTabVisible(0));
-  EXPECT_EQ(tabs->tabText(0), "烧录 ISP DEMO");
+  EXPECT_EQ(tabs->tabText(0), "ISP demo");
   tabs->setCurrentIndex(0);
   EXPECT_EQ(Find<QLabel>("Lab_BAUD_ERR")->text(), " 0%");
 
@@ -68,7 +68,7 @@ TEST_F(IspDemoTab, ParametersAndTheBaudErrorLabel) {
   EXPECT_FALSE(port->isEnabled());
   Find<QRadioButton>("opt_ISP_DEMO_WDT1")->click();
   EXPECT_TRUE(port->isEnabled());
-  EXPECT_EQ(Find<QRadioButton>("opt_485_pin0")->text(), "无485");
+  EXPECT_EQ(Find<QRadioButton>("opt_485_pin0")->text(), "No RS-485");
   EXPECT_FALSE(Find<QRadioButton>("opt_485_logic0")->isEnabled());
 }
 

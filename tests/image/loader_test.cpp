@@ -190,8 +190,8 @@ TEST_F(LoaderTest, StartAddressMovesRecordsAndWhatFallsBeyondIsReported) {
   EXPECT_EQ(station.ImageBuffer.Get(0x10800), 0x00) << "beyond the ISP range: dropped";
   // 0x1000 lies in the data memory of the tree model.
   EXPECT_EQ(LastBox(),
-            "    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。\r\n\r\n"
-            " Data Memory contain procedure or datas.\r\n      Data Memory 空间有数据。\r\n\r\n"
+            "    File over the valid scope.\r\n\r\n"
+            " Data Memory contain procedure or datas.\r\n\r\n"
             "        Press enter continue ");
   EXPECT_EQ(vp.dialogs.ShownDialogs().back().title, "Open HEX file");
   EXPECT_EQ(station.DataEnd, 0xFBFF);
@@ -208,7 +208,7 @@ TEST_F(LoaderTest, StartAddressMovesRecordsAndWhatFallsBeyondIsReported) {
   EXPECT_EQ(station.ImageBuffer.Get(0x10800), 0x01);
   EXPECT_EQ(station.ImageBuffer.Get(0x10801), 0x02);
   EXPECT_EQ(LastBox(),
-            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "ISP or Block1 contain procedure or datas."
             "\r\n\r\n        Press enter continue ");
 }
 
@@ -232,7 +232,7 @@ TEST_F(LoaderTest, ExtendedAddressRecordsPlaceDataAtItsFullAddress) {
   EXPECT_EQ(station.ImageBuffer.Get(0x0100), 0x01) << "upper part 0000 again";
   EXPECT_EQ(station.DataEnd, 0x10010);
   EXPECT_EQ(LastBox(),
-            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "ISP or Block1 contain procedure or datas."
             "\r\n\r\n        Press enter continue ");
 
   // Above the ISP range and beyond the buffer: dropped and reported; a malformed extended
@@ -245,8 +245,8 @@ TEST_F(LoaderTest, ExtendedAddressRecordsPlaceDataAtItsFullAddress) {
   EXPECT_EQ(station.ImageBuffer.Get(0x0010), 0x00);
   EXPECT_EQ(station.ImageBuffer.Get(0x10010), 0xC3);
   EXPECT_EQ(LastBox(),
-            "    File over the valid scope.\r\n文件超出有效空间, 超出的部分已丢失。\r\n\r\n"
-            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "    File over the valid scope.\r\n\r\n"
+            "ISP or Block1 contain procedure or datas."
             "\r\n\r\n        Press enter continue ");
   EXPECT_EQ(station.DataEnd, 0x11FFF);
   EXPECT_EQ(station.FileChecksum, 0xB1 + 0xB2 + 0xC3);
@@ -304,7 +304,8 @@ TEST_F(LoaderTest, ThirdBadRecordAsksAndNoAbortsWithAnEmptyBuffer) {
   EXPECT_EQ(shown[0].text, "Checksum is Error.\r\n\r\n:01000000550\x30");
   EXPECT_EQ(shown[0].title, path);
   EXPECT_EQ(shown[3].text,
-            "不再检测校验和, 继续加载文件请输入 Y\r\n\r\n中止加载文件, 立即返回请输入 N");
+            "Go on loading the file without checking the checksums: Yes.\r\n\r\n"
+            "Stop loading the file now: No.");
   EXPECT_EQ(shown[3].title, "");
   EXPECT_FALSE(station.FileLoaded);
   for (std::int32_t a = 0; a <= 0xFFFF; a += 0x111) ASSERT_EQ(station.ImageBuffer.Get(a), 0);
@@ -347,10 +348,18 @@ TEST_F(LoaderTest, DataMemoryAndIspAreaOfANewerModelAreReported) {
   vp.dialogs.ExpectInformation();
   Load(Write("d.hex", Record(0x2000, {0x01}) + Record(0x3400, {0x02}) + kEnd));
   EXPECT_EQ(LastBox(),
-            " Data Memory contain procedure or datas.\r\n      Data Memory 空间有数据。\r\n\r\n"
-            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            " Data Memory contain procedure or datas.\r\n\r\n"
+            "ISP or Block1 contain procedure or datas."
             "\r\n\r\n        Press enter continue ");
   EXPECT_EQ(station.DataEnd, 0x3400);
+  // In Chinese each line has its Chinese line under it.
+  station.UseEnglish = false;
+  vp.dialogs.ExpectInformation();
+  Load(Write("d.hex", Record(0x2000, {0x01}) + Record(0x3400, {0x02}) + kEnd));
+  EXPECT_EQ(LastBox(),
+            " Data Memory contain procedure or datas.\r\n      Data Memory 空间有数据。\r\n\r\n"
+            "ISP or Block1 contain procedure or datas.\r\n    ISP or Block1 空间有程序或数据。"
+            "\r\n\r\n             按确定继续。");
 }
 
 TEST_F(LoaderTest, GapOfAnOlderModelIsEmptiedAndReported) {

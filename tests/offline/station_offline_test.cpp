@@ -138,6 +138,7 @@ TEST_F(OfflineTest, WholeDownloadOfAnF0ModelFromAddressZero) {
 }
 
 TEST_F(OfflineTest, CopyLimitsOutsideTheRangeAreRefusedBeforeThePortIsTouched) {
+  station.UseEnglish = false;  // the board's own wording
   LoadPattern();
   const std::pair<const char*, const char*> cases[] = {
       {"0", "脱机下载板下载数量上限应大于 0。"},
@@ -269,6 +270,7 @@ TEST_F(OfflineTest, LostFramesAndBlocksThatFailTheirCheckValues) {
 }
 
 TEST_F(OfflineTest, CapacityWarningWhenTheImageReachesWhatTheBoardHolds) {
+  station.UseEnglish = false;
   board.Config().capacityK = 16;
   LoadPattern(0x3FFF);
   station.OnOfflineDownloadClick();  // no box: an unexpected one would fail the test
@@ -304,6 +306,7 @@ TEST_F(OfflineTest, StopDuringTheDownload) {
 }
 
 TEST_F(OfflineTest, LegendBox) {
+  station.UseEnglish = false;
   vp.dialogs.ExpectInformation();
   station.OnOfflineLegendClick();
   ASSERT_EQ(vp.dialogs.ShownDialogs().size(), 1U);

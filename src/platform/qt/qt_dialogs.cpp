@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QLabel>
 #include <QMessageBox>
 #include <QStringList>
 
@@ -42,6 +45,32 @@ QString QtFilterString(const std::vector<FileFilter>& filters) {
 void QtDialogs::Information(const std::string& text, const std::string& title) {
   QMessageBox box(QMessageBox::Information, BoxTitle(title), QString::fromStdString(text),
                   QMessageBox::Ok, parent_);
+  box.exec();
+}
+
+QFont ColumnFont(const QFont& base) {
+  const QFont system = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  const QStringList families = {QStringLiteral("WenQuanYi Micro Hei Mono"),
+                                QStringLiteral("Noto Sans Mono CJK SC"),
+                                QStringLiteral("Sarasa Mono SC"), system.family()};
+  for (const QString& family : families) {
+    QFont font(family);
+    font.setPointSizeF(base.pointSizeF() > 0 ? base.pointSizeF() : system.pointSizeF());
+    font.setStyleHint(QFont::TypeWriter);
+    const QFontMetrics metrics(font);
+    const int column = metrics.horizontalAdvance(QLatin1Char('0'));
+    if (metrics.horizontalAdvance(QStringLiteral("i")) == column &&
+        metrics.horizontalAdvance(QStringLiteral("\u4E2D")) == 2 * column)
+      return font;
+  }
+  return system;
+}
+
+void QtDialogs::InformationInColumns(const std::string& text, const std::string& title) {
+  QMessageBox box(QMessageBox::Information, BoxTitle(title), QString::fromStdString(text),
+                  QMessageBox::Ok, parent_);
+  if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+    label->setFont(ColumnFont(label->font()));
   box.exec();
 }
 
