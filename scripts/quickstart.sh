@@ -18,8 +18,10 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl
           bash-completion desktop-file-utils nlohmann-json3-dev)
 
 # The Windows build of the core and its tests: mingw-w64 with the posix thread model, wine64 to
-# run the tests, GoogleTest's sources to build it for Windows.
-windows_packages=(cmake ninja-build sdcc libcli11-dev nlohmann-json3-dev g++-mingw-w64-x86-64-posix wine64 googletest)
+# run the tests, GoogleTest's sources to build it for Windows; sdcc assembles the ISP demo and
+# the header-only libraries serve both builds.
+windows_packages=(cmake ninja-build sdcc libcli11-dev nlohmann-json3-dev
+                  g++-mingw-w64-x86-64-posix wine64 googletest)
 
 install_missing() {  # install_missing [PACKAGE...]: the station's packages unless others are named
   local missing=()

@@ -164,7 +164,6 @@ bool RenameOver(const fs::path& from, const fs::path& to) {
     if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
       return false;
     Sleep(kPauseMs);
-    SetLastError(error);
   }
 }
 
