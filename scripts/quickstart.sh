@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the station needs (Debian packages), builds it, and then runs a production job
 # against the built-in simulated writer (demo), runs the test suite (test), or installs the
-# programs into a prefix, /usr/local unless another is given (install).
+# programs into a prefix, /usr/local unless another is given (install). `windows` cross-builds
+# the core and its tests for Windows and runs them under wine64.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -16,9 +17,16 @@ packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl
           libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim groff-base
           bash-completion desktop-file-utils nlohmann-json3-dev)
 
-install_missing() {
+# The Windows build of the core and its tests: mingw-w64 with the posix thread model, wine64 to
+# run the tests, GoogleTest's sources to build it for Windows; sdcc assembles the ISP demo and
+# the header-only libraries serve both builds.
+windows_packages=(cmake ninja-build sdcc libcli11-dev nlohmann-json3-dev
+                  g++-mingw-w64-x86-64-posix wine64 googletest)
+
+install_missing() {  # install_missing [PACKAGE...]: the station's packages unless others are named
   local missing=()
-  for p in "${packages[@]}"; do
+  [ $# -eq 0 ] && set -- "${packages[@]}"
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   [ ${#missing[@]} -eq 0 ] && return 0
@@ -65,8 +73,35 @@ case "${1:-}" in
     export QT_QPA_PLATFORM=offscreen
     ctest --test-dir "$here/build-check" --output-on-failure -j "$jobs"
     ;;
+  windows)
+    install_missing "${windows_packages[@]}"
+    dir="$here/build-windows"
+    build "$dir" -DCMAKE_TOOLCHAIN_FILE="$here/cmake/mingw-w64.cmake" -DKVR_CORE_ONLY=ON \
+      -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 -DKVR_BUILD_BENCH=OFF
+    # Each test program runs once, whole, under wine64 (CTest's emulator), headless, in a wine
+    # prefix of its own. The prefix is booted first with its server kept up, so that its
+    # services neither hold CTest's output open nor start again for every program.
+    wine=/usr/lib/wine
+    export WINEPREFIX="$dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    export GTEST_BRIEF=1 GTEST_COLOR=no
+    unset DISPLAY WAYLAND_DISPLAY
+    "$wine/wineserver" -p </dev/null >/dev/null 2>&1
+    "$wine/wine64" wineboot </dev/null >/dev/null 2>&1
+    status=0
+    ctest --test-dir "$dir" -L cross -V > "$dir/windows-tests.log" 2>&1 || status=$?
+    "$wine/wineserver" -k || true
+    # What the programs said (gtest: failures and the summaries), and each program's verdict.
+    grep -E '^[0-9]+: |Test +#' "$dir/windows-tests.log" |
+      grep -vE '^[0-9]+: (Test command|Working Directory|Test timeout|Running main)' || true
+    count() {  # count PATTERN: the sum of the numbers gtest's summary lines give
+      sed -n "s/^[0-9]*: \[  $1 *\] \([0-9]*\) tests\{0,1\}[.,].*/\1/p" "$dir/windows-tests.log" |
+        awk '{ n += $1 } END { print n + 0 }'
+    }
+    echo "Windows: $(count PASSED) passed, $(count FAILED) failed, $(count SKIPPED) skipped"
+    exit "$status"
+    ;;
   *)
-    echo "usage: scripts/quickstart.sh demo|test|install [PREFIX]" >&2
+    echo "usage: scripts/quickstart.sh demo|test|install [PREFIX]|windows" >&2
     exit 2
     ;;
 esac

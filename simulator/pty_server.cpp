@@ -8,20 +8,30 @@
 #include <deque>
 
 #include <fcntl.h>
-#include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
+// Windows has no pseudo-terminals: there the server opens nothing and says so, and only the
+// in-process simulator answers (the tests, the virtual platform).
+#ifndef _WIN32
+#include <poll.h>
+#include <termios.h>
 #if defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__) || defined(__NetBSD__)
 #include <util.h>
 #else
 #include <pty.h>
+#endif
 #endif
 
 namespace kvr::sim {
 
 namespace {
 
+void CloseFd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+#ifndef _WIN32
 // Replies nobody reads pile up once the pseudo-terminal is full; beyond this they are dropped.
 constexpr std::size_t kMaxQueuedBytes = 1 << 20;
 
@@ -42,16 +52,12 @@ bool SetFlags(int fd) {
          fcntl(fd, F_SETFD, fd_flags | FD_CLOEXEC) == 0;
 }
 
-void CloseFd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 struct Outgoing {
   std::int64_t dueUs;
   Bytes bytes;
   std::size_t sent = 0;
 };
+#endif
 
 }  // namespace
 
@@ -81,6 +87,9 @@ bool PtyServer::Open(std::string* error) {
     return false;
   };
   if (master_ >= 0) return fail("the pseudo-terminal is already open");
+#ifdef _WIN32
+  return fail("there are no pseudo-terminals on Windows");
+#else
   if (openpty(&master_, &slave_, nullptr, nullptr, nullptr) != 0) return fail(ErrnoText("openpty"));
   // Raw before anyone else opens the slave: no echo, no line editing, no CR/LF mangling.
   termios tio{};
@@ -102,6 +111,7 @@ bool PtyServer::Open(std::string* error) {
     return fail(ErrnoText("fcntl"));
   }
   return true;
+#endif
 }
 
 void PtyServer::Fail(const std::string& what) {
@@ -114,6 +124,7 @@ void PtyServer::Serve() {
     Fail("the pseudo-terminal is not open");
     return;
   }
+#ifndef _WIN32
   std::deque<Outgoing> queue;
   std::size_t queuedBytes = 0;
   std::array<std::uint8_t, 4096> buffer{};
@@ -184,6 +195,7 @@ void PtyServer::Serve() {
     }
     enqueue(std::move(replies), received);
   }
+#endif
 }
 
 void PtyServer::Start() {

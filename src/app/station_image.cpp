@@ -10,6 +10,7 @@
 #include "app/station.h"
 #include "image/hex_field.h"
 #include "image/hex_text.h"
+#include "ispdemo/isp_demo_builder.h"
 #include "platform/durable_file.h"
 
 namespace kvr {
@@ -91,10 +92,8 @@ constexpr Wording kPressEnter{"        Press enter continue ", "             按
 
 double Station::IspSizeK() const {
   // "2.0k", "1.5k": the number in front of the unit.
-  const std::string& text = Combo2.Text();
-  double value = 0;
-  if (std::sscanf(text.c_str(), "%lf", &value) != 1 || !(value >= 0) || value > 64) return 0;
-  return value;
+  const double value = LeadingNumber(Combo2.Text());
+  return value >= 0 && value <= 64 ? value : 0;
 }
 
 void Station::ClearBuffer(std::uint8_t fill) {

@@ -141,9 +141,13 @@ std::string SingleText(float value) {
   if (value == 0) return "0";
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-Inf" : "Inf";
-  // Seven significant digits and the decimal exponent of the first.
+  // Seven significant digits and the decimal exponent of the first, written the same in every
+  // locale.
   char scientific[32];
-  std::snprintf(scientific, sizeof scientific, "%.6e", std::fabs(static_cast<double>(value)));
+  const auto written =
+      std::to_chars(scientific, scientific + sizeof scientific - 1,
+                    std::fabs(static_cast<double>(value)), std::chars_format::scientific, 6);
+  *written.ptr = '\0';
   std::string digits;
   for (const char* c = scientific; *c != 'e'; ++c)
     if (*c != '.') digits += *c;

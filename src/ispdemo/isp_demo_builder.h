@@ -76,7 +76,8 @@ std::string ModelNumber(std::string_view model);
 // Rounding to the nearest integer, exact halves to the even neighbour.
 double CInt(double value);
 
-// The number a text starts with (blanks before it skipped), 0 when it starts with none.
+// The number a text starts with (blanks before it skipped), 0 when it starts with none; the
+// point is its decimal sign whatever the locale ("1.5k" is 1.5 everywhere).
 double LeadingNumber(std::string_view text);
 
 // A single-precision value as decimal text: up to 7 significant digits, no exponent between

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 
+#include "ispdemo/isp_demo_builder.h"
 #include "link/writer_frame.h"
 
 namespace kvr {
@@ -120,7 +120,7 @@ std::string Hex2(unsigned value) {
 
 // The number at the start of the ISP size list's text ("2.0k", "1.5k").
 double IspSizeValue(const ListControl& list) {
-  return std::strtod(list.Text().c_str(), nullptr);
+  return LeadingNumber(list.Text());
 }
 
 const char* Pick(const Wording& wording, bool english) {
@@ -159,9 +159,9 @@ std::string OptionIspSizeText(const OptionBytes& bytes, std::int16_t classCode) 
   if (UsesLayoutB(classCode)) {
     const int n = bytes[0] >> 4;
     if (n == 15) return "0.0 K";
-    char text[16];
-    std::snprintf(text, sizeof text, "%.1f K", (16 - n) / 2.0);
-    return text;
+    // Half kilobytes, with a point whatever the locale.
+    const int halves = 16 - n;
+    return std::to_string(halves / 2) + (halves % 2 != 0 ? ".5 K" : ".0 K");
   }
   static constexpr const char* kSizes[4] = {"4.0 K", "2.0 K", "1.0 K", "0.0 K"};
   return kSizes[(bytes[0] >> 4) & 3];

@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #ifdef _WIN32
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+// The system's own ReplaceFile is a macro that would rename ours to ReplaceFileA.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/file.h>
@@ -53,8 +55,28 @@ FileOutcome KindRefusal(fs::file_type type) {
   }
 }
 
+#ifdef _WIN32
+// Names Windows keeps for its devices (NUL, CON, COM1, LPT1, ...) stand for the device in any
+// folder and with any extension: "COM1.bin" is the serial port. The C library calls them
+// missing; the system's full name of one is the device's own, "\\.\COM1".
+bool IsDeviceName(const fs::path& name) {
+  const DWORD length = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (length == 0) return false;
+  std::wstring full(length, L'\0');
+  if (GetFullPathNameW(name.c_str(), length, full.data(), nullptr) == 0) return false;
+  return full.rfind(L"\\\\.\\", 0) == 0;
+}
+#endif
+
 // The type of the file a name stands for, links followed; a failure to find out is a refusal.
 fs::file_type TypeOf(const fs::path& name, FileOutcome& outcome) {
+#ifdef _WIN32
+  // Refused before anything opens it: opening a serial port alone can reset what hangs on it.
+  if (IsDeviceName(name)) {
+    outcome = KindRefusal(fs::file_type::character);
+    return fs::file_type::character;
+  }
+#endif
   std::error_code error;
   const fs::file_status status = fs::status(name, error);
   if (status.type() == fs::file_type::not_found) return fs::file_type::not_found;
@@ -102,15 +124,47 @@ bool WriteAll(HANDLE file, std::string_view bytes) {
 }
 
 FileOutcome ReadOpened(const fs::path& file, std::size_t limit, std::string& content) {
-  std::error_code error;
-  const auto size = fs::file_size(file, error);
-  if (!error && size > limit) return {FileRefusal::TooLarge, "it is too long"};
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Failed("it cannot be read");
-  content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) return Failed("it cannot be read");
-  if (content.size() > limit) return {FileRefusal::TooLarge, "it is too long"};
-  return {};
+  // Shared for deleting too: another station may rename its new settings file over this one
+  // while it is read, as it may on POSIX. The C library's open would make that rename fail.
+  const HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return Failed(SystemError());
+  LARGE_INTEGER size{};
+  FileOutcome outcome;
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    outcome = {FileRefusal::NotRegular, "it is not a regular file"};
+  } else if (!GetFileSizeEx(handle, &size)) {
+    outcome = Failed(SystemError());
+  } else if (static_cast<std::uint64_t>(size.QuadPart) > limit) {
+    outcome = {FileRefusal::TooLarge, "it is too long"};
+  }
+  char chunk[65536];
+  while (outcome.Done()) {
+    DWORD n = 0;
+    if (!ReadFile(handle, chunk, sizeof chunk, &n, nullptr)) outcome = Failed(SystemError());
+    if (n == 0) break;
+    content.append(chunk, n);
+    if (content.size() > limit) outcome = {FileRefusal::TooLarge, "it is too long"};
+  }
+  CloseHandle(handle);
+  return outcome;
+}
+
+// Windows renames over no file that is open, not even one opened for sharing its deletion as
+// ReadOpened does: another station reading the settings holds it for a moment, so the rename is
+// tried again, for a second at most (a program that keeps the file open fails it).
+bool RenameOver(const fs::path& from, const fs::path& to) {
+  constexpr int kAttempts = 100;
+  constexpr DWORD kPauseMs = 10;
+  for (int attempt = 1;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    const DWORD error = GetLastError();
+    if (attempt == kAttempts || (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION))
+      return false;
+    Sleep(kPauseMs);
+  }
 }
 
 // Written beside the file, flushed to the disk, then renamed over it.
@@ -125,9 +179,7 @@ FileOutcome WriteAndRename(const fs::path& target, const fs::path& temp, std::st
   const bool whole = WriteAll(file, bytes) && FlushFileBuffers(file);
   FileOutcome outcome = whole ? FileOutcome{} : Failed(SystemError());
   CloseHandle(file);
-  if (whole && !MoveFileExW(temp.c_str(), target.c_str(),
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-    outcome = Failed(SystemError());
+  if (whole && !RenameOver(temp, target)) outcome = Failed(SystemError());
   if (!outcome.Done()) DeleteFileW(temp.c_str());
   return outcome;
 }

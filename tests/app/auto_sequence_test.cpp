@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +11,7 @@
 
 #include "app/station_fixture.h"
 #include "support/intel_hex.h"
+#include "support/test_files.h"
 
 namespace kvr {
 namespace {
@@ -33,10 +32,10 @@ class AutoSequenceTest : public StationTest {
     dir_ = fs::temp_directory_path() /
            ("kvr-auto-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
+    test::RemoveFolder(dir_);
     fs::create_directories(dir_);
   }
-  ~AutoSequenceTest() override { fs::remove_all(dir_); }
+  ~AutoSequenceTest() override { test::RemoveFolder(dir_); }
 
   // Appends the steps as the operator does: highlight a step offered, press "Append -->".
   void Sequence(std::initializer_list<const char*> steps) {
@@ -592,13 +591,13 @@ TEST_F(AutoSequenceTest, StopDuringARunWithNoPauseEndsTheRepeat) {
 // FIFO nobody reads would block the count's locked update).
 TEST_F(AutoSequenceTest, AReportThatCannotBeWrittenIsAWarningNotAStop) {
   Sequence({"Erase MCU"});
-  const fs::path fifo = dir_ / "report.fifo";
-  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  const test::SpecialFile special = test::MakeSpecialFile(dir_, ".csv");
+  ASSERT_FALSE(special.path.empty());
   const fs::path readOnly = dir_ / "done.csv";
   std::ofstream(readOnly) << "kept\n";
   fs::permissions(readOnly, fs::perms::owner_read | fs::perms::group_read);
   const std::pair<fs::path, const char*> cases[] = {
-      {dir_, "it is a folder"}, {fifo, "it is a FIFO"}, {readOnly, "it is read-only"}};
+      {dir_, "it is a folder"}, {special.path, special.why.c_str()}, {readOnly, "it is read-only"}};
   int good = 0;
   for (const auto& [path, why] : cases) {
     station.txtReportFile.text = path.string();
@@ -611,7 +610,7 @@ TEST_F(AutoSequenceTest, AReportThatCannotBeWrittenIsAWarningNotAStop) {
                          path.string() + ": " + why);
     EXPECT_EQ(station.LastReportError, path.string() + ": " + why);
   }
-  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_FALSE(fs::is_regular_file(special.path));
   std::ifstream in(readOnly);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
 }

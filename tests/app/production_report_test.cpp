@@ -1,17 +1,25 @@
-// The production report shared by the stations of a line: several processes append at once.
+// The production report shared by the stations of a line: several stations append at once.
 
 #include "app/production_report.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
+#include <tuple>
+
+#include "platform/wall_clock.h"
 
 namespace kvr {
 namespace {
@@ -22,22 +30,22 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
   const fs::path dir = fs::temp_directory_path() / ("kvr-report-" + std::to_string(::getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
-  const std::string path = (dir / "line.csv").string();
+  // Named as the dialogs name files, in UTF-8: on Windows the system's names are UTF-16.
+  const fs::path file = dir / u8"产线 1.csv";
+  const std::u8string name = file.u8string();
+  const std::string path(name.begin(), name.end());
   constexpr int kStations = 4;
   constexpr int kRecords = 50;
 
-  // The stations wait at the gate until all are there, then append as fast as they can.
-  int gate[2];
-  ASSERT_EQ(::pipe(gate), 0);
-  std::vector<pid_t> stations;
+  // The stations, each with its own handle on the file as a station process has, wait at the
+  // gate until all are there, then append as fast as they can.
+  std::promise<void> open;
+  const std::shared_future<void> gate = open.get_future().share();
+  std::atomic<int> failures = 0;
+  std::vector<std::thread> stations;
   for (int s = 0; s < kStations; ++s) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      ::close(gate[1]);
-      char go = 0;
-      const bool opened = ::read(gate[0], &go, 1) == 0;
-      int failures = opened ? 0 : 1;
+    stations.emplace_back([&, s] {
+      gate.wait();
       for (int r = 0; r < kRecords; ++r) {
         ProductionRecord record;
         record.host = "station-" + std::to_string(s);
@@ -48,21 +56,17 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
         record.goodCount = std::to_string(r + 1);
         if (AppendRecord(path, ReportFormat::Csv, record)) ++failures;
       }
-      ::_exit(failures == 0 ? 0 : 1);
-    }
-    stations.push_back(pid);
+    });
   }
-  ::close(gate[0]);
-  ::close(gate[1]);  // the gate opens: every station reads its end of file
-  for (pid_t pid : stations) {
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  }
+  open.set_value();
+  for (std::thread& station : stations) station.join();
+  EXPECT_EQ(failures, 0);
 
-  std::ifstream in(path);
   std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  {
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+  }
   ASSERT_EQ(lines.size(), 1U + kStations * kRecords);
   EXPECT_EQ(lines[0] + "\n", CsvHeader());
   std::map<std::string, int> next;  // each station's records come in its own order
@@ -77,6 +81,51 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
   for (const auto& [host, count] : next) EXPECT_EQ(count, kRecords) << host;
   EXPECT_EQ(next.size(), static_cast<std::size_t>(kStations));
   fs::remove_all(dir);
+}
+
+// The C library's local time in another zone, for as long as the object lives.
+class TimeZone {
+ public:
+  explicit TimeZone(const char* zone) {
+    if (const char* old = std::getenv("TZ")) previous_ = old;
+    Set(zone);
+  }
+  ~TimeZone() { Set(previous_ ? previous_->c_str() : nullptr); }
+  TimeZone(const TimeZone&) = delete;
+  TimeZone& operator=(const TimeZone&) = delete;
+
+ private:
+  static void Set(const char* zone) {
+#ifdef _WIN32
+    _putenv_s("TZ", zone != nullptr ? zone : "");
+    _tzset();
+#else
+    if (zone != nullptr)
+      ::setenv("TZ", zone, 1);
+    else
+      ::unsetenv("TZ");
+    ::tzset();
+#endif
+  }
+  std::optional<std::string> previous_;
+};
+
+// A record's time is the machine's local time with its offset, also where the local day is
+// not the UTC day.
+TEST(ProductionReport, RecordTimesAreLocalWithTheirOffset) {
+  constexpr std::int64_t kNoon = 12 * 3600 * std::int64_t{1'000'000};  // 1970-01-01T12:00Z
+  // Zones as both C libraries take them: a name and the hours west of UTC.
+  const std::tuple<const char*, std::int64_t, const char*> cases[] = {
+      {"UTC0", kNoon, "1970-01-01T12:00:00+00:00"},
+      {"IST-5:30", kNoon, "1970-01-01T17:30:00+05:30"},
+      {"ABC-14", kNoon, "1970-01-02T02:00:00+14:00"},
+      {"XYZ3", 0, "1969-12-31T21:00:00-03:00"},
+      {"XYZ3", kNoon, "1970-01-01T09:00:00-03:00"}};
+  SystemWallClock clock;
+  for (const auto& [zone, micros, expected] : cases) {
+    const TimeZone local(zone);
+    EXPECT_EQ(Iso8601(micros, clock.UtcOffsetMinutes(micros)), expected) << zone;
+  }
 }
 
 // Percent-decoding, as a reader of the report undoes the escape of a file name.

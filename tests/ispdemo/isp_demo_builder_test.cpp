@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ispdemo/isp_demo_template.h"
+#include "support/decimal_comma_locale.h"
 
 namespace kvr {
 namespace {
@@ -384,6 +385,14 @@ TEST(NumberText, SingleText) {
   EXPECT_EQ(SingleText(0.00001f), ".00001");
   EXPECT_EQ(SingleText(0.000001f), "1E-06");
   EXPECT_EQ(SingleText(2.0f / 3.0f), ".6666667");
+}
+
+TEST(NumberText, ThePointIsTheDecimalSignInEveryLocale) {
+  const test::DecimalCommaLocale locale;
+  if (!locale.Held()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+  EXPECT_DOUBLE_EQ(LeadingNumber("11.0592"), 11.0592);
+  EXPECT_EQ(SingleText(0.1602564f), ".1602564");
+  EXPECT_EQ(SingleText(12345678.0f), "1.234568E+07");
 }
 
 TEST(NumberText, CIntAndLeadingNumber) {

@@ -6,6 +6,7 @@
 #include "operations/option_bytes.h"
 #include "operations/progress.h"
 #include "platform/virtual/virtual_platform.h"
+#include "support/decimal_comma_locale.h"
 
 namespace kvr {
 namespace {
@@ -80,6 +81,15 @@ TEST(OptionPayload, LayoutBFromThePanel) {
   EXPECT_EQ(OptionIspSizeText({0xF0, 0xFF}, 1), "0.0 K");
   EXPECT_EQ(OptionIspSizeText({0xDF, 0xFF}, 1), "1.5 K");
   EXPECT_EQ(OptionIspSizeText({0x0F, 0xFF}, 1), "8.0 K");
+}
+
+TEST(OptionPayload, IspSizeReadAndShownWithAPointInEveryLocale) {
+  const test::DecimalCommaLocale locale;
+  if (!locale.Held()) GTEST_SKIP() << "no locale with a decimal comma on this machine";
+  ReportFixture f(1);
+  SelectSize(f.panel, "1.5k");
+  EXPECT_EQ(OptionBytesFromPanel(f.panel, 1)[0] >> 4, 13);
+  EXPECT_EQ(OptionIspSizeText({0xDF, 0xFF}, 1), "1.5 K");
 }
 
 TEST(OptionReport, LayoutAEnglishWithTheRegisterTable) {
