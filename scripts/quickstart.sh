@@ -85,6 +85,7 @@ case "${1:-}" in
     export WINEPREFIX="$dir/wine-prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     export GTEST_BRIEF=1 GTEST_COLOR=no
     unset DISPLAY WAYLAND_DISPLAY
+    mkdir -p "$WINEPREFIX"
     "$wine/wineserver" -p </dev/null >/dev/null 2>&1
     "$wine/wine64" wineboot </dev/null >/dev/null 2>&1
     status=0
