@@ -25,6 +25,16 @@ CommandLine IspCommandLine(IspOptions& o) {
               });
   line.Flag("--parity", "the demo was built with parity: 9-bit frames, even parity (8E1)",
             o.parity);
+  line.Option("--wait-ms", "N",
+              "milliseconds more each answer may take (a slow adapter; default 0, at most 60000)",
+              [&o](const std::string& text) {
+                if (text.empty() || text.size() > 5 ||
+                    text.find_first_not_of("0123456789") != std::string::npos ||
+                    std::stoi(text) > 60000)
+                  return std::string("--wait-ms needs a number of milliseconds from 0 to 60000");
+                o.waitMs = std::stoi(text);
+                return std::string();
+              });
   line.Words(o.words, {"identify", "erase", "program", "verify", "run"});
   line.VerbosityOptions(o.verbosity, "print only the result and errors, no progress",
                         "also a line per request to the chip on standard error");

@@ -12,6 +12,7 @@ struct IspOptions {
   std::string port;
   int baud = 0;
   bool parity = false;
+  int waitMs = 0;
   std::string command;
   std::string file;
   Verbosity verbosity = Verbosity::Normal;

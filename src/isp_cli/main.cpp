@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
 
   kvr::QtEventPump pump;
   kvr::QtTimerFactory timers;
-  kvr::isp::IspClient client(port, pump, timers, {options.baud, options.parity});
+  kvr::isp::IspClient client(port, pump, timers, {options.baud, options.parity, options.waitMs});
   if (options.verbosity == kvr::Verbosity::Verbose)
     client.OnExchange = [](std::uint8_t command, std::size_t length, const std::string& result) {
       std::cerr << kvr::ExchangeLine(command, length, result) << std::endl;

@@ -73,8 +73,8 @@ IspClient::Reply IspClient::Exchange(Command command, const Bytes& data, int pro
     reply.error = "request too long";
     return reply;
   }
-  const int timeoutMs =
-      TransferMs(request.size()) + TransferMs(6 + kMaxData) + processingMs + kShortWorkMs;
+  const int timeoutMs = TransferMs(request.size()) + TransferMs(6 + kMaxData) + processingMs +
+                        kShortWorkMs + line_.extraWaitMs;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     port_.ClearInput();
     parser_.Reset();

@@ -17,6 +17,7 @@ namespace kvr::isp {
 struct LineSettings {
   int baud = 38400;
   bool parity = false;
+  int extraWaitMs = 0;  // added to every answer's time-out: a slow adapter or a simulated chip
 };
 
 // The identify answer.

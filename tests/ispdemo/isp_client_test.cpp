@@ -104,6 +104,13 @@ TEST_F(ClientTest, SilenceIsTriedThreeTimesThenReported) {
   // 5 + 72 bytes of 11 bits at 38400 baud, and 100 ms for the chip: 123 ms an attempt.
   EXPECT_EQ(client.TransferMs(5) + client.TransferMs(72), 23);
   EXPECT_NEAR(vp.clock.NowMs(), 3 * 123, 1);
+
+  // A slow adapter's extra wait lengthens every attempt by as much.
+  IspClient patient{vp.port, vp.pump, vp.timers, LineSettings{38400, true, 500}};
+  model.dropAnswers = 3;
+  const double before = vp.clock.NowMs();
+  EXPECT_FALSE(patient.Identify(error));
+  EXPECT_NEAR(vp.clock.NowMs() - before, 3 * 623, 1);
 }
 
 TEST_F(ClientTest, LineFaultsAreRetriedRefusalsAreNot) {

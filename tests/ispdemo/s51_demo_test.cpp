@@ -200,7 +200,10 @@ TEST_F(S51DemoTest, KvrIspProgramsVerifiesAndRunsTheApplication) {
       dup2(pipeFds[1], 1);
       dup2(pipeFds[1], 2);
       close(pipeFds[0]);
-      std::vector<std::string> all = {KVR_ISP, "--port", slave, "--baud", "38400"};
+      std::vector<std::string> all = {KVR_ISP, "--port", slave, "--baud", "38400",
+                                      // The simulated chip runs slower than a real one when
+                                      // the machine is busy.
+                                      "--wait-ms", "5000"};
       all.insert(all.end(), args.begin(), args.end());
       std::vector<char*> argv;
       for (auto& a : all) argv.push_back(a.data());
