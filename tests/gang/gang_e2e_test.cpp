@@ -68,10 +68,10 @@ class Gang {
 };
 
 struct Record {
-  std::string port, serial, result;
+  std::string port, serial, result, jobProduct;
 };
 
-// The report's records (after the header), its 13 fields split at the commas; none of the
+// The report's records (after the header), its 15 fields split at the commas; none of the
 // fields written here holds one.
 std::vector<Record> Records(const std::string& report, std::string* header) {
   std::vector<Record> records;
@@ -79,10 +79,11 @@ std::vector<Record> Records(const std::string& report, std::string* header) {
   std::getline(lines, *header);
   for (std::string line; std::getline(lines, line);) {
     std::vector<std::string> fields;
-    std::stringstream record(line);
+    // A comma after the last field, so that an empty last field is read too.
+    std::stringstream record(line + ",");
     for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
-    EXPECT_EQ(fields.size(), 13U) << line;
-    if (fields.size() == 13) records.push_back({fields[2], fields[5], fields[8]});
+    EXPECT_EQ(fields.size(), 15U) << line;
+    if (fields.size() == 15) records.push_back({fields[2], fields[5], fields[8], fields[13]});
   }
   return records;
 }
@@ -159,7 +160,7 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
   const std::vector<Record> records = Records(ReadFile(Path("line.csv")), &header);
   EXPECT_EQ(header,
             "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
-            "total_ms,good_count");
+            "total_ms,good_count,job_product,job_crc32");
   std::map<std::string, int> recordsOf;
   std::multiset<std::string> goodSerials;
   int good = 0;
