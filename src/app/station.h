@@ -652,6 +652,9 @@ class Station : public OptionPanelControls {
 
  private:
   std::string ApplyJob(const ProductionJob& job);
+  // What the controls hold for the chip: the model, its areas and options, the buffer start,
+  // the fill byte, the sequence and the serial numbers.
+  void CaptureChipSetup(ProductionJob& job) const;
   // "The image file has changed since the job was saved.", the file and both checksums.
   std::string ImageChangedText(const ProductionJob& job, std::uint32_t now) const;
   void CloseFile();

@@ -123,29 +123,20 @@ const std::string& Station::JobProductName() const {
   return Job ? Job->job.product : none;
 }
 
-ProductionJob Station::CaptureJob() const {
-  ProductionJob job;
-  job.product = Trim(txtJobProduct.text);
-  job.note = txtJobNote.text;
+void Station::CaptureChipSetup(ProductionJob& job) const {
   job.model = ModelName();
   job.modelFromList = modelFromList_;
-  job.extraFamilies = SelectedDevice.ShowExtraFamilies;
   job.ispSize = Combo2.Text();
   job.bufferStart = Trim(Text4.text);
   job.fill = FillByte();
-  job.clearBeforeLoad = Check6.checked;
-  if (FileLoaded) {
-    job.image = Absolute(LoadedFileName);
-    std::error_code error;
-    job.imageSize = fs::file_size(PathOf(LoadedFileName), error);
-    if (error) job.imageSize = 0;
-    job.imageCrc32 = LoadedFileCrc32.value_or(0);
-  }
+  job.optionRows.clear();
   for (std::size_t row = 0; row < Option.size(); ++row)
     if (Picture2[row].visible) job.optionRows.push_back(Option[row].selected);
   job.apSize = AP_size.Text();
   job.wdtPrescaler = comWDT_Prescalar.Text();
+  job.peripherals.clear();
   for (const CheckBox& box : function_enable) job.peripherals.push_back(box.checked);
+  job.sequence.clear();
   for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
     const std::string step = Trim(CurrentStepName(txtAuto[static_cast<std::size_t>(slot)].text));
     if (!step.empty()) job.sequence.push_back(step);
@@ -158,6 +149,22 @@ ProductionJob Station::CaptureJob() const {
   job.serialStep = std::clamp<std::int64_t>(ReadNumber(texAuto_Increase[3].text), 0,
                                             std::numeric_limits<std::int32_t>::max());
   job.serialMode = optAuto_Increase.selected;
+}
+
+ProductionJob Station::CaptureJob() const {
+  ProductionJob job;
+  job.product = Trim(txtJobProduct.text);
+  job.note = txtJobNote.text;
+  job.extraFamilies = SelectedDevice.ShowExtraFamilies;
+  job.clearBeforeLoad = Check6.checked;
+  if (FileLoaded) {
+    job.image = Absolute(LoadedFileName);
+    std::error_code error;
+    job.imageSize = fs::file_size(PathOf(LoadedFileName), error);
+    if (error) job.imageSize = 0;
+    job.imageCrc32 = LoadedFileCrc32.value_or(0);
+  }
+  CaptureChipSetup(job);
   job.report = Absolute(Trim(txtReportFile.text));
   job.reportFormat = optReportFormat.selected;
   job.repeatDelay = std::max(comDalay_ReDownLoad.index, 0);
@@ -170,24 +177,7 @@ bool Station::JobInForce() const {
   if (LoadedFileName != job.image || LoadedFileCrc32 != job.imageCrc32) return false;
   // Compared without looking at the disk: this runs whenever the window is drawn.
   ProductionJob now = job;
-  now.model = ModelName();
-  now.modelFromList = modelFromList_;
-  now.ispSize = Combo2.Text();
-  now.bufferStart = Trim(Text4.text);
-  now.fill = FillByte();
-  now.optionRows.clear();
-  for (std::size_t row = 0; row < Option.size(); ++row)
-    if (Picture2[row].visible) now.optionRows.push_back(Option[row].selected);
-  now.sequence.clear();
-  for (int slot = kFirstSequenceSlot; slot < kAutoSlots; ++slot) {
-    const std::string step = Trim(CurrentStepName(txtAuto[static_cast<std::size_t>(slot)].text));
-    if (!step.empty()) now.sequence.push_back(step);
-  }
-  now.serialEnabled = cheAuto_Increase.checked;
-  now.serialAddress = Trim(texAuto_Increase[0].text);
-  now.serialBytes = ReadNumber(texAuto_Increase[1].text);
-  now.serialStep = ReadNumber(texAuto_Increase[3].text);
-  now.serialMode = optAuto_Increase.selected;
+  CaptureChipSetup(now);
   return now == job;
 }
 
@@ -258,8 +248,10 @@ std::string Station::ApplyJob(const ProductionJob& job) {
   for (const std::string& step : job.sequence)
     if (!IsStepName(step)) return Filled(kUnknownStep.Pick(english), {step});
   std::error_code error;
-  if (!fs::is_regular_file(PathOf(job.image), error))
+  if (!fs::exists(PathOf(job.image), error))
     return Filled(kImageMissing.Pick(english), {job.image});
+  if (!fs::is_regular_file(PathOf(job.image), error))
+    return Filled(kImageUnreadable.Pick(english), {job.image});
   const std::optional<std::uint32_t> crc = FileCrc32(job.image);
   if (!crc) return Filled(kImageUnreadable.Pick(english), {job.image});
   const std::uintmax_t size = fs::file_size(PathOf(job.image), error);

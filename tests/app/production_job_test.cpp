@@ -161,6 +161,10 @@ TEST_F(JobTest, AJobOfEachModelFamilyComesBackAsItWasSaved) {
     EXPECT_EQ(b.station.SelectedDevice.IdentityCode, a.station.SelectedDevice.IdentityCode)
         << model;
     EXPECT_EQ(b.station.Option[last].selected, a.station.Option[last].selected) << model;
+    // A peripheral box changes what the chip gets: the setup is the job's no more.
+    EXPECT_TRUE(b.station.JobInForce()) << model;
+    b.station.function_enable[1].checked = false;
+    EXPECT_FALSE(b.station.JobInForce()) << model;
   }
 }
 
