@@ -196,7 +196,7 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
   line.Option("--job", "FILE",
               program == Program::Window
                   ? "open the production job FILE (its image with it) at the start"
-                  : "open the production job FILE first; the options after it\n"
+                  : "open the production job FILE first; the other options\n"
                     "change it for this run",
               o.job);
   line.Flag("--locked",
