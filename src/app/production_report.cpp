@@ -18,12 +18,6 @@ std::string TwoDigits(int value) {
   return text;
 }
 
-std::string Hex8(std::uint32_t value) {
-  char text[12];
-  std::snprintf(text, sizeof text, "%08X", value);
-  return text;
-}
-
 std::int64_t Milliseconds(std::int64_t micros) {
   return (micros + 500) / 1000;
 }
@@ -144,19 +138,20 @@ std::string EscapeFileName(std::string_view name) {
 
 std::string CsvHeader() {
   return "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
-         "total_ms,good_count\n";
+         "total_ms,good_count,job_product,job_crc32\n";
 }
 
 std::string FormatRecord(const ProductionRecord& r, ReportFormat format) {
   const std::string time = Iso8601(r.epochMicros, r.utcOffsetMinutes);
-  const std::string crc = r.imageCrc32 ? Hex8(*r.imageCrc32) : "";
+  const std::string crc = r.imageCrc32 ? Crc32Text(*r.imageCrc32) : "";
+  const std::string jobCrc = r.jobCrc32 ? Crc32Text(*r.jobCrc32) : "";
   const char* result = r.good ? "OK" : r.stopped ? "stopped" : "failed";
   if (format == ReportFormat::Csv) {
     const std::string fields[] = {
-        time,       r.host,       r.port,       r.model,
-        r.identity, r.serial,     r.image,      crc,
-        result,     r.failedStep, StepsText(r), std::to_string(Milliseconds(r.totalMicros)),
-        r.goodCount};
+        time,        r.host,       r.port,       r.model,
+        r.identity,  r.serial,     r.image,      crc,
+        result,      r.failedStep, StepsText(r), std::to_string(Milliseconds(r.totalMicros)),
+        r.goodCount, r.jobProduct, jobCrc};
     std::string line;
     for (std::size_t i = 0; i < std::size(fields); ++i) {
       if (i > 0) line += ',';
@@ -183,8 +178,16 @@ std::string FormatRecord(const ProductionRecord& r, ReportFormat format) {
                                        {"failed_step", r.failedStep},
                                        {"steps", steps},
                                        {"total_ms", Milliseconds(r.totalMicros)},
-                                       {"good_count", r.goodCount}};
+                                       {"good_count", r.goodCount},
+                                       {"job_product", r.jobProduct},
+                                       {"job_crc32", jobCrc}};
   return json.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string Crc32Text(std::uint32_t crc) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%08X", crc);
+  return text;
 }
 
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc) {

@@ -34,6 +34,9 @@ struct ProductionRecord {
   std::vector<Step> steps;
   std::int64_t totalMicros = 0;
   std::string goodCount;  // the count after the run
+  // The production job whose setup made the chip, and the CRC-32 of its file; empty without one.
+  std::string jobProduct;
+  std::optional<std::uint32_t> jobCrc32;
 };
 
 enum class ReportFormat { Csv, JsonLines };
@@ -55,6 +58,8 @@ std::string FormatRecord(const ProductionRecord& record, ReportFormat format);
 
 // CRC-32 (the common reflected polynomial 0xEDB88320); `crc` carries on from earlier bytes.
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0);
+// "1A2B3C4D".
+std::string Crc32Text(std::uint32_t crc);
 // The CRC-32 of the regular file a UTF-8 path names; none when it cannot be read.
 std::optional<std::uint32_t> FileCrc32(const std::string& path);
 

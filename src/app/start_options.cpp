@@ -192,7 +192,22 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
                 Choice("--report-format", {"csv", "jsonl"}, o.reportFormat));
   }
 
-  line.Group(program == Program::CommandLine ? "Station" : "Options");
+  line.Group(program == Program::CommandLine ? "Production job" : "Options");
+  line.Option("--job", "FILE",
+              program == Program::Window
+                  ? "open the production job FILE (its image with it) at the start"
+                  : "open the production job FILE first; the other options\n"
+                    "change it for this run",
+              o.job);
+  line.Flag("--locked",
+            program == Program::Window
+                ? "open the job in operator mode: nothing that changes what a\n"
+                  "chip gets can be changed"
+                : "keep the job as it is: an option that would change it is\n"
+                  "refused",
+            o.locked);
+
+  if (program == Program::CommandLine) line.Group("Station");
   line.Flag("--simulate", "point COM1 at the built-in simulated writer", o.simulate);
   line.Option("--sim-chip", "HEX", "identity code of the simulated writer's chip (default F101)",
               [&o](const std::string& code) {
@@ -246,6 +261,15 @@ bool TakeWindowFile(StartOptions& options) {
   if (options.files.size() > 1) {
     options.errors.push_back("kvr-station opens one FILE, not " +
                              std::to_string(options.files.size()));
+    return false;
+  }
+  if (!options.files.empty() && !options.job.empty()) {
+    options.errors.push_back(
+        "kvr-station opens a FILE or a --job, not both: the job names its image");
+    return false;
+  }
+  if (options.locked && options.job.empty()) {
+    options.errors.push_back("--locked belongs to --job");
     return false;
   }
   if (!options.files.empty()) options.load = options.files.front();

@@ -30,6 +30,8 @@ struct StartOptions {
   Verbosity verbosity = Verbosity::Normal;     // -q, -v
   bool languageGiven = false;                  // else the window speaks the stored language
   bool help = false;
+  std::string job;      // --job FILE: the production job, opened before the other options
+  bool locked = false;  // --locked: operator mode; options that would change the job are refused
 
   // Command line only.
   std::string port;  // "COMn" or a device path
@@ -76,8 +78,8 @@ enum class Program { Window, CommandLine };
 // The program's command line without its options; AddStartOptions adds those of StartOptions.
 CommandLine StartCommandLine(Program program);
 void AddStartOptions(CommandLine& line, StartOptions& options, Program program);
-// The start options alone (the window's whole command line).
-// The window's FILE into `load`; false (and the error added) when more than one was given.
+// The window's FILE into `load`; false (and the error added) when more than one was given, or
+// one and a job, or --locked without a job.
 bool TakeWindowFile(StartOptions& options);
 
 StartOptions ParseStartOptions(const std::vector<std::string>& args, Program program);

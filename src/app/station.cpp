@@ -108,6 +108,43 @@ Station::Station(Platform& platform, bool useEnglish)
        &comb_ISP_DEMO_WDT[0].enabled, &comb_ISP_DEMO_WDT[1].enabled, &opt_485_pin.enabled,
        &Lab_485_pin.enabled, &comb_485_pin[0].enabled, &comb_485_pin[1].enabled,
        &opt_485_logic.enabled, &Lab__485_logic.enabled});
+
+  // Operator mode leaves Program, Stop, Program repeat, the port and the verdict: everything
+  // that decides what a chip gets is the job's.
+  operatorLocked_ = {&txtDevice.enabled,
+                     &combMcuModel.enabled,
+                     &Combo2.enabled,
+                     &Text4.enabled,
+                     &Check6.enabled,
+                     &cekReloadFile.enabled,
+                     &optFillbyte.enabled,
+                     &comLoadFile.enabled,
+                     &AP_size.enabled,
+                     &comWDT_Prescalar.enabled,
+                     &Picture8.enabled,
+                     &cheAuto_Increase.enabled,
+                     &optAuto_Increase.enabled,
+                     &txtReportFile.enabled,
+                     &comReportFile.enabled,
+                     &optReportFormat.enabled,
+                     &comDalay_ReDownLoad.enabled,
+                     &txtJobProduct.enabled,
+                     &txtJobNote.enabled,
+                     &comTJXZ.enabled,
+                     &txt_download_max.enabled};
+  for (Frame& frame : Frame1) operatorLocked_.push_back(&frame.enabled);
+  for (OptionPair& row : Option) operatorLocked_.push_back(&row.enabled);
+  for (CheckBox& box : function_enable) operatorLocked_.push_back(&box.enabled);
+  for (TextEntry& entry : txtAuto) operatorLocked_.push_back(&entry.enabled);
+  for (CommandButton& button : comAuto) operatorLocked_.push_back(&button.enabled);
+  for (TextBox& field : texAuto_Increase) operatorLocked_.push_back(&field.enabled);
+  for (TextEntry& entry : txtFuction) operatorLocked_.push_back(&entry.enabled);
+  // The ISP demo writes an image of its own.
+  for (bool* enabled : lockedControls_)
+    if (std::find(operatorLocked_.begin(), operatorLocked_.end(), enabled) ==
+            operatorLocked_.end() &&
+        enabled != &comDownload.enabled && enabled != &comReDownload.enabled)
+      operatorLocked_.push_back(enabled);
   FormLoad();
 }
 
@@ -120,6 +157,7 @@ void Station::UnlockSettings() {
   optISP_DEMO_erase_data.enabled = labISP_DEMO_erase_data.enabled = !SelectedDevice.ApUpToIsp;
   // A pin list stays disabled while its option says no pin.
   EnableIspDemoPins();
+  ApplyOperatorLock();
 }
 
 void Station::OnProgramClick() {
@@ -276,7 +314,7 @@ void Station::OnIspSizeChange() {
 }
 
 void Station::OnFillByteClick(int index) {
-  if (index < 0 || index > 1) return;
+  if (index < 0 || index > 1 || !optFillbyte.enabled) return;
   optFillbyte.selected = index;
   timer3_->SetEnabled(true);
 }

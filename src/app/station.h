@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/production_job.h"
 #include "app/production_report.h"
 #include "catalogue/catalogue.h"
 #include "catalogue/option_panel.h"
@@ -346,6 +347,8 @@ class Station : public OptionPanelControls {
   std::vector<std::string> RecentFiles;
   // The operator changed bytes of the buffer since the file was loaded.
   bool BufferChanged = false;
+  // The buffer holds another file (or the same at another start) under the one loaded last.
+  bool BufferMixed = false;
   // The change and lost-focus events of the two export fields.
   void OnExportFieldChange();
   // Every write of an export field by the station itself: its change event runs as well.
@@ -603,6 +606,74 @@ class Station : public OptionPanelControls {
   void LoadIspDemoSettings();
   void SaveIspDemoSettings();
   // ---- end of the ISP demo ----
+
+  // ---- Production jobs: a file that sets up a line, and the operator mode that keeps it ----
+ public:
+  // The job opened (or saved) last; none before the first.
+  struct OpenJob {
+    std::string file;         // the job file, as named
+    std::uint32_t fileCrc32;  // of the job file's bytes: a record names the setup it came from
+    ProductionJob job;        // as applied, its image and report resolved
+  };
+  std::optional<OpenJob> Job;
+  // The product name of the open job; empty when no job is open.
+  const std::string& JobProductName() const;
+  // The controls still hold what the job set for the chip (model, areas, options, image,
+  // sequence, serial numbers): records then name the job.
+  bool JobInForce() const;
+  // The job as the title shows it: its product and file, whether it is changed or locked.
+  std::string JobTitle() const;
+  // Operator mode: the open job cannot be changed; only Program, Stop, Program repeat, the
+  // port and the verdict are left to the operator.
+  bool OperatorMode = false;
+  TextBox txtJobProduct;
+  TextBox txtJobNote;
+  // Why the last job could not be opened or saved.
+  std::string LastJobError;
+
+  // Applies every setting of the job file through the operator's handlers and loads its image;
+  // `locked` enters operator mode. False, with the reason in LastJobError, when the job is
+  // refused: the station then holds no file, so nothing is programmed from half a job.
+  bool OpenJobFile(const std::string& path, bool locked);
+  // Writes the job the controls hold now; false, with the reason in LastJobError, when they
+  // hold no job (no image as it lies on the disk, serial settings refused) or the file cannot
+  // be written.
+  bool SaveJobFile(const std::string& path);
+  // What the controls hold now, the image and the report as the station names them.
+  ProductionJob CaptureJob() const;
+  // The menu commands: a file dialog, then the job opened or saved, or a box saying why not.
+  void OnOpenJobClick(bool locked);
+  void OnSaveJobClick();
+  // Asks, then gives the controls back; true when operator mode was left.
+  bool OnLeaveOperatorModeClick();
+
+  // Chooses a model as the operator would: in the device tree, or from the model list; false
+  // when there is no such model there.
+  bool ChooseModel(const std::string& name, bool fromList);
+  // The automatic sequence as the operator builds it: delete all, then append each step. The
+  // first step that does not exist (and nothing set), or nothing.
+  std::optional<std::string> SetAutoSequence(const std::vector<std::string>& steps);
+  // A step the automatic sequence can hold.
+  bool IsStepName(const std::string& name) const;
+  bool ModelChosenFromList() const { return modelFromList_; }
+
+ private:
+  std::string ApplyJob(const ProductionJob& job);
+  // What the controls hold for the chip: the model, its areas and options, the buffer start,
+  // the fill byte, the sequence and the serial numbers.
+  void CaptureChipSetup(ProductionJob& job) const;
+  // "The image file has changed since the job was saved.", the file and both checksums.
+  std::string ImageChangedText(const ProductionJob& job, std::uint32_t now) const;
+  void CloseFile();
+  // Every control that changes what a chip gets is disabled in operator mode, also when a run
+  // or a handler gives it back.
+  void ApplyOperatorLock();
+  void EnableSerialFields();
+  std::vector<bool*> operatorLocked_;
+  // The file and start address the buffer was last cleared for; a load of another on top of it
+  // makes a buffer that no single file is.
+  std::string bufferSource_;
+  // ---- end of production jobs ----
 };
 
 // The window's language as the settings store keeps it: English unless Chinese was chosen.

@@ -82,6 +82,9 @@ void Station::OnAutoSlotClick(int slot) {
 }
 
 void Station::EditAutoSequence(int button) {
+  if (button < 0 || button >= static_cast<int>(comAuto.size()) ||
+      !comAuto[static_cast<std::size_t>(button)].enabled)
+    return;
   auto slotText = [this](int i) -> std::string& {
     return txtAuto[static_cast<std::size_t>(i)].text;
   };
@@ -307,6 +310,11 @@ std::unique_ptr<ReportFile> Station::OpenReport(ProductionRecord& record) {
   const int port = combCommPort.index + 1;
   record.port = describePort ? describePort(port) : "COM" + std::to_string(port);
   record.model = ModelName();
+  // The job names the setup only while the controls still hold it.
+  if (JobInForce()) {
+    record.jobProduct = Job->job.product;
+    record.jobCrc32 = Job->fileCrc32;
+  }
   const ReportFormat format =
       optReportFormat.selected == 1 ? ReportFormat::JsonLines : ReportFormat::Csv;
   return std::make_unique<ReportFile>(path, format);

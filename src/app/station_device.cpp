@@ -59,7 +59,7 @@ void Station::ApplyRow(const DeviceModel& row) {
 
 void Station::OnTreeNodeClick(const std::string& key) {
   // The class code travels in every frame of a run: the model cannot change under it.
-  if (RunInProgress()) return;
+  if (RunInProgress() || OperatorMode) return;
   const auto node = std::find_if(treeDevice.nodes.begin(), treeDevice.nodes.end(),
                                  [&](const TreeNode& n) { return n.key == key; });
   if (node == treeDevice.nodes.end()) return;
@@ -79,7 +79,7 @@ void Station::OnTreeNodeClick(const std::string& key) {
 }
 
 void Station::OnModelListClick() {
-  if (RunInProgress()) return;
+  if (RunInProgress() || OperatorMode) return;
   SelectedDevice.BlockSize = 128;
   SelectedDevice.ApUpToIsp = false;
   const std::string& name = combMcuModel.Text();
@@ -114,6 +114,7 @@ void Station::UpdateOptionalTabs(bool afterTreeSelection) {
       afterTreeSelection ? (classCode == 12 || classCode == 13) : classCode >= 3;
   offer("more_option", moreOptions, english ? "More options" : "更多烧录选项");
   if (withdrawn) OnTabStrip2Click();
+  ApplyOperatorLock();
 }
 
 void Station::OnTabStrip2Click() {
@@ -135,6 +136,7 @@ void Station::FinishSelection() {
   cheAuto_Increase.enabled = true;
   // A ticked stamp is checked against the new model's limits before it writes again.
   OnAutoIncreaseClick();
+  ApplyOperatorLock();
 }
 
 }  // namespace kvr

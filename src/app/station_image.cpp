@@ -150,12 +150,8 @@ void Station::FitCheck() {
   if (ProgramStart < limits.ApRangeEnd && ProgramEnd < limits.ApRangeEnd) return;
   platform_.dialogs.Information(UseEnglish ? "Please reload file."
                                            : "    Please reload file.\r\n      请重新打开文件");
-  ResetBuffer(FillByte());
-  FileLoaded = false;
-  Frame7.caption = "File:";
-  // The buffer holds no file any more: no checksum, and the panel says why.
-  txtFileCheckSum.text.clear();
-  BufferChanged = false;
+  CloseFile();
+  // The panel says why.
   if (!RunInProgress()) {
     RunVerdict = {};
     const std::string model = ModelName();
@@ -231,7 +227,10 @@ void Station::LoadFile() {
                                                "       缓冲区起始地址超出有效空间。");
     return;
   }
+  const std::string source = LoadedFileName + '\n' + Trim(Text4.text);
   if (!FileLoaded || Check6.checked) {
+    BufferMixed = false;
+    bufferSource_ = source;
     ClearBuffer(FillByte());
     FileLoaded = false;
     ProgramStart = kNoLoadStart;
@@ -241,6 +240,7 @@ void Station::LoadFile() {
   } else {
     ProgramStart = std::min(ProgramStart, LoadStart);
     ProgramEnd = std::max(ProgramEnd, DataEnd);
+    BufferMixed = BufferMixed || source != bufferSource_;
   }
   SerialActive = false;
   ChooseLoader();

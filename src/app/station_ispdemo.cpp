@@ -137,6 +137,7 @@ void Station::EnableIspDemoPins() {
   const bool rs485 = opt_485_pin.selected != 0;
   for (ListControl& list : comb_485_pin) list.enabled = rs485;
   Lab__485_logic.enabled = opt_485_logic.enabled = rs485;
+  ApplyOperatorLock();
 }
 
 float Station::BaudReload() {

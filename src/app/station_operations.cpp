@@ -58,6 +58,11 @@ std::int16_t Station::ProgramFile(bool showMessages) {
       LoadFile();
       // An aborted load leaves no image: there is nothing to program.
       if (!FileLoaded) return -1;
+      // The job's image is the one its checksum names, also when it is read afresh.
+      if (Job && path == Job->job.image && LoadedFileCrc32 != Job->job.imageCrc32) {
+        platform_.dialogs.Information(ImageChangedText(Job->job, LoadedFileCrc32.value_or(0)));
+        return -1;
+      }
       if (numbered) {
         cheAuto_Increase.checked = true;
         OnAutoIncreaseClick();

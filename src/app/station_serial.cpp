@@ -247,8 +247,7 @@ void Station::SaveSerialSettings() {
 
 void Station::OnAutoIncreaseClick() {
   const bool checked = cheAuto_Increase.checked;
-  for (TextBox& field : texAuto_Increase) field.enabled = !checked;
-  optAuto_Increase.enabled = !checked;
+  EnableSerialFields();
   SerialActive = false;
   if (checked && !ValidateSerial()) {
     SaveSerialSettings();

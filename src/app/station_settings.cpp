@@ -346,7 +346,9 @@ void Station::OnBeepClick(bool yes) {
 }
 
 void Station::OnRepeatDelayChange(int index) {
-  if (index < 0 || index >= static_cast<int>(comDalay_ReDownLoad.entries.size())) return;
+  if (index < 0 || index >= static_cast<int>(comDalay_ReDownLoad.entries.size()) ||
+      !comDalay_ReDownLoad.enabled)
+    return;
   comDalay_ReDownLoad.index = index;
   FitCheckDue = false;
   timer3_->SetEnabled(true);

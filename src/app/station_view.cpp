@@ -98,7 +98,8 @@ void Station::OnBufferMouseDown(std::size_t caret) {
 }
 
 void Station::OnBufferKeyPress(char key) {
-  if (!IsHexKey(key) || txtBuffer2.selLength != 1) return;
+  // The bytes of a job in operator mode are the job's image.
+  if (!IsHexKey(key) || txtBuffer2.selLength != 1 || OperatorMode) return;
   if (!EditPermission) {
     if (!platform_.dialogs.Question(kUpdateQuestion.Pick(UseEnglish))) return;
     if (!FileLoaded) {

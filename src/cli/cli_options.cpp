@@ -23,6 +23,20 @@ CommandLine CliCommandLine(CliOptions& options) {
 
   AddIspDemoOptions(line, options.ispDemo);
 
+  line.Group("Saving a job (instead of pressing Program)");
+  line.Option("--save-job", "FILE",
+              "write the production job the other options set up to FILE\n"
+              "(the image beside it is named without its folder) and end",
+              options.saveJob);
+  line.Option("--product", "TEXT", "the job's product name", [&options](const std::string& text) {
+    options.product = text;
+    return std::string();
+  });
+  line.Option("--note", "TEXT", "the job's note", [&options](const std::string& text) {
+    options.note = text;
+    return std::string();
+  });
+
   line.Group("Supervision");
   line.Option("--status-fd", "N",
               "write the station's status, one line per event, to the\n"
@@ -33,6 +47,9 @@ CommandLine CliCommandLine(CliOptions& options) {
   // Each of these replaces pressing Program in its own way.
   for (const char* other : {"--repeat", "--no-program", "--isp-demo-write", "--isp-demo-repeat"})
     line.Excludes("--offline-download", other);
+  for (const char* other : {"--repeat", "--offline-download", "--isp-demo-write",
+                            "--isp-demo-repeat", "--save-after", "--locked"})
+    line.Excludes("--save-job", other);
   for (const char* other : {"--isp-demo-write", "--isp-demo-repeat"}) {
     line.Excludes("--repeat", other);
     line.Excludes("--no-program", other);
@@ -56,6 +73,24 @@ CommandLine::Result ParseCliOptions(CommandLine& line, const std::vector<std::st
     errors.push_back("--offline-download needs --copies N");
   if (offline.copies && !offline.download)
     errors.push_back("--copies belongs to --offline-download");
+  for (const char* name : {"--product", "--note"})
+    if (line.Given(name) && options.saveJob.empty())
+      errors.push_back(std::string(name) + " belongs to --save-job");
+  const StartOptions& start = options.start;
+  if (start.locked && start.job.empty()) errors.push_back("--locked belongs to --job");
+  if (start.locked) {
+    // What the job sets for the chip, the report and the pause stay the job's.
+    for (const char* name :
+         {"--model", "--list-model", "--show-extra-families", "--buffer-start", "--clear-buffer",
+          "--fill", "--load", "--serial-address", "--serial-bytes", "--serial-step",
+          "--serial-mode", "--serial-enable", "--auto-sequence", "--delay", "--report",
+          "--report-format", "--offline-download", "--isp-demo-write", "--isp-demo-repeat"})
+      if (line.Given(name))
+        errors.push_back("--locked keeps the job as it is: " + std::string(name) + " is refused");
+    if (line.Given("--function") && start.function != "Auto Program")
+      errors.push_back("--locked runs the job's \"Auto Program\": --function \"" + start.function +
+                       "\" is refused");
+  }
   options.start.help = result == CommandLine::Result::Help;
   options.start.errors = errors;
   if (result == CommandLine::Result::Run && !errors.empty()) result = CommandLine::Result::Bad;

@@ -22,6 +22,11 @@ struct CliOptions {
   IspDemoOptions ispDemo;
   OfflineOptions offline;
   int statusFd = -1;  // --status-fd N
+  // --save-job FILE: the job the other options set up is written there, with the product name
+  // and the note, instead of pressing Program.
+  std::string saveJob;
+  std::optional<std::string> product;
+  std::optional<std::string> note;
 };
 
 // kvr-cli's command line, its options bound to `options`.

@@ -45,24 +45,10 @@ int FindFunction(const kvr::Station& station, const std::string& name) {
   return -1;
 }
 
-// Chooses a model as the operator would: in the device tree, or from the model list.
-bool ChooseTreeModel(kvr::Station& station, const std::string& name) {
-  for (const kvr::TreeNode& node : station.treeDevice.nodes) {
-    if (node.key != name || node.parentKey.empty()) continue;
-    station.OnDeviceTextClick();
-    station.OnTreeNodeClick(name);
-    return true;
-  }
-  return false;
-}
-
-bool ChooseListModel(kvr::Station& station, const std::string& name) {
-  const auto& entries = station.combMcuModel.entries;
-  const auto it = std::find(entries.begin(), entries.end(), name);
-  if (it == entries.end()) return false;
-  station.combMcuModel.index = static_cast<int>(it - entries.begin());
-  station.OnModelListClick();
-  return true;
+// The station's text for the console: plain line breaks.
+std::string ConsoleText(std::string text) {
+  for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+  return text;
 }
 
 std::string TreeModels(const kvr::Station& station) {
@@ -127,6 +113,9 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     station.optAuto_Increase.selected = *options.serialMode;
     station.OnSerialFieldChange();
   }
+  // A job that stamps numbers goes on stamping them, checked again with what the options
+  // changed (a load clears the box, as it does in the window).
+  const bool stamped = station.cheAuto_Increase.checked;
   if (!options.load.empty()) {
     if (IsFolder(options.load))
       return Fail("cannot open \"" + options.load + "\": it is a directory", 2);
@@ -136,12 +125,13 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
     dialogs.QueueOpenPath(options.load);
     station.OnLoadFileClick();
   }
-  if (options.serialEnable) {
+  if (options.serialEnable || stamped) {
     station.cheAuto_Increase.checked = true;
     station.OnAutoIncreaseClick();
     // Ticked but refused would program chips without their numbers: nothing starts.
     if (!station.SerialActive || station.SerialStampRefused())
-      return Fail("--serial-enable was refused: the serial-number settings are not valid (" +
+      return Fail(std::string(options.serialEnable ? "--serial-enable" : "the job's stamp") +
+                      " was refused: the serial-number settings are not valid (" +
                       SerialSettingsText(station) + "; see the message above)",
                   2);
   }
@@ -157,28 +147,15 @@ int PrepareImage(kvr::Station& station, kvr::ConsoleDialogs& dialogs,
   return 0;
 }
 
-// The automatic sequence as the operator builds it: delete all, then append each step.
+// The automatic sequence as the operator builds it.
 int SetSequence(kvr::Station& station, const std::vector<std::string>& steps) {
-  for (const std::string& step : steps) {
-    bool offered = false;
-    for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
-      offered =
-          offered || (!step.empty() && station.txtAuto[static_cast<std::size_t>(i)].text == step);
-    if (!offered) {
-      std::string names;
-      for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
-        if (!station.txtAuto[static_cast<std::size_t>(i)].text.empty())
-          names += "\n  " + station.txtAuto[static_cast<std::size_t>(i)].text;
-      return Fail("no step \"" + step + "\" for the automatic sequence; the steps are:" + names, 2);
-    }
-  }
-  station.EditAutoSequence(2);
-  for (const std::string& step : steps) {
-    for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
-      if (station.txtAuto[static_cast<std::size_t>(i)].text == step) station.OnAutoSlotClick(i);
-    station.EditAutoSequence(0);
-  }
-  return 0;
+  const std::optional<std::string> unknown = station.SetAutoSequence(steps);
+  if (!unknown) return 0;
+  std::string names;
+  for (int i = 0; i < kvr::Station::kFirstSequenceSlot; ++i)
+    if (!station.txtAuto[static_cast<std::size_t>(i)].text.empty())
+      names += "\n  " + station.txtAuto[static_cast<std::size_t>(i)].text;
+  return Fail("no step \"" + *unknown + "\" for the automatic sequence; the steps are:" + names, 2);
 }
 
 // Good and failed chips of a run or a repeat, and when it began. A run that did not reach the
@@ -242,8 +219,14 @@ std::string DescribeRun(const kvr::Station& station, const kvr::CliOptions& cli)
     }
     if (cli.start.repeat) what += ", repeated";
   }
-  return station.describePort(station.combCommPort.index + 1) + ", model " + station.ModelName() +
-         ", " + image + ", " + what;
+  std::string job;
+  if (station.Job) {
+    const std::u8string name = std::filesystem::u8path(station.Job->file).filename().u8string();
+    job = ", job " + std::string(name.begin(), name.end()) +
+          (station.JobProductName().empty() ? "" : " (" + station.JobProductName() + ")");
+  }
+  return station.describePort(station.combCommPort.index + 1) + job + ", model " +
+         station.ModelName() + ", " + image + ", " + what;
 }
 
 std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
@@ -321,12 +304,15 @@ int main(int argc, char** argv) {
     return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
   };
   if (portIndex >= 0) station.combCommPort.index = portIndex;
+  // The job first; the options that follow change it for this run.
+  if (!options.job.empty() && !station.OpenJobFile(options.job, options.locked))
+    return Fail(ConsoleText(station.LastJobError), 2);
   if (options.showExtraFamilies) station.SetShowExtraFamilies(true);
-  if (!options.treeModel.empty() && !ChooseTreeModel(station, options.treeModel))
+  if (!options.treeModel.empty() && !station.ChooseModel(options.treeModel, false))
     return Fail("no model \"" + options.treeModel +
                     "\" in the device tree; it holds:" + TreeModels(station),
                 2);
-  if (!options.listModel.empty() && !ChooseListModel(station, options.listModel)) {
+  if (!options.listModel.empty() && !station.ChooseModel(options.listModel, true)) {
     std::string names;
     for (const std::string& name : station.combMcuModel.entries) names += " " + name;
     return Fail("no model \"" + options.listModel + "\" in the model list; it holds:" + names, 2);
@@ -339,8 +325,9 @@ int main(int argc, char** argv) {
     return Fail("no function \"" + options.function + "\"; the function list holds:" + names, 2);
   }
   station.OnFunctionClick(function);
-  // The model choice has started the deferred save; its region display is needed now.
-  station.DeferredSave();
+  // A model choice has started the deferred save; its region display is needed now. A job
+  // applied alone has run its own.
+  if (station.Timer3().Enabled()) station.DeferredSave();
 
   if (const int status = PrepareImage(station, dialogs, options); status != 0) return status;
   if (options.autoSequence)
@@ -350,6 +337,16 @@ int main(int argc, char** argv) {
   if (options.delay) station.comDalay_ReDownLoad.index = *options.delay;
   if (options.clearOkCount) station.ClearOkCount();
   if (offline.legend) station.OnOfflineLegendClick();
+  if (!cli.saveJob.empty()) {
+    if (cli.product) station.txtJobProduct.text = *cli.product;
+    if (cli.note) station.txtJobNote.text = *cli.note;
+    // Options that set up no image set up no job; a file that cannot be written is no job saved.
+    if (!station.SaveJobFile(cli.saveJob))
+      return Fail(ConsoleText(station.LastJobError), station.FileLoaded ? 1 : 2);
+    told << "Job saved: " << cli.saveJob << " (CRC-32 " << kvr::Crc32Text(station.Job->fileCrc32)
+         << ")" << std::endl;
+    return 0;
+  }
 
   // ---- ISP demo ----
   if (const std::string error = kvr::ApplyIspDemoOptions(station, ispDemo); !error.empty())

@@ -19,6 +19,8 @@ struct Passed {
 };
 constexpr Passed kPassed[] = {
     {"--settings", Goes::Shared, 1, "FILE", "the settings store the stations share"},
+    {"--job", Goes::Shared, 1, "FILE", "the production job every station runs"},
+    {"--locked", Goes::Shared, 0, "", "the stations keep the job as it is"},
     {"--model", Goes::Shared, 1, "NAME", "a model of the device tree"},
     {"--list-model", Goes::Shared, 1, "NAME", "a model of the model list"},
     {"--language", Goes::Shared, 1, "en|zh", "the language of the messages"},
@@ -194,6 +196,15 @@ CommandLine::Result ParseGangOptions(CommandLine& line, const std::vector<std::s
       if (!word.empty()) words.push_back(std::move(word));
     options.simOptions.emplace_back(writer, std::move(words));
   }
+  if (line.Given("--locked") && !line.Given("--job")) errors.push_back("--locked belongs to --job");
+  // Every station applies the job's sequence and numbering over the shared settings: set once,
+  // these would be the set-up run's alone.
+  if (line.Given("--job"))
+    for (const char* name : {"--auto-sequence", "--serial-address", "--serial-bytes",
+                             "--serial-step", "--serial-mode"})
+      if (line.Given(name))
+        errors.push_back("--job sets the automatic sequence and the serial numbers: " +
+                         std::string(name) + " is refused with it (change the job)");
   // The stations tell their exchanges when the line is asked to.
   if (options.verbosity == Verbosity::Verbose) options.sharedArgs.push_back("--verbose");
   options.errors = errors;
@@ -217,7 +228,9 @@ std::vector<std::string> SetUpArguments(const GangOptions& options) {
       std::any_of(options.onceArgs.begin(), options.onceArgs.end(),
                   [](const std::string& arg) { return arg.rfind("--serial-", 0) == 0; });
   const bool enabled = std::find(args.begin(), args.end(), "--serial-enable") != args.end();
-  if (serialFields && !enabled) args.push_back("--serial-enable");
+  // A job decides whether numbers are stamped.
+  const bool job = std::find(args.begin(), args.end(), "--job") != args.end();
+  if (serialFields && !enabled && !job) args.push_back("--serial-enable");
   args.push_back("--no-program");
   return args;
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/start_options.h"
-#include "kvr_version.h"
 #include "app/station.h"
 #include "gui/main_window.h"
+#include "kvr_version.h"
 #include "platform/port_map.h"
 #include "platform/qt/qt_beeper.h"
 #include "platform/qt/qt_dialogs.h"
@@ -104,8 +104,18 @@ int main(int argc, char** argv) {
   const QScreen* screen = QGuiApplication::primaryScreen();
   window.ShowOnScreen(screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 728));
   // Over the window: loading may ask questions.
+  int refusedJob = 0;
   QTimer::singleShot(0, &window, [&] {
-    station.LoadAtStart(options.load);
+    if (options.job.empty()) {
+      station.LoadAtStart(options.load);
+    } else if (!station.OpenJobFile(options.job, options.locked)) {
+      dialogs.Information(station.LastJobError);
+      // A production station does not start without its lock.
+      if (options.locked) {
+        refusedJob = 2;
+        window.close();
+      }
+    }
     window.Sync();
   });
   const int status = app.exec();
@@ -113,5 +123,5 @@ int main(int argc, char** argv) {
   pump.SetIdleHook({});
   station.onCloseWindow = {};
   if (simulator) simulator->Stop();
-  return status;
+  return refusedJob != 0 ? refusedJob : status;
 }

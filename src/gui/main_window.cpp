@@ -320,6 +320,29 @@ void MainWindow::BuildMenus() {
   saveAsAction_->setShortcut(QKeySequence::SaveAs);
   Caption("actSaveAs", [this](const QString& text) { saveAsAction_->setText(text); });
   file->addSeparator();
+  // Jobs: a setup saved once, opened on every station of the line.
+  openJobAction_ = file->addAction(QString(), this, [this] {
+    station_.OnOpenJobClick(false);
+    Sync();
+  });
+  Caption("actOpenJob", [this](const QString& text) { openJobAction_->setText(text); });
+  openJobLockedAction_ = file->addAction(QString(), this, [this] {
+    station_.OnOpenJobClick(true);
+    Sync();
+  });
+  Caption("actOpenJobLocked", [this](const QString& text) { openJobLockedAction_->setText(text); });
+  saveJobAction_ = file->addAction(QString(), this, [this] {
+    station_.OnSaveJobClick();
+    Sync();
+  });
+  Caption("actSaveJob", [this](const QString& text) { saveJobAction_->setText(text); });
+  leaveOperatorAction_ = file->addAction(QString(), this, [this] {
+    station_.OnLeaveOperatorModeClick();
+    Sync();
+  });
+  Caption("actLeaveOperatorMode",
+          [this](const QString& text) { leaveOperatorAction_->setText(text); });
+  file->addSeparator();
   QAction* quit = file->addAction(QString(), this, [this] { close(); });
   quit->setShortcut(QKeySequence::Quit);
   Caption("actQuit", [quit](const QString& text) { quit->setText(text); });
@@ -522,6 +545,7 @@ void MainWindow::SyncWindow() {
     layoutStale_ = true;
   }
   QString title = CaptionText("title");
+  if (station_.Job) title += QStringLiteral(" - ") + QString::fromStdString(station_.JobTitle());
   if (station_.FileLoaded && !station_.LoadedFileName.empty()) {
     title += QStringLiteral(" - ") +
              QFileInfo(QString::fromStdString(station_.LoadedFileName)).fileName();
@@ -549,6 +573,10 @@ void MainWindow::SyncMenus() {
   openAction_->setEnabled(idle && station_.comLoadFile.enabled);
   recentMenu_->setEnabled(idle && station_.comLoadFile.enabled);
   saveAsAction_->setEnabled(idle && station_.comStoreFile.enabled);
+  const bool jobs = idle && !station_.OperatorMode;
+  for (QAction* action : {openJobAction_, openJobLockedAction_, saveJobAction_})
+    action->setEnabled(jobs);
+  leaveOperatorAction_->setEnabled(idle && station_.OperatorMode);
   for (std::size_t i = 0; i < languageActions_.size(); ++i) {
     languageActions_[i]->setEnabled(idle);
     const bool chosen = station_.UseEnglish == (i == 0);

@@ -232,6 +232,13 @@ class MainWindow : public QMainWindow {
   QLineEdit* txtWrite_OK_Count_ = nullptr;
   QPushButton* comClearOkCount_ = nullptr;
   QLineEdit* txtReportFile_ = nullptr;
+  QLineEdit* txtJobProduct_ = nullptr;
+  QLineEdit* txtJobNote_ = nullptr;
+  QLabel* verdictProduct_ = nullptr;
+  QAction* openJobAction_ = nullptr;
+  QAction* openJobLockedAction_ = nullptr;
+  QAction* saveJobAction_ = nullptr;
+  QAction* leaveOperatorAction_ = nullptr;
   QPushButton* comReportFile_ = nullptr;
   std::array<QRadioButton*, 2> optReportFormat_{};
 

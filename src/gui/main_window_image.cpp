@@ -274,6 +274,10 @@ void MainWindow::BuildImageWidgets() {
     optReportFormat_[i]->setObjectName(ElementName("optReportFormat", static_cast<int>(i)));
   }
   GroupOf(this, {optReportFormat_[0], optReportFormat_[1]});
+  txtJobProduct_ = new QLineEdit;
+  txtJobProduct_->setObjectName(QStringLiteral("txtJobProduct"));
+  txtJobNote_ = new QLineEdit;
+  txtJobNote_->setObjectName(QStringLiteral("txtJobNote"));
 
   comLoadFile_ = new QPushButton;
   comLoadFile_->setObjectName(QStringLiteral("comLoadFile"));
@@ -462,6 +466,16 @@ QWidget* MainWindow::BuildSequencePage() {
   for (QRadioButton* format : optReportFormat_) formatRow->addWidget(format);
   formatRow->addStretch(1);
   settings->addLayout(formatRow, 4, 1, 1, 2);
+  // What a job saved from here is called, and why.
+  const std::pair<const char*, QLineEdit*> jobFields[] = {{"labJobProduct", txtJobProduct_},
+                                                          {"labJobNote", txtJobNote_}};
+  int row = 5;
+  for (const auto& [key, field] : jobFields) {
+    QLabel* label = CaptionLabel(key);
+    label->setBuddy(field);
+    settings->addWidget(label, row, 0);
+    settings->addWidget(field, row++, 1, 1, 2);
+  }
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);
@@ -641,6 +655,11 @@ void MainWindow::ConnectImage() {
     station_.OnReportFormatClick(index);
     Sync();
   });
+  for (auto [field, box] : {std::pair{txtJobProduct_, &station_.txtJobProduct},
+                            std::pair{txtJobNote_, &station_.txtJobNote}})
+    connect(field, &QLineEdit::textEdited, this, [box](const QString& text) {
+      if (box->enabled) box->text = text.toStdString();
+    });
 }
 
 void MainWindow::SyncImage() {
@@ -679,6 +698,9 @@ void MainWindow::SyncImage() {
   // The operator's typing stands until it is finished.
   if (!txtReportFile_->hasFocus()) SyncTextBox(txtReportFile_, station_.txtReportFile);
   SyncButton(comReportFile_, station_.comReportFile);
+  for (auto [field, box] : {std::pair{txtJobProduct_, &station_.txtJobProduct},
+                            std::pair{txtJobNote_, &station_.txtJobNote}})
+    if (!field->hasFocus() || !box->enabled) SyncTextBox(field, *box);
   for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
     SyncCaption(optReportFormat_[i], station_.optReportFormat.captions[i]);
     SyncChecked(optReportFormat_[i], station_.optReportFormat.selected == static_cast<int>(i));

@@ -105,7 +105,15 @@ QWidget* MainWindow::BuildVerdictPanel() {
   facts->setColumnStretch(1, 1);
   facts->setColumnStretch(3, 1);
 
+  // The product on the line, when a job set it up.
+  verdictProduct_ = Named("verdictProduct");
+  verdictProduct_->setAlignment(Qt::AlignCenter);
+  verdictProduct_->setFont(bold);
+  verdictProduct_->setWordWrap(true);
+  verdictProduct_->hide();
+
   auto* layout = new QVBoxLayout(panel);
+  layout->addWidget(verdictProduct_);
   layout->addWidget(verdictState_);
   layout->addWidget(verdictStep_);
   layout->addWidget(verdictReason_);
@@ -144,6 +152,8 @@ void MainWindow::SyncVerdict() {
   const bool english = station_.UseEnglish;
   const State state = station_.RunInProgress() ? State::Running : verdict.state;
   SetText(verdictState_, CaptionText(StateKey(state)).toStdString());
+  SetText(verdictProduct_, station_.JobProductName());
+  SetVisible(verdictProduct_, !station_.JobProductName().empty());
   const QString style =
       QStringLiteral("QLabel { background: %1; color: white; border-radius: 6px; }")
           .arg(QLatin1String(StateColour(state)));

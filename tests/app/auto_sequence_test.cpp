@@ -495,14 +495,15 @@ TEST_F(AutoSequenceTest, RepeatOfFiveChipsWhereTheThirdFails) {
   ASSERT_EQ(lines.size(), 6U);  // the header and five records
   EXPECT_EQ(lines[0],
             "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
-            "total_ms,good_count");
+            "total_ms,good_count,job_product,job_crc32");
   // Field 6 is the number stamped into the chip; every good chip has its own.
   std::set<std::string> goodSerials;
   for (std::size_t i = 1; i <= 5; ++i) {
     std::vector<std::string> fields;
-    std::stringstream record(lines[i]);
+    // A comma after the last field, so that an empty last field is read too.
+    std::stringstream record(lines[i] + ",");
     for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 13U) << lines[i];
+    ASSERT_EQ(fields.size(), 15U) << lines[i];
     if (i == 3) {
       EXPECT_EQ(fields[8], "failed");
       EXPECT_EQ(fields[9], "Erase MCU");
@@ -517,7 +518,7 @@ TEST_F(AutoSequenceTest, RepeatOfFiveChipsWhereTheThirdFails) {
   EXPECT_EQ(serials, (std::vector<std::string>{"1", "2", "255", "3", "4"}));
   EXPECT_NE(lines[1].find("2026-01-05T09:00:00+01:00,,COM1,VXA01H,,0001,"), std::string::npos)
       << lines[1];
-  EXPECT_EQ(lines[5].substr(lines[5].rfind(',') + 1), "4");
+  EXPECT_EQ(Fields(lines[5])[12], "4");
   EXPECT_TRUE(station.comReDownload.enabled);
   EXPECT_TRUE(station.comDownload.enabled);
   EXPECT_FALSE(station.comStop_Download.enabled);

@@ -72,9 +72,9 @@ TEST(ProductionReport, StationsAppendingAtOnceWriteOneHeaderAndWholeRecords) {
   std::map<std::string, int> next;  // each station's records come in its own order
   for (std::size_t i = 1; i < lines.size(); ++i) {
     std::vector<std::string> fields;
-    std::stringstream record(lines[i]);
+    std::stringstream record(lines[i] + ",");
     for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
-    ASSERT_EQ(fields.size(), 13U) << lines[i];
+    ASSERT_EQ(fields.size(), 15U) << lines[i];
     EXPECT_EQ(fields[5], std::to_string(next[fields[1]]++)) << lines[i];
     EXPECT_EQ(fields[10], "Program File 1 ms") << lines[i];
   }
@@ -160,6 +160,8 @@ TEST(ProductionReport, JsonLinesAreValidAndFileNamesKeepTheirBytes) {
   record.serial = "0041";
   record.stopped = true;
   record.steps.push_back({"Erase MCU", 1500, false});
+  record.jobProduct = "Thermostat 固件";
+  record.jobCrc32 = 0xABCD;
   std::mt19937 random(20);
   for (int i = 0; i < 500; ++i) {
     std::string name = "/tmp/";
@@ -174,6 +176,8 @@ TEST(ProductionReport, JsonLinesAreValidAndFileNamesKeepTheirBytes) {
     ASSERT_EQ(json["result"], "stopped");
     ASSERT_EQ(json["steps"][0]["ms"], 2);
     ASSERT_EQ(json["steps"][0]["result"], "failed");
+    ASSERT_EQ(json["job_product"], "Thermostat 固件");
+    ASSERT_EQ(json["job_crc32"], "0000ABCD");
   }
   EXPECT_NE(FormatRecord(record, ReportFormat::Csv).find(",stopped,"), std::string::npos);
 }

@@ -38,6 +38,16 @@ TEST(StartOptions, TheWindowTakesOnlyItsOwn) {
   EXPECT_EQ(ParseStartOptions({"a.hex", "b.hex"}, Program::Window).errors,
             (std::vector<std::string>{"kvr-station opens one FILE, not 2"}));
   EXPECT_EQ(ParseStartOptions({"--port-map", "COM0=/dev/x"}, Program::Window).errors.size(), 1U);
+  // A job names its image.
+  EXPECT_EQ(ParseStartOptions({"--job", "line.kvrjob", "fw.hex"}, Program::Window).errors,
+            (std::vector<std::string>{
+                "kvr-station opens a FILE or a --job, not both: the job names its image"}));
+  EXPECT_EQ(ParseStartOptions({"--locked"}, Program::Window).errors,
+            (std::vector<std::string>{"--locked belongs to --job"}));
+  const StartOptions production =
+      ParseStartOptions({"--job", "line.kvrjob", "--locked"}, Program::Window);
+  EXPECT_TRUE(production.errors.empty());
+  EXPECT_TRUE(production.locked);
   const StartOptions verbose = ParseStartOptions({"-v", "--language=zh"}, Program::Window);
   EXPECT_TRUE(verbose.errors.empty());
   EXPECT_EQ(verbose.verbosity, Verbosity::Verbose);

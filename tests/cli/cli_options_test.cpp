@@ -64,12 +64,26 @@ TEST(CliOptions, RefusalsNameWhatIsWrong) {
       {{"--fill=AA"}, "--fill wants FF or 00, not \"AA\""},
       {{"--count", "0"}, "--count wants a number of chips from 1, not \"0\""},
       {{"--bogus", "x"}, "unknown option \"--bogus\" (see --help)"},
+      {{"--locked", "--fill", "00"}, "--locked belongs to --job"},
+      {{"--job", "j", "--locked", "--load", "other.hex"},
+       "--locked keeps the job as it is: --load is refused"},
+      {{"--job", "j", "--locked", "--delay", "0"},
+       "--locked keeps the job as it is: --delay is refused"},
+      {{"--job", "j", "--locked", "--function", "Read EEPROM"},
+       "--locked runs the job's \"Auto Program\": --function \"Read EEPROM\" is refused"},
+      {{"--product", "Widget"}, "--product belongs to --save-job"},
+      {{"--save-job", "j", "--repeat"}, "--save-job and --repeat exclude each other"},
   };
   for (const auto& [args, error] : cases) {
     const Parsed parsed = Parse(args);
     EXPECT_EQ(parsed.result, CommandLine::Result::Bad) << args[0];
     EXPECT_EQ(parsed.errors.empty() ? "" : parsed.errors[0], error) << args[0];
   }
+  // Under --locked what a line runs by is left: the port, the count, the repeat, the answers.
+  EXPECT_EQ(Parse({"--job", "j", "--locked", "--port", "COM2", "--function", "Auto Program",
+                   "--repeat", "--count", "5", "--yes", "--serial-next", "100"})
+                .result,
+            CommandLine::Result::Run);
   // A negative number and "-" are values, not options.
   EXPECT_EQ(Parse({"--load", "-"}).result, CommandLine::Result::Run);
   EXPECT_EQ(Parse({"--delay", "-1"}).errors,

@@ -68,10 +68,10 @@ class Gang {
 };
 
 struct Record {
-  std::string port, serial, result;
+  std::string port, serial, result, jobProduct;
 };
 
-// The report's records (after the header), its 13 fields split at the commas; none of the
+// The report's records (after the header), its 15 fields split at the commas; none of the
 // fields written here holds one.
 std::vector<Record> Records(const std::string& report, std::string* header) {
   std::vector<Record> records;
@@ -79,10 +79,11 @@ std::vector<Record> Records(const std::string& report, std::string* header) {
   std::getline(lines, *header);
   for (std::string line; std::getline(lines, line);) {
     std::vector<std::string> fields;
-    std::stringstream record(line);
+    // A comma after the last field, so that an empty last field is read too.
+    std::stringstream record(line + ",");
     for (std::string field; std::getline(record, field, ',');) fields.push_back(field);
-    EXPECT_EQ(fields.size(), 13U) << line;
-    if (fields.size() == 13) records.push_back({fields[2], fields[5], fields[8]});
+    EXPECT_EQ(fields.size(), 15U) << line;
+    if (fields.size() == 15) records.push_back({fields[2], fields[5], fields[8], fields[13]});
   }
   return records;
 }
@@ -159,7 +160,7 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
   const std::vector<Record> records = Records(ReadFile(Path("line.csv")), &header);
   EXPECT_EQ(header,
             "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
-            "total_ms,good_count");
+            "total_ms,good_count,job_product,job_crc32");
   std::map<std::string, int> recordsOf;
   std::multiset<std::string> goodSerials;
   int good = 0;
@@ -248,6 +249,44 @@ TEST_F(GangEndToEnd, QuietAndVerboseLines) {
   const std::string err = verbose.Err();
   EXPECT_EQ(err.rfind("/dev/pts/", 0), 0U) << err;
   EXPECT_NE(err.find(": frame 80, 10 bytes: reply of 6 bytes\n"), std::string::npos) << err;
+}
+
+// A job saved once runs unchanged on every station of a line, and every record names it; an
+// image changed since stops the line before any writer is touched.
+TEST_F(GangEndToEnd, AJobSavedOnceRunsOnEveryStation) {
+  QStringList save = Line();
+  save.removeAt(save.indexOf("--serial-next") + 1);
+  save.removeAll("--serial-next");
+  save << "--product"
+       << "Widget"
+       << "--save-job" << Path("line.kvrjob") << "--settings" << Path("setup.ini");
+  const CliRun saved = RunCli(save);
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  // Beside the job, the image is named without its folder.
+  EXPECT_NE(ReadFile(Path("line.kvrjob")).find("\"file\": \"fw1k.hex\""), std::string::npos);
+
+  Gang gang({"--simulate", "2", "--job", Path("line.kvrjob"), "--locked", "--serial-next", "1000",
+             "--count", "3", "--settings", Path("line.ini")});
+  EXPECT_EQ(gang.Finish(), 0) << gang.Out() << gang.Err();
+  std::string header;
+  const std::vector<Record> records = Records(ReadFile(Path("line.csv")), &header);
+  ASSERT_EQ(records.size(), 6U) << gang.Out();
+  std::set<std::string> serials;
+  for (const Record& record : records) {
+    EXPECT_EQ(record.result, "OK");
+    EXPECT_EQ(record.jobProduct, "Widget");
+    serials.insert(record.serial);
+  }
+  EXPECT_EQ(serials, (std::set<std::string>{"00001000", "00001001", "00001002", "00001003",
+                                            "00001004", "00001005"}));
+
+  WriteFile(Path("fw1k.hex"), ReadFile(Path("fw1k.hex")).insert(0, ":0100000042BD\n"));
+  Gang changed({"--simulate", "2", "--job", Path("line.kvrjob"), "--settings", Path("line.ini")});
+  EXPECT_EQ(changed.Finish(), 2);
+  EXPECT_NE(changed.Err().find("The image file has changed since the job was saved."),
+            std::string::npos)
+      << changed.Err();
+  EXPECT_EQ(changed.Out(), "");
 }
 
 TEST_F(GangEndToEnd, BadOptionsStartNothing) {

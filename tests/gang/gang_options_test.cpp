@@ -110,6 +110,22 @@ TEST(GangOptions, BadOptionsAreNamed) {
             "--load wants FILE, not the option --count");
   EXPECT_EQ(firstError({"--simulate", "1", "--yes", "--no"}), "--yes and --no exclude each other");
   EXPECT_TRUE(ParseGangOptions({"--help"}).errors.empty());
+  // Each station applies the job's sequence and numbering over the shared settings.
+  EXPECT_EQ(firstError({"--simulate", "1", "--job", "j", "--serial-bytes", "4"}),
+            "--job sets the automatic sequence and the serial numbers: --serial-bytes is refused "
+            "with it (change the job)");
+  EXPECT_EQ(firstError({"--simulate", "1", "--locked"}), "--locked belongs to --job");
+}
+
+TEST(GangOptions, AJobGoesToTheSetUpAndToEveryStation) {
+  const GangOptions options = ParseGangOptions(
+      {"--simulate", "2", "--job", "line.kvrjob", "--locked", "--serial-next", "100"});
+  ASSERT_TRUE(options.errors.empty()) << options.errors[0];
+  // The job decides whether numbers are stamped: the set-up does not switch the stamp on.
+  EXPECT_EQ(SetUpArguments(options),
+            (Args{"--job", "line.kvrjob", "--locked", "--serial-next", "100", "--no-program"}));
+  const Args station = StationArguments(options, "COM1", 3);
+  EXPECT_EQ(Args(station.begin(), station.begin() + 3), (Args{"--job", "line.kvrjob", "--locked"}));
 }
 
 TEST(LineTable, RowsStatesAndTotals) {

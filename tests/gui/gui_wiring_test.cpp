@@ -982,6 +982,41 @@ TEST_F(OperatorWindowTest, DroppedFileLoadsAndTheNextStartReloadsIt) {
   EXPECT_TRUE(nextWindow.windowTitle().endsWith("dropped.hex"));
 }
 
+// A job saved from the window and opened for production: the product in the title and over the
+// verdict, the set-up out of reach, Program and the port left; leaving asks first.
+TEST_F(OperatorWindowTest, AJobOpenedForProductionLocksTheSetUp) {
+  const std::string image = WriteFile("fw.hex", ":0400000012345678E8\r\n:00000001FF\r\n");
+  vp.dialogs.ExpectOpenFile(image);
+  MenuAction(QStringLiteral("&Open..."))->trigger();
+  Sequence({"Erase MCU", "Program File"});
+  QTest::keyClicks(Find<QLineEdit>("txtJobProduct"), "Widget");
+  const std::string job = (dir / "line.kvrjob").string();
+  vp.dialogs.ExpectSaveFile(job);
+  MenuAction(QStringLiteral("Save jo&b as..."))->trigger();
+  ASSERT_TRUE(station.Job) << station.LastJobError;
+  EXPECT_EQ(window.windowTitle(), "KVR programming station - Widget (line.kvrjob) - fw.hex");
+
+  vp.dialogs.ExpectOpenFile(job);
+  MenuAction(QStringLiteral("Open job for &production..."))->trigger();
+  ASSERT_TRUE(station.OperatorMode) << station.LastJobError;
+  EXPECT_EQ(window.windowTitle(),
+            "KVR programming station - Widget (line.kvrjob), operator mode - fw.hex");
+  EXPECT_EQ(Find<QLabel>("verdictProduct")->text(), "Widget");
+  EXPECT_FALSE(Find<QLabel>("verdictProduct")->isHidden());
+  for (const char* name : {"combMcuModel", "Combo2", "comLoadFile", "txtJobProduct"})
+    EXPECT_FALSE(Find<QWidget>(name)->isEnabled()) << name;
+  for (const char* name : {"comDownload", "comReDownload", "combCommPort"})
+    EXPECT_TRUE(Find<QWidget>(name)->isEnabled()) << name;
+  EXPECT_FALSE(MenuAction(QStringLiteral("Open &job..."))->isEnabled());
+  EXPECT_FALSE(MenuAction(QStringLiteral("&Open..."))->isEnabled());
+
+  vp.dialogs.ExpectQuestion(true);
+  MenuAction(QStringLiteral("&Leave operator mode..."))->trigger();
+  EXPECT_FALSE(station.OperatorMode);
+  EXPECT_TRUE(Find<QWidget>("comLoadFile")->isEnabled());
+  EXPECT_FALSE(MenuAction(QStringLiteral("&Leave operator mode..."))->isEnabled());
+}
+
 // Runs `answer` on the box once its modal loop is running.
 void AnswerBox(std::function<void(QMessageBox*)> answer) {
   QTimer::singleShot(0, [answer] {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/production_job.h"
 #include "app/start_options.h"
 #include "cli/cli_options.h"
 #include "gang/gang_options.h"
@@ -168,15 +169,22 @@ std::string Unescaped(std::string text) {
   return std::regex_replace(text, std::regex(R"(\\e)"), "\\");
 }
 
-std::vector<Args> ReadmeExamples() {
+// The lines of a Markdown page's code blocks.
+std::vector<std::string> CodeLines(const std::string& page) {
   std::vector<std::string> code;
   bool inBlock = false;
-  for (const std::string& line : Lines(ReadFile(KVR_SOURCE_DIR "/README.md"))) {
+  for (const std::string& line : Lines(ReadFile(std::string(KVR_SOURCE_DIR "/") + page))) {
     if (line.rfind("```", 0) == 0)
       inBlock = !inBlock;
     else if (inBlock)
       code.push_back(line);
   }
+  return code;
+}
+
+std::vector<Args> ReadmeExamples() {
+  std::vector<std::string> code = CodeLines("README.md");
+  for (std::string& line : CodeLines("docs/job_file.md")) code.push_back(std::move(line));
   return Examples(code);
 }
 
@@ -215,6 +223,19 @@ TEST(Documentation, EveryExampleIsTakenByItsProgram) {
   // Each program has examples of its own, and the README shows the production line.
   for (const std::string& program : kPrograms) EXPECT_GE(seen[program], 2) << program;
   EXPECT_GE(seen["kvr-cli"], 12);
+}
+
+// The job file's example is a job, written exactly as the station writes it.
+TEST(Documentation, TheJobFileExampleIsWhatTheStationWrites) {
+  const std::string page = ReadFile(KVR_SOURCE_DIR "/docs/job_file.md");
+  const auto from = page.find("```json\n");
+  ASSERT_NE(from, std::string::npos);
+  const auto to = page.find("```\n", from + 8);
+  const std::string example = page.substr(from + 8, to - from - 8);
+  std::string error;
+  const std::optional<ProductionJob> job = ParseJob(example, true, error);
+  ASSERT_TRUE(job) << error;
+  EXPECT_EQ(JobText(*job, true, error), example);
 }
 
 TEST(Documentation, ManPagesRenderCleanlyWithTheirSectionsAndTheProgramsOptions) {
@@ -264,8 +285,8 @@ TEST(Documentation, CompletionsCompleteOptionsAndTheirValues) {
   EXPECT_EQ(complete("kvr-isp", "kvr-isp --port COM1 --baud 9600 ver"), "verify\n");
   EXPECT_EQ(complete("kvr-writer-sim", "kvr-writer-sim --board-w"), "--board-weak-cell\n");
   EXPECT_EQ(complete("kvr-station", "kvr-station -"),
-            "--help\n--language\n--port-map\n--settings\n--sim-chip\n--simulate\n--verbose\n"
-            "--version\n-V\n-h\n-v\n");
+            "--help\n--job\n--language\n--locked\n--port-map\n--settings\n--sim-chip\n"
+            "--simulate\n--verbose\n--version\n-V\n-h\n-v\n");
 }
 
 }  // namespace
