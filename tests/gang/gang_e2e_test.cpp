@@ -189,6 +189,22 @@ TEST_F(GangEndToEnd, FourWritersOneFaultyOneVanishing) {
       << good;
 }
 
+// A writer that streams text after its fifth frame holds no station: its chip fails by the
+// exchange's deadline and the line ends on its own, the other writer's chip good. (Later runs
+// would find no writer: 201 handshakes each, then it leaves the line.)
+TEST_F(GangEndToEnd, AWriterThatStreamsTextHoldsNoStation) {
+  Writer good({}), streaming({"--stream-after", "5"});
+  QStringList args = Line();
+  args << "--ports" << good.DevicePath() + "," + streaming.DevicePath() << "--count"
+       << "1";
+  Gang gang(args);
+  const int status = gang.Finish();
+  const std::string out = gang.Out();
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find(Port(good) + ": done, 1 good, 0 failed"), std::string::npos) << out;
+  EXPECT_NE(out.find(Port(streaming) + ": done, 0 good, 1 failed"), std::string::npos) << out;
+}
+
 // SIGTERM stops every station as the Stop button does; the line ends with its summary and
 // every chip done so far is in the report.
 TEST_F(GangEndToEnd, SigtermStopsASimulatedLine) {
