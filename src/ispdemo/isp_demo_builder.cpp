@@ -35,10 +35,17 @@ constexpr std::uint8_t kClrBit = 0xC2;
 constexpr std::uint8_t kSetBit = 0xD2;
 constexpr std::uint8_t kNop = 0x00;
 
-const char* const kPinConflict = "喂外部看门狗和485收发控制不能用同一个 I/O 口。";
-const char* const kBadWatchdogPin = "喂外部看门狗 I/O 口地址不正确。";
-const char* const kBadRs485Port = "485收发控制 I/O 口地址不正确。";
-const char* const kBadRs485Bit = "485收发控制: I/O 口地址不正确。";
+// The window's language first, then Chinese.
+const char* const kPinConflict[2] = {
+    "The external watchdog feed and the RS-485 direction control cannot use the same I/O pin.",
+    "喂外部看门狗和485收发控制不能用同一个 I/O 口。"};
+const char* const kBadWatchdogPin[2] = {"The external watchdog's I/O pin address is not valid.",
+                                        "喂外部看门狗 I/O 口地址不正确。"};
+const char* const kBadRs485Port[2] = {
+    "The RS-485 direction control's I/O port address is not valid.",
+    "485收发控制 I/O 口地址不正确。"};
+const char* const kBadRs485Bit[2] = {"RS-485 direction control: the I/O pin address is not valid.",
+                                     "485收发控制: I/O 口地址不正确。"};
 const char* const kNoReload[2] = {
     "The baud rate cannot be made from this crystal: choose another frequency or baud rate.",
     "此内部时钟频率不能产生该波特率，请另选频率或波特率。"};
@@ -250,7 +257,7 @@ IspDemoBuildResult BuildIspDemo(const IspDemoParameters& p, ImageBufferArray& bu
     const auto watchdogPin = PinAddress(p.watchdogPort, p.watchdogBit);
     const bool sameTexts = p.watchdogPort == p.rs485Port && p.watchdogBit == p.rs485Bit;
     if (sameTexts || (watchdogPin && watchdogPin == PinAddress(p.rs485Port, p.rs485Bit)))
-      return refuse(kPinConflict);
+      return refuse(kPinConflict[p.useEnglish ? 0 : 1]);
   }
 
   if (!p.watchdog) {
@@ -259,7 +266,7 @@ IspDemoBuildResult BuildIspDemo(const IspDemoParameters& p, ImageBufferArray& bu
     put(kFeed + 2, kNop);
   } else {
     const auto pin = PinAddress(p.watchdogPort, p.watchdogBit);
-    if (!pin) return refuse(kBadWatchdogPin);
+    if (!pin) return refuse(kBadWatchdogPin[p.useEnglish ? 0 : 1]);
     put(kFeed + 1, *pin);
   }
 
@@ -269,9 +276,9 @@ IspDemoBuildResult BuildIspDemo(const IspDemoParameters& p, ImageBufferArray& bu
     put(kTransmit, kRet);
     for (int offset = kTransmit + 1; offset <= kTransmitEnd; ++offset) put(offset, kNop);
   } else {
-    if (!PortAddress(p.rs485Port)) return refuse(kBadRs485Port);
+    if (!PortAddress(p.rs485Port)) return refuse(kBadRs485Port[p.useEnglish ? 0 : 1]);
     const auto pin = PinAddress(p.rs485Port, p.rs485Bit);
-    if (!pin) return refuse(kBadRs485Bit);
+    if (!pin) return refuse(kBadRs485Bit[p.useEnglish ? 0 : 1]);
     for (int offset : {71, 73, 82, 84}) put(offset, *pin);
     const std::uint8_t receive = p.rs485HighTransmit ? kClrBit : kSetBit;
     const std::uint8_t transmit = p.rs485HighTransmit ? kSetBit : kClrBit;

@@ -294,8 +294,9 @@ TEST_F(IspDemoStationTest, RefusedBuildsWriteNothing) {
   station.OnIspDemoWdtPinChange(1, 1);  // both on P1.1
   vp.dialogs.ExpectInformation();
   station.OnWriteIspDemoClick();
-  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
-            "喂外部看门狗和485收发控制不能用同一个 I/O 口。");
+  EXPECT_EQ(
+      vp.dialogs.ShownDialogs().back().text,
+      "The external watchdog feed and the RS-485 direction control cannot use the same I/O pin.");
   EXPECT_TRUE(station.IspDemoRefused);
   EXPECT_EQ(vp.port.OpenCount(), 0);
 

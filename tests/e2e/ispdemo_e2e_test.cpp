@@ -104,7 +104,9 @@ TEST(IspDemoEndToEnd, ShowAndRefusals) {
                                                                  << "--isp-rs485"
                                                                  << "P1.1");
   EXPECT_EQ(conflict.exitCode, 1);
-  EXPECT_NE(conflict.out.find("喂外部看门狗和485收发控制不能用同一个 I/O 口。"), std::string::npos)
+  EXPECT_NE(conflict.out.find("[box] The external watchdog feed and the RS-485 direction "
+                              "control cannot use the same I/O pin."),
+            std::string::npos)
       << conflict.out;
   EXPECT_EQ(conflict.out.find("We are connecting"), std::string::npos);
   EXPECT_EQ(conflict.err, "kvr-cli: the ISP demo was not written: its build was refused\n");

@@ -139,7 +139,9 @@ TEST_F(BuilderTest, PinConflictStopsAfterTheEarlyBytes) {
   const auto result = Build(p);
   EXPECT_TRUE(result.failed);
   EXPECT_TRUE(result.placed);
-  EXPECT_EQ(result.message, "喂外部看门狗和485收发控制不能用同一个 I/O 口。");
+  EXPECT_EQ(
+      result.message,
+      "The external watchdog feed and the RS-485 direction control cannot use the same I/O pin.");
   EXPECT_FALSE(result.baud);
   EXPECT_EQ(At(96), 0xFE);
   EXPECT_EQ(At(64), 0x0B);  // CInt(4 * 2.5431 + 0.5)
@@ -150,14 +152,19 @@ TEST_F(BuilderTest, PinConflictStopsAfterTheEarlyBytes) {
     }
   }
 
-  // The same pin written two ways is the same conflict.
+  // The same pin written two ways is the same conflict; in Chinese for a Chinese window.
   p.rs485Bit = "07";
+  p.useEnglish = false;
   EXPECT_EQ(Build(p).message, "喂外部看门狗和485收发控制不能用同一个 I/O 口。");
 }
 
 TEST_F(BuilderTest, BadPinsAreRefused) {
   auto p = Vxa05h();
   p.watchdog = true;
+  p.watchdogPort = "P1";
+  p.watchdogBit = "8";
+  EXPECT_EQ(Build(p).message, "The external watchdog's I/O pin address is not valid.");
+  p.useEnglish = false;
   p.watchdogPort = "P1";
   p.watchdogBit = "8";
   EXPECT_EQ(Build(p).message, "喂外部看门狗 I/O 口地址不正确。");
@@ -168,6 +175,7 @@ TEST_F(BuilderTest, BadPinsAreRefused) {
   EXPECT_EQ(Build(p).message, "喂外部看门狗 I/O 口地址不正确。");
 
   p = Vxa05h();
+  p.useEnglish = false;
   p.rs485 = true;
   p.rs485Port = "P5";
   auto result = Build(p);
