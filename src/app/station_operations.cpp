@@ -158,10 +158,9 @@ std::int16_t Station::ReadOptions(bool showMessages) {
 
 std::int16_t Station::ProgramOptions(bool showMessages) {
   // The serial number moved on when programming reserved it: the options have no part in it.
-  // A failure shows the chip's last answer on the read-back labels, which then no longer show
-  // a read.
-  readOut_.reset();
-  return kvr::ProgramOptions(operations_, *this, showMessages);
+  // A failure shows the chip's last answer on the read-back labels, kept for a change of
+  // language like a read.
+  return kvr::ProgramOptions(operations_, *this, showMessages, readOut_);
 }
 
 std::int16_t Station::ReadEeprom() {

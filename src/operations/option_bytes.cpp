@@ -285,8 +285,9 @@ std::int16_t ReadOptions(const OperationContext& context, bool showMessages, Opt
 }
 
 std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls& panel,
-                            bool showMessages) {
+                            bool showMessages, std::optional<OptionBytes>& chipAnswer) {
   WriterLink& link = context.link;
+  chipAnswer.reset();
   const std::int16_t classCode = context.device.DeviceClassCode;
   if (showMessages) context.log.Append(context.Pick(kProgramming));
   bool anyReply = false;
@@ -309,7 +310,10 @@ std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls
   if (showMessages)
     context.log.Append(kLineBreak + std::string(context.Pick(kProgramFailed)) + kLineBreak);
   // Only what the chip said in this operation: an older frame would pass for its answer.
-  if (anyReply) ShowReadOptions(context, panel, {link.ReplyBuffer[4], link.ReplyBuffer[5]});
+  if (anyReply) {
+    chipAnswer = OptionBytes{link.ReplyBuffer[4], link.ReplyBuffer[5]};
+    ShowReadOptions(context, panel, *chipAnswer);
+  }
   return -1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "catalogue/option_panel.h"
@@ -48,8 +49,10 @@ std::int16_t ReadOptions(const OperationContext& context, bool showMessages, Opt
                          SelectableText& view);
 
 // Programs the option registers from the panel (command 0x05, up to 4 attempts); an attempt
-// succeeds when the reply echoes the two option bytes. 0 on success, -1 on failure.
+// succeeds when the reply echoes the two option bytes. 0 on success, -1 on failure; after a
+// failure `chipAnswer` holds what the chip last answered in this operation, shown on the
+// read-back labels, or nothing.
 std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls& panel,
-                            bool showMessages);
+                            bool showMessages, std::optional<OptionBytes>& chipAnswer);
 
 }  // namespace kvr

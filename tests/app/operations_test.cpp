@@ -374,6 +374,10 @@ TEST_F(OperationsTest, ProgramOptionsShowsWhatTheChipLastSaidOnlyWhenItSaidSomet
                        "\r\nEnable expand RAM\r\nStop WDT with reset");
   EXPECT_EQ(station.read_Option[0].caption, "Lock MCU, read FF");
   EXPECT_EQ(station.read_Option[6].caption, "ISP size:   0.0 K");
+  // They show the chip's answer in the language the operator switches to.
+  station.SetLanguage(false);
+  EXPECT_EQ(station.read_Option[0].caption, "编程器读 Flash = FF");
+  station.SetLanguage(true);
 
   // No answer at all: the labels keep what they showed.
   ConnectSimulatedWriter(vp.port, vp.clock, writer);
