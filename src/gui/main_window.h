@@ -234,6 +234,8 @@ class MainWindow : public QMainWindow {
   QLineEdit* txtReportFile_ = nullptr;
   QPushButton* comReportFile_ = nullptr;
   std::array<QRadioButton*, 2> optReportFormat_{};
+  QLineEdit* txtLineDatabase_ = nullptr;
+  QLabel* labLineDatabase_ = nullptr;
 
   QPushButton* comLoadFile_ = nullptr;
   QCheckBox* Check6_ = nullptr;

@@ -274,6 +274,14 @@ void MainWindow::BuildImageWidgets() {
     optReportFormat_[i]->setObjectName(ElementName("optReportFormat", static_cast<int>(i)));
   }
   GroupOf(this, {optReportFormat_[0], optReportFormat_[1]});
+  txtLineDatabase_ = new QLineEdit;
+  txtLineDatabase_->setObjectName(QStringLiteral("txtLineDatabase"));
+  Caption("lineDbHint",
+          [this](const QString& text) { txtLineDatabase_->setPlaceholderText(text); });
+  txtLineDatabase_->setMinimumWidth(txtReportFile_->minimumWidth());
+  labLineDatabase_ = new QLabel;
+  labLineDatabase_->setObjectName(QStringLiteral("labLineDatabase"));
+  labLineDatabase_->setWordWrap(true);
 
   comLoadFile_ = new QPushButton;
   comLoadFile_->setObjectName(QStringLiteral("comLoadFile"));
@@ -462,6 +470,11 @@ QWidget* MainWindow::BuildSequencePage() {
   for (QRadioButton* format : optReportFormat_) formatRow->addWidget(format);
   formatRow->addStretch(1);
   settings->addLayout(formatRow, 4, 1, 1, 2);
+  QLabel* lineDb = CaptionLabel("labLineDb");
+  lineDb->setBuddy(txtLineDatabase_);
+  settings->addWidget(lineDb, 5, 0);
+  settings->addWidget(txtLineDatabase_, 5, 1, 1, 2);
+  settings->addWidget(labLineDatabase_, 6, 1, 1, 2);
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);
@@ -637,6 +650,13 @@ void MainWindow::ConnectImage() {
     if (station_.txtReportFile.enabled) station_.OnReportFileChange();
     Sync();
   });
+  connect(txtLineDatabase_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (station_.txtLineDatabase.enabled) station_.txtLineDatabase.text = text.toStdString();
+  });
+  connect(txtLineDatabase_, &QLineEdit::editingFinished, this, [this] {
+    if (station_.txtLineDatabase.enabled) station_.OnLineDatabaseChange();
+    Sync();
+  });
   connect(optReportFormat_[0]->group(), &QButtonGroup::idClicked, this, [this](int index) {
     station_.OnReportFormatClick(index);
     Sync();
@@ -679,6 +699,8 @@ void MainWindow::SyncImage() {
   // The operator's typing stands until it is finished.
   if (!txtReportFile_->hasFocus()) SyncTextBox(txtReportFile_, station_.txtReportFile);
   SyncButton(comReportFile_, station_.comReportFile);
+  if (!txtLineDatabase_->hasFocus()) SyncTextBox(txtLineDatabase_, station_.txtLineDatabase);
+  SyncLabel(labLineDatabase_, station_.labLineDatabase);
   for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
     SyncCaption(optReportFormat_[i], station_.optReportFormat.captions[i]);
     SyncChecked(optReportFormat_[i], station_.optReportFormat.selected == static_cast<int>(i));

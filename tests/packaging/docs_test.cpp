@@ -263,9 +263,10 @@ TEST(Documentation, CompletionsCompleteOptionsAndTheirValues) {
   EXPECT_EQ(complete("kvr-gang", "kvr-gang --report-format "), "csv\njsonl\n");
   EXPECT_EQ(complete("kvr-isp", "kvr-isp --port COM1 --baud 9600 ver"), "verify\n");
   EXPECT_EQ(complete("kvr-writer-sim", "kvr-writer-sim --board-w"), "--board-weak-cell\n");
-  EXPECT_EQ(complete("kvr-station", "kvr-station -"),
-            "--help\n--language\n--port-map\n--settings\n--sim-chip\n--simulate\n--verbose\n"
-            "--version\n-V\n-h\n-v\n");
+  EXPECT_EQ(
+      complete("kvr-station", "kvr-station -"),
+      "--help\n--language\n--line\n--line-db\n--port-map\n--settings\n--sim-chip\n--simulate\n"
+      "--verbose\n--version\n-V\n-h\n-v\n");
 }
 
 }  // namespace
