@@ -17,6 +17,7 @@
 #include "cli/cli_options.h"
 #include "gang/gang_options.h"
 #include "isp_cli/isp_options.h"
+#include "line_cli/line_options.h"
 #include "simulator/writer_sim_options.h"
 
 namespace kvr {
@@ -24,7 +25,11 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-const Args kPrograms = {"kvr-station", "kvr-cli", "kvr-gang", "kvr-isp", "kvr-writer-sim"};
+const Args kPrograms = {"kvr-station", "kvr-cli", "kvr-gang", "kvr-isp", "kvr-writer-sim",
+#ifdef KVR_HAS_LINE
+                        "kvr-line"
+#endif
+};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -71,6 +76,11 @@ std::vector<std::string> Refusals(const std::string& program, const Args& args) 
     CommandLine line = sim::WriterSimCommandLine(options);
     result = line.Parse(args);
     keep(line);
+  } else if (program == "kvr-line") {
+    LineOptions options;
+    CommandLine line = LineCommandLine(options);
+    result = ParseLineOptions(line, args, options);
+    keep(line);
   } else {
     StartOptions options;
     CommandLine line = StartCommandLine(Program::Window);
@@ -92,6 +102,8 @@ CommandLine ProgramLine(const std::string& program) {
   if (program == "kvr-gang") return gang::GangCommandLine(gang);
   if (program == "kvr-isp") return IspCommandLine(isp);
   if (program == "kvr-writer-sim") return sim::WriterSimCommandLine(sim);
+  static LineOptions lineOptions;
+  if (program == "kvr-line") return LineCommandLine(lineOptions);
   CommandLine line = StartCommandLine(Program::Window);
   AddStartOptions(line, window, Program::Window);
   return line;
