@@ -266,8 +266,11 @@ void Station::SaveSettings() {
   WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
   WriteSetting(kReportKey, Trim(txtReportFile.text));
   WriteSetting(kReportFormatKey, optReportFormat.selected == 1 ? kJsonLines : kCsv);
-  // A line database given at the start is this session's: the stored one stays.
-  if (!lineChoice_.database) storedLineDatabase_ = Trim(txtLineDatabase.text);
+  // A line database given at the start is this session's: the stored one stays. Nor is a URL
+  // with a password stored, even one still being typed.
+  if (const std::string url = Trim(txtLineDatabase.text);
+      !lineChoice_.database && !LineUrlHoldsPassword(url))
+    storedLineDatabase_ = url;
   WriteSetting(kLineDatabaseKey, storedLineDatabase_);
   RegionUpdate();
 }

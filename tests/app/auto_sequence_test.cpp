@@ -769,6 +769,10 @@ TEST_F(AutoSequenceTest, TheLineDatabaseFieldIsStoredWithoutAPasswordAndAStartCh
             "The line database cannot be used: the URL holds a password: give it in PGPASSWORD "
             "or ~/.pgpass instead, so that it is never stored or shown");
   EXPECT_EQ(station.txtLineDatabase.text, "");
+  // Saved while still being typed, it is not stored either.
+  station.txtLineDatabase.text = "postgresql://kvr:secret@db/line";
+  station.DeferredSave();
+  EXPECT_EQ(Setting("Line_Database"), "");
   station.txtLineDatabase.text = "postgresql://kvr@db/line";
   station.OnLineDatabaseChange();
   station.DeferredSave();
