@@ -653,6 +653,7 @@ class LineDatabaseStationTest : public AutoSequenceTest {
 // A database that cannot be reached fails "Program File" before a byte is written; the line goes
 // on with the next chip when it is back, and the number it hands out then is the first one.
 TEST_F(LineDatabaseStationTest, AnUnreachableDatabaseFailsProgramFileBeforeAnythingIsWritten) {
+  station.txtReportFile.text = (dir_ / "report.csv").string();
   Db().down = true;
   station.OnProgramClick();
   EXPECT_EQ(station.LastRun.reason.english,
@@ -675,6 +676,12 @@ TEST_F(LineDatabaseStationTest, AnUnreachableDatabaseFailsProgramFileBeforeAnyth
   EXPECT_EQ(Db().lines["default"].goodCount, 1);
   EXPECT_EQ(Db().lines["default"].pool->next, "0042");
   EXPECT_EQ(station.labLineDatabase.caption, "Line default: 1 good, next number 0042");
+  // The report is still written beside the line, with the line's count.
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_NE(lines[1].find(",,failed,Program File,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(",0041,"), std::string::npos) << lines[2];
+  EXPECT_EQ(Fields(lines[2]).back(), "1");
   // This PC's settings keep neither the number nor the count.
   EXPECT_EQ(Setting("Write_OK_Count"), "0");
   EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "");
