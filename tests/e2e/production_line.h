@@ -99,7 +99,15 @@ inline bool KillAfter(QProcess& cli, int lines, std::string* seen = nullptr) {
       if (seen != nullptr) seen->append(line.constData(), static_cast<std::size_t>(line.size()));
       ++read;
     }
-  ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
+  // A station that ended on its own is a failure, and it has no process id any more: kill(0)
+  // would end the test's own process group instead.
+  const qint64 pid = cli.processId();
+  if (pid <= 0) {
+    std::fprintf(stderr, "the station ended on its own: %s\n",
+                 cli.readAllStandardError().toStdString().c_str());
+    return false;
+  }
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
   return cli.waitForFinished(10000);
 }
 
