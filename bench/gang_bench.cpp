@@ -1,10 +1,13 @@
-// Chips per hour of a line with 1, 2 and 4 simulated writers: kvr-gang runs a kvr-cli station
-// per writer against kvr-writer-sim with the wire time of a 115200 line emulated, a 16 KB image,
-// erase, blank check, program and verify by page sums, no pause between chips. Prints each
+// Chips per hour of a line with 1, 2, 4, 8 and 16 simulated writers: kvr-gang runs a kvr-cli
+// station per writer against kvr-writer-sim with the wire time of a 115200 line emulated, a 16 KB
+// image, erase, blank check, program and verify by page sums, no pause between chips. Prints each
 // line's rate, its scaling against one writer, and whether the machine's processors, not the
-// writers, set the pace.
+// writers, set the pace. Then the rate of one writer's repeat with numbered chips, the numbers
+// and the count kept in the settings file, in a SQLite line database and in a PostgreSQL one on
+// the loopback (a server of its own, where PostgreSQL is installed), and what the database costs:
+// the rates, and the time a chip spends in the database itself.
 //
-//   gang_bench [CHIPS]   chips per writer (default 10)
+//   gang_bench [CHIPS] [line]   chips per writer (default 10); "line": the line databases only
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -18,13 +21,20 @@
 #include <string>
 
 #include "support/intel_hex.h"
+#include "support/pg_cluster.h"
+#ifdef KVR_LINE
+#include "platform/sql/sql_line_database.h"
+#endif
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-constexpr double kTargetScaling = 3.8;
+constexpr int kMostWriters = 16;
+constexpr double kTargetScaling = 15.0;  // of kMostWriters against one
+// What a line database may cost of a line's rate.
+constexpr double kDatabaseBudget = 0.01;
 // Above this share of every processor's time the processors are the bottleneck.
 constexpr double kCpuBound = 0.8;
 
@@ -64,14 +74,17 @@ struct Result {
   bool ok = false;
 };
 
-Result RunLine(const fs::path& dir, int writers, int chips) {
-  const std::string settings = (dir / ("line" + std::to_string(writers) + ".ini")).string();
+// `options` go to kvr-gang after the line's own; `name` names its settings file.
+Result RunLine(const fs::path& dir, int writers, int chips, const std::string& options = "",
+               const std::string& name = "") {
+  const std::string settings =
+      (dir / ("line" + (name.empty() ? std::to_string(writers) : name) + ".ini")).string();
   const std::string command =
       std::string(KVR_GANG) + " --simulate " + std::to_string(writers) +
       " --sim-options --wire-time --settings '" + settings + "' --load '" +
       (dir / "fw16k.hex").string() +
       "' --auto-sequence 'Erase MCU,Check MCU Empty,Program File,Verify Program'" + " --count " +
-      std::to_string(chips) + " --delay 0";
+      std::to_string(chips) + " --delay 0 " + options;
   const double cpuBefore = ChildSeconds();
   const MachineTimes machineBefore = ReadMachineTimes();
   const auto start = Clock::now();
@@ -108,34 +121,124 @@ Result RunLine(const fs::path& dir, int writers, int chips) {
   return result;
 }
 
+#ifdef KVR_LINE
+// What a chip costs in the database itself, timed without the wire: its number's reservation and
+// its record with the count, each one transaction, as a station makes them. In milliseconds.
+double DatabaseMsPerChip(const std::string& url) {
+  constexpr int kChips = 200;
+  kvr::SqlLineDatabase database(url);
+  const auto start = Clock::now();
+  for (int chip = 0; chip < kChips; ++chip) {
+    std::string number;
+    const auto pool = database.ChangePool(
+        "bench", {"bench", "COM1", 0, 0},
+        [&](const std::optional<kvr::SerialPool>& stored, std::string& spent) {
+          kvr::SerialPool next = stored.value_or(kvr::SerialPool{"3FFF", "4", "1", "1", 1});
+          number = spent = next.next;
+          next.next = std::to_string(std::stoll(next.next) + 1);
+          return next;
+        });
+    kvr::LineRecord record;
+    record.serial = number;
+    record.result = "OK";
+    record.steps = "[]";
+    if (!pool || !database.AddRecord("bench", record)) {
+      std::fprintf(stderr, "gang_bench: %s\n", database.LastError().c_str());
+      return -1;
+    }
+  }
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count() / kChips;
+}
+#endif
+
+// One writer's repeat of numbered chips with the numbers and the count in the settings file, in
+// SQLite and in PostgreSQL; false when a line did not program every chip.
+bool LineDatabases(const fs::path& dir, int chips) {
+#ifndef KVR_LINE
+  (void)dir;
+  (void)chips;
+  std::printf("Built without the line database: nothing to compare.\n");
+  return true;
+#else
+  const std::string numbering = " --serial-address 3FFF --serial-bytes 4 --serial-mode dec";
+  const std::string init = " init --next 1 --address 3FFF --bytes 4 --mode dec > /dev/null";
+  const std::string sqlite = "sqlite:" + (dir / "line.db").string();
+  if (std::system((std::string(KVR_LINE) + " '" + sqlite + "'" + init).c_str()) != 0) return false;
+  kvr::test::PgCluster cluster;
+  if (cluster.Ready() &&
+      std::system((std::string(KVR_LINE) + " '" + cluster.Url() + "'" + init).c_str()) != 0)
+    return false;
+  std::printf("One writer's repeat of numbered chips, %d chips:\n", chips);
+  struct Way {
+    const char* what;
+    const char* name;
+    std::string options;
+  };
+  const Way ways[] = {
+      {"no line db   ", "file", numbering + " --serial-next 1 --serial-enable"},
+      {"SQLite       ", "sqlite", "--serial-enable --line-db '" + sqlite + "'"},
+      {"PostgreSQL   ", "postgres", "--serial-enable --line-db '" + cluster.Url() + "'"}};
+  double alone = 0;
+  for (const Way& way : ways) {
+    if (&way == &ways[2] && !cluster.Ready()) {
+      std::printf("  %s  not measured: %s\n", way.what, cluster.Why().c_str());
+      continue;
+    }
+    const Result result = RunLine(dir, 1, chips, way.options, way.name);
+    if (!result.ok) return false;
+    if (alone == 0) {
+      alone = result.chipsPerHour;
+      std::printf("  %s %8.0f chips per hour\n", way.what, result.chipsPerHour);
+      continue;
+    }
+    const double cost = 1.0 - result.chipsPerHour / alone;
+    const double ms = DatabaseMsPerChip(&way == &ways[1] ? sqlite : cluster.Url());
+    const double share = ms * alone / 3.6e6;
+    std::printf(
+        "  %s %8.0f chips per hour   %+5.2f %% against none; in the database %.2f ms a chip, "
+        "%.3f %% of a chip's time (budget %.0f %%): %s\n",
+        way.what, result.chipsPerHour, -100.0 * cost, ms, 100.0 * share, 100.0 * kDatabaseBudget,
+        ms >= 0 && share < kDatabaseBudget ? "met" : "missed");
+  }
+  return true;
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const int chips = argc > 1 ? std::atoi(argv[1]) : 10;
-  if (chips < 1) {
-    std::fprintf(stderr, "usage: gang_bench [CHIPS per writer]\n");
+  const bool lineOnly = argc > 2 && std::string(argv[2]) == "line";
+  if (chips < 1 || argc > 3 || (argc > 2 && !lineOnly)) {
+    std::fprintf(stderr, "usage: gang_bench [CHIPS per writer] [line]\n");
     return 2;
   }
   const fs::path dir = fs::temp_directory_path() / ("kvr-gang-bench-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   WriteHex16k(dir / "fw16k.hex");
+  if (lineOnly) {
+    const bool measured = LineDatabases(dir, chips);
+    fs::remove_all(dir);
+    return measured ? 0 : 1;
+  }
   std::printf(
       "Chips per hour of a line, 16 KB image, 115200 baud wire time, %d chips per writer,\n"
       "erase + blank check + program + verify by sums, no pause (%ld processors):\n",
       chips, ::sysconf(_SC_NPROCESSORS_ONLN));
   double one = 0;
-  double four = 0;
+  double most = 0;
   double ownMost = 0;
   double machineMost = 0;
   bool ok = true;
-  for (const int writers : {1, 2, 4}) {
+  for (const int writers : {1, 2, 4, 8, kMostWriters}) {
     const Result result = RunLine(dir, writers, chips);
     if (!result.ok) {
+      // The larger lines are still measured: where a line stops scaling is the finding.
       ok = false;
-      break;
+      continue;
     }
     if (writers == 1) one = result.chipsPerHour;
-    if (writers == 4) four = result.chipsPerHour;
+    if (writers == kMostWriters) most = result.chipsPerHour;
     ownMost = std::max(ownMost, result.ownShare);
     machineMost = std::max(machineMost, result.machineShare);
     std::printf(
@@ -145,11 +248,12 @@ int main(int argc, char** argv) {
         one > 0 ? result.chipsPerHour / one : 0.0, 100.0 * result.machineShare,
         100.0 * result.ownShare);
   }
-  fs::remove_all(dir);
-  if (!ok) return 1;
-  const double scaling = four / one;
-  std::printf("4 writers give %.2f times the chips per hour of one (target %.1f): %s\n", scaling,
-              kTargetScaling, scaling >= kTargetScaling ? "met" : "missed");
+  if (one > 0 && most > 0) {
+    const double scaling = most / one;
+    std::printf("%d writers give %.2f times the chips per hour of one (target %.1f): %s\n",
+                kMostWriters, scaling, kTargetScaling,
+                scaling >= kTargetScaling ? "met" : "missed");
+  }
   if (ownMost > kCpuBound)
     std::printf("CPU-bound: the line's own processes kept the processors %.0f %% busy.\n",
                 100.0 * ownMost);
@@ -160,5 +264,7 @@ int main(int argc, char** argv) {
         100.0 * ownMost, 100.0 * machineMost);
   else
     std::printf("Not CPU-bound: the writers and the wire set the pace.\n");
-  return 0;
+  ok = LineDatabases(dir, chips) && ok;
+  fs::remove_all(dir);
+  return ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include "cli/cli_options.h"
 #include "gang/gang_options.h"
 #include "isp_cli/isp_options.h"
+#include "line_cli/line_options.h"
 #include "simulator/writer_sim_options.h"
 
 namespace {
@@ -36,10 +37,12 @@ int main(int argc, char** argv) {
   kvr::gang::GangOptions gang;
   kvr::IspOptions isp;
   kvr::sim::WriterSimOptions sim;
+  kvr::LineOptions line;
   const bool ok = Write(folder, "kvr-station", station) &
                   Write(folder, "kvr-cli", kvr::CliCommandLine(cli)) &
                   Write(folder, "kvr-gang", kvr::gang::GangCommandLine(gang)) &
                   Write(folder, "kvr-isp", kvr::IspCommandLine(isp)) &
-                  Write(folder, "kvr-writer-sim", kvr::sim::WriterSimCommandLine(sim));
+                  Write(folder, "kvr-writer-sim", kvr::sim::WriterSimCommandLine(sim)) &
+                  Write(folder, "kvr-line", kvr::LineCommandLine(line));
   return ok ? 0 : 1;
 }

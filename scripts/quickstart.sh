@@ -12,10 +12,11 @@ jobs="${KVR_JOBS:-2}"
 # font with those glyphs and would show boxes. libcli11-dev parses every program's command line;
 # groff renders the man pages and bash-completion loads the completions in their tests;
 # desktop-file-utils checks the installed desktop entry; nlohmann-json3-dev writes the JSON Lines
-# production report.
+# production report. libsqlite3-dev and libpq-dev are the line database's engines; postgresql
+# is the server its tests start a cluster of their own on.
 packages=(cmake ninja-build g++ pkg-config qt6-base-dev qt6-serialport-dev libgl-dev
           libgtest-dev libcli11-dev fonts-dejavu-core fonts-wqy-microhei sdcc sdcc-ucsim groff-base
-          bash-completion desktop-file-utils nlohmann-json3-dev)
+          bash-completion desktop-file-utils nlohmann-json3-dev libsqlite3-dev libpq-dev postgresql)
 
 # The Windows build of the core and its tests: mingw-w64 with the posix thread model, wine64 to
 # run the tests, GoogleTest's sources to build it for Windows; sdcc assembles the ISP demo and

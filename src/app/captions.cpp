@@ -49,6 +49,8 @@ constexpr KeyedCaption kWindowCaptions[] = {
     {"labOkCount", {"Programmed OK", "烧录成功计数"}},
     {"labReport", {"Production report", "生产报告"}},
     {"reportHint", {"no report", "无报告"}},
+    {"labLineDb", {"Line database", "生产线数据库"}},
+    {"lineDbHint", {"none: this PC keeps the numbers and the count", "无: 编号与计数保存在本机"}},
     {"labDownloadMax", {"Copy limit:", "下载数量上限:"}},
     {"labJobProduct", {"Job's product", "作业的产品"}},
     {"labJobNote", {"Job's note", "作业的备注"}},

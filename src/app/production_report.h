@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/durable_file.h"
+#include "platform/line_database.h"
+#include "platform/wall_clock.h"
 
 namespace kvr {
 
@@ -37,12 +39,18 @@ struct ProductionRecord {
   // The production job whose setup made the chip, and the CRC-32 of its file; empty without one.
   std::string jobProduct;
   std::optional<std::uint32_t> jobCrc32;
+  // The line of a line database the record comes from: a last field, in kvr-line's listings.
+  std::optional<std::string> line;
 };
 
 enum class ReportFormat { Csv, JsonLines };
 
 // "2026-01-05T09:00:00+01:00": local time with its offset.
 std::string Iso8601(std::int64_t epochMicros, int utcOffsetMinutes);
+// Microseconds since the epoch of "2026-01-05", "2026-01-05T09:00", "2026-01-05T09:00:00",
+// each with "Z" or an offset ("+01:00") or without, then as local time on `clock`; nothing for
+// any other text.
+std::optional<std::int64_t> ParseIso8601(std::string_view text, WallClock& clock);
 
 // A field as a spreadsheet reads it back: quoted when it holds a comma, a quote or a line break,
 // with quotes doubled.
@@ -51,10 +59,19 @@ std::string CsvField(const std::string& text);
 // not part of valid UTF-8 becomes "%" and its two upper-case hexadecimal digits, so that
 // percent-decoding gives the name's bytes back.
 std::string EscapeFileName(std::string_view name);
+// The name's bytes back from EscapeFileName's text.
+std::string UnescapeFileName(std::string_view text);
+// The text with every byte that is not part of valid UTF-8 replaced by U+FFFD.
+std::string ValidUtf8(std::string_view text);
 
-std::string CsvHeader();
+std::string CsvHeader(bool withLine = false);
 // The record as one CSV line or one JSON object line, each ending in a line feed.
 std::string FormatRecord(const ProductionRecord& record, ReportFormat format);
+
+// The record as the line database keeps it (file and device names escaped as in JSON, every
+// text valid UTF-8), and back.
+LineRecord ToLineRecord(const ProductionRecord& record);
+ProductionRecord FromLineRecord(const LineRecord& row);
 
 // CRC-32 (the common reflected polynomial 0xEDB88320); `crc` carries on from earlier bytes.
 std::uint32_t Crc32(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0);

@@ -229,6 +229,23 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
               });
   line.Repeatable("--port-map");
   line.Option("--settings", "FILE", "use FILE as the settings store", o.settingsFile);
+  line.Option("--line-db", "URL",
+              "keep the serial numbers, the good count and the records in this\n"
+              "line database: sqlite:PATH or postgresql://user@host:port/dbname\n"
+              "(the password in PGPASSWORD or ~/.pgpass); \"\" for none",
+              [&o](const std::string& url) {
+                if (!url.empty())
+                  if (const std::string problem = LineUrlProblem(url); !problem.empty())
+                    return "--line-db: " + problem;
+                o.lineDatabase = url;
+                return std::string();
+              });
+  line.Option("--line", "NAME", "the line in the line database (default \"default\")",
+              [&o](const std::string& name) {
+                if (name.empty()) return std::string("--line wants the name of a line");
+                o.lineName = name;
+                return std::string();
+              });
   line.Option("--language", "en|zh",
               program == Program::Window
                   ? "the language of the window (default: the one chosen in it last)"

@@ -29,6 +29,8 @@ struct StartOptions {
   bool english = true;                         // --language en|zh: the language of the window
   Verbosity verbosity = Verbosity::Normal;     // -q, -v
   bool languageGiven = false;                  // else the window speaks the stored language
+  std::optional<std::string> lineDatabase;     // --line-db URL, for this session
+  std::string lineName;                        // --line NAME
   bool help = false;
   std::string job;      // --job FILE: the production job, opened before the other options
   bool locked = false;  // --locked: operator mode; options that would change the job are refused

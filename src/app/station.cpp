@@ -32,7 +32,7 @@ int ParseBaud(const std::string& text) {
 
 }  // namespace
 
-Station::Station(Platform& platform, bool useEnglish)
+Station::Station(Platform& platform, bool useEnglish, LineChoice line)
     : UseEnglish(useEnglish),
       link(platform.port, platform.pump, platform.timers, textMsg, UseEnglish,
            SelectedDevice.DeviceClassCode),
@@ -108,6 +108,8 @@ Station::Station(Platform& platform, bool useEnglish)
        &comb_ISP_DEMO_WDT[0].enabled, &comb_ISP_DEMO_WDT[1].enabled, &opt_485_pin.enabled,
        &Lab_485_pin.enabled, &comb_485_pin[0].enabled, &comb_485_pin[1].enabled,
        &opt_485_logic.enabled, &Lab__485_logic.enabled});
+  lockedControls_.push_back(&txtLineDatabase.enabled);
+  lineChoice_ = std::move(line);
 
   // Operator mode leaves Program, Stop, Program repeat, the port and the verdict: everything
   // that decides what a chip gets is the job's.

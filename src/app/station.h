@@ -32,9 +32,21 @@ namespace kvr {
 // any other name as it is.
 std::string CurrentStepName(std::string name);
 
+// The step a run fails at when the line database did not take its good chip's record.
+inline constexpr const char* kLineDatabaseStep = "Line database";
+inline constexpr Wording kLineRecordNotWritten{
+    "The chip's record could not be written to the line database: ",
+    "芯片记录无法写入生产线数据库: "};
+
+// A line database and line given at the start, for this session only.
+struct LineChoice {
+  std::optional<std::string> database;  // else the one the settings hold
+  std::string line;                     // else the line's default name
+};
+
 // The main-window object: every control as data, the link, the run flags and the handlers the
 // window (or a test, or the command line) calls. One station serves one writer; nothing in it is
-// shared with another station except the settings store.
+// shared with another station except the settings store and the line database.
 class Station : public OptionPanelControls {
  public:
   static constexpr const char* kApplication = "KVR Programmer for VXAxx";
@@ -46,7 +58,7 @@ class Station : public OptionPanelControls {
 
   // Creating the station is loading the window: the start-up runs in the constructor, with the
   // window's language chosen by the front end.
-  explicit Station(Platform& platform, bool useEnglish = true);
+  explicit Station(Platform& platform, bool useEnglish = true, LineChoice line = {});
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
@@ -103,6 +115,21 @@ class Station : public OptionPanelControls {
   std::string LastReportError;
   // Why the good count of the last run could not be stored; empty when it was.
   std::string LastCountError;
+  // The line database ("sqlite:PATH" or a PostgreSQL URI): with one, the serial numbering, the
+  // good count and the chips' records are the line's, kept there; empty, they are kept in the
+  // settings file and the report.
+  TextBox txtLineDatabase;
+  // What the line database holds for this station's line, or why it cannot be used.
+  Label labLineDatabase;
+  // Why the last chip's record could not be written to the line database; empty when it was.
+  std::string LastLineError;
+  // Why the line database could not be used the last time it was; empty when it could.
+  std::string LineProblem;
+  // The line this station works for in the line database.
+  std::string LineName() const;
+  // The line database field changed (typed, or chosen): the line's numbering and count are
+  // read from it.
+  void OnLineDatabaseChange();
   // Named in the report; the front end sets them.
   std::string HostName;
   std::function<std::string(int portNumber)> describePort;
@@ -418,6 +445,8 @@ class Station : public OptionPanelControls {
   // The record completed with what the station knows of its line, and the report opened and
   // locked for it; none when no report is kept.
   std::unique_ptr<ReportFile> OpenReport(ProductionRecord& record);
+  // The station's own fields of a record: its host, its port, its model.
+  void CompleteRecord(ProductionRecord& record) const;
   void WriteReport(ProductionRecord& record);
   void NoteReportError(const std::optional<std::string>& error);
   // What an automatic run is about to program: the buffer's range, as it goes to the chip.
@@ -426,6 +455,38 @@ class Station : public OptionPanelControls {
   void CountGoodChip(ProductionRecord& record);
   // Saves the shown count unless only another station moved the stored one on.
   void SaveOkCount(const std::string& count);
+
+  // ---- The line database ----
+  bool LineInUse() const { return !Trim(txtLineDatabase.text).empty(); }
+  // The database the field names, opened when first asked for; nullptr (with lineProblem_)
+  // when it cannot be opened.
+  LineDatabase* Line();
+  LineStation LineWho();
+  // The line as the database holds it, shown in labLineDatabase; nothing when it cannot be read.
+  std::optional<LineState> ReadLine();
+  void ShowLine(const LineState& state);
+  void ShowLineProblem(const std::string& problem);
+  // The line's numbering into the serial-number fields and its count into the count box.
+  void LoadLine();
+  // The serial-number fields as a line's numbering.
+  SerialPool FieldsPool() const;
+  void TakePool(const SerialPool& pool);
+  // The fields stored as the line's numbering; the next number only when it was typed here.
+  void SavePoolToLine();
+  // The chip's record into the line database; a good one raises the line's count with it.
+  bool RecordInLine(const ProductionRecord& record);
+  // The count cleared here stored as the line's; false (and said in the log) when it was not.
+  bool SaveCountToLine(const std::string& count);
+  LineChoice lineChoice_;
+  std::unique_ptr<LineDatabase> line_;
+  std::string lineOpenedFor_;
+  std::string lineProblem_;
+  std::string storedLineDatabase_;
+  // The line after this run's record, for the count and the next number shown after it.
+  std::optional<LineState> lineAfterRun_;
+  // The line refused a number because it numbers its chips otherwise.
+  bool lineNumberingDiffers_ = false;
+  // ---- end of the line database ----
   // After an automatic run: the count and the next number as the store holds them.
   void ShowStoredCount();
   void ShowStoredNextNumber();

@@ -129,6 +129,10 @@ void Station::SaveOkCount(const std::string& count) {
   // Other stations on the store count their chips into it too: what they counted since this
   // station read it stands, unless the count was changed here (cleared) meanwhile.
   const bool changedHere = Trim(count) != Trim(storedOkCount_);
+  if (LineInUse()) {
+    if (changedHere) SaveCountToLine(count);
+    return;
+  }
   const std::optional<std::string> stored = UpdateSetting(
       "Write_OK_Count",
       [&](const std::string& current) { return changedHere || current.empty() ? count : current; });
@@ -138,6 +142,13 @@ void Station::SaveOkCount(const std::string& count) {
 }
 
 void Station::CountGoodChip(ProductionRecord& record) {
+  if (LineInUse()) {
+    // Counted with its record in the line database before the run said OK.
+    ShowStoredCount();
+    record.goodCount = Trim(txtWrite_OK_Count.text);
+    WriteReport(record);
+    return;
+  }
   // The report's turn comes before the count's: nothing that may wait for another process runs
   // while the settings are locked, and every station takes the two in this order.
   const std::unique_ptr<ReportFile> report = OpenReport(record);
@@ -172,6 +183,11 @@ void Station::CountGoodChip(ProductionRecord& record) {
 }
 
 void Station::ShowStoredCount() {
+  if (LineInUse()) {
+    if (lineAfterRun_)
+      txtWrite_OK_Count.text = storedOkCount_ = std::to_string(lineAfterRun_->goodCount);
+    return;
+  }
   txtWrite_OK_Count.text = storedOkCount_ = ReadSetting("Write_OK_Count", storedOkCount_);
 }
 
@@ -222,6 +238,8 @@ std::int16_t Station::RunAutoSequence() {
   WallClock& clock = Clock();
   autoRun_ = {};
   autoRun_.active = true;
+  lineAfterRun_.reset();
+  LastLineError.clear();
   ProductionRecord record;
   record.epochMicros = clock.EpochMicros();
   record.utcOffsetMinutes = clock.UtcOffsetMinutes(record.epochMicros);
@@ -267,11 +285,39 @@ std::int16_t Station::RunAutoSequence() {
     textMsg.MoveCaretToEnd();
     break;
   }
+  // The record as the run ends; a good chip's is taken when the run is done, before it says OK.
+  bool finished = false;
+  auto finish = [&](bool good) -> ProductionRecord& {
+    if (!finished) {
+      finished = true;
+      record.totalMicros = clock.MonotonicMicros() - started;
+      // A number reserved for a chip that then failed is spent: its record keeps it.
+      record.serial = autoRun_.serial;
+      record.identity = autoRun_.identity;
+      record.image = autoRun_.image;
+      record.imageCrc32 = autoRun_.imageCrc32;
+      CompleteRecord(record);
+    }
+    record.good = good;
+    // A port that went away stops the run as Stop does, but nobody asked for it.
+    record.stopped = !good && link.StopRequested && !portLost_;
+    return record;
+  };
   if (steps.empty()) {
     // Nothing was done to the chip: it is not a good one.
     result = -1;
     BeepThrice();
     textMsg.Append(kLineBreak + PadTo(kAuto.Pick(english), kAutoPad) + kFailed.Pick(english));
+    textMsg.MoveCaretToEnd();
+  } else if (result == 0 && LineInUse() && !RecordInLine(finish(true))) {
+    // The line has neither its record nor its count: a chip it cannot account for is no good
+    // chip, whatever its steps said.
+    result = -1;
+    record.failedStep = LastRun.failedStep = kLineDatabaseStep;
+    autoRun_.failedResult = -1;
+    BeepThrice();
+    textMsg.Append(kLineBreak + (kLineRecordNotWritten.Pick(english) + LastLineError) + kLineBreak +
+                   kLineBreak + PadTo(kAuto.Pick(english), kAutoPad) + kFailed.Pick(english));
     textMsg.MoveCaretToEnd();
   } else if (result == 0) {
     if (optBeepYes.checked) platform_.beeper.Beep();
@@ -282,18 +328,14 @@ std::int16_t Station::RunAutoSequence() {
   LastRun.serial = autoRun_.serial;
   LastRun.identity = autoRun_.identity;
 
-  record.good = result == 0;
-  // A port that went away stops the run as Stop does, but nobody asked for it.
-  record.stopped = !record.good && link.StopRequested && !portLost_;
-  record.totalMicros = clock.MonotonicMicros() - started;
-  // A number reserved for a chip that then failed is spent: its record keeps it.
-  record.serial = autoRun_.serial;
-  record.identity = autoRun_.identity;
-  record.image = autoRun_.image;
-  record.imageCrc32 = autoRun_.imageCrc32;
+  finish(result == 0);
   if (record.good) {
     CountGoodChip(record);
   } else {
+    if (LineInUse() && record.failedStep != kLineDatabaseStep && !RecordInLine(record)) {
+      textMsg.Append(kLineBreak + (kLineRecordNotWritten.Pick(english) + LastLineError));
+      textMsg.MoveCaretToEnd();
+    }
     ShowStoredCount();
     record.goodCount = Trim(txtWrite_OK_Count.text);
     WriteReport(record);
@@ -302,19 +344,22 @@ std::int16_t Station::RunAutoSequence() {
   return result;
 }
 
-std::unique_ptr<ReportFile> Station::OpenReport(ProductionRecord& record) {
-  LastReportError.clear();
-  const std::string path = Trim(txtReportFile.text);
-  if (path.empty()) return nullptr;
+void Station::CompleteRecord(ProductionRecord& record) const {
   record.host = HostName;
-  const int port = combCommPort.index + 1;
-  record.port = describePort ? describePort(port) : "COM" + std::to_string(port);
+  record.port = PortText();
   record.model = ModelName();
   // The job names the setup only while the controls still hold it.
   if (JobInForce()) {
     record.jobProduct = Job->job.product;
     record.jobCrc32 = Job->fileCrc32;
   }
+}
+
+std::unique_ptr<ReportFile> Station::OpenReport(ProductionRecord& record) {
+  LastReportError.clear();
+  const std::string path = Trim(txtReportFile.text);
+  if (path.empty()) return nullptr;
+  CompleteRecord(record);
   const ReportFormat format =
       optReportFormat.selected == 1 ? ReportFormat::JsonLines : ReportFormat::Csv;
   return std::make_unique<ReportFile>(path, format);

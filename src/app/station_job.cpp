@@ -368,6 +368,8 @@ bool Station::OpenJobFile(const std::string& path, bool locked) {
   }
   Job = OpenJob{path, Crc32(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
                 std::move(*job)};
+  // Its product may name another line of the line database.
+  LoadLine();
   if (locked) {
     OperatorMode = true;
     // Program runs the job's sequence; the function list is the operator's no more.

@@ -29,6 +29,14 @@ constexpr Wording kNotReserved{
     "The serial number could not be reserved in the settings file: nothing was programmed.",
     "无法在设置文件中保留序列号：未进行编程。"};
 
+constexpr Wording kNotReservedInLine{
+    "The serial number could not be reserved in the line database: ",
+    "无法在生产线数据库中保留序列号: "};
+constexpr Wording kPoolNotStored{
+    "The serial-number settings could not be stored in the line database: ",
+    "序列号设置无法保存到生产线数据库: "};
+constexpr const char* kModeNames[] = {"HEX", "DEC", "ASCII"};
+
 constexpr Wording kNotStamped{"The serial number cannot be stamped: nothing was programmed.",
                               "序列号无法写入：未进行编程。"};
 
@@ -65,6 +73,24 @@ bool SameNumber(const std::string& a, const std::string& b) {
     return trimmed.substr(std::min(trimmed.find_first_not_of('0'), trimmed.size()));
   };
   return significant(a) == significant(b);
+}
+
+// Two numberings stamp the same bytes in the same place and step alike.
+bool SameNumbering(const SerialPool& a, const SerialPool& b) {
+  return ParseHexField(a.address, 5) == ParseHexField(b.address, 5) &&
+         ReadNumber(a.bytes) == ReadNumber(b.bytes) && ReadStep(a.step) == ReadStep(b.step) &&
+         ModeOf(a.mode) == ModeOf(b.mode);
+}
+
+// Why a station whose numbering differs from its line's takes no number.
+std::string OtherNumbering(bool english, const SerialPool& line) {
+  const std::string numbering = "address " + Trim(line.address) + ", " + Trim(line.bytes) +
+                                " bytes, " + kModeNames[static_cast<int>(ModeOf(line.mode))] +
+                                ", step " + Trim(line.step);
+  return english
+             ? "the line numbers its chips otherwise (" + numbering +
+                   "): untick and tick Enable Auto_Increase to take its numbering"
+             : "生产线的编号设置不同 (" + numbering + "): 请取消并重新勾选 允许自动增量 以采用它";
 }
 
 // Least significant byte at the address, the others below it.
@@ -157,36 +183,66 @@ bool Station::ReserveSerial() {
   const int digits = SerialDigits();
   // Validation has checked the step; without one the number would be handed out again.
   const std::optional<std::int64_t> step = ReadStep(texAuto_Increase[kStepField].text);
-  if (!step) {
-    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
-    textMsg.Append(kLineBreak + std::string(kNotStamped.Pick(UseEnglish)));
+  auto refuse = [this](const std::string& why) {
+    textMsg.Append(kLineBreak + why);
     textMsg.MoveCaretToEnd();
     return false;
+  };
+  if (!step) {
+    platform_.dialogs.Information(StepRefused(UseEnglish, texAuto_Increase[kStepField].text));
+    return refuse(kNotStamped.Pick(UseEnglish));
   }
   std::string number;
   SerialEncoding encoding;
-  const std::optional<std::string> next = platform_.settings.Update(
-      kApplication, kSection, kFieldKeys[kNextField].key, [&](const std::string& stored) {
-        // The number shown stands in for one never stored.
-        number = FitDigits(stored.empty() ? texAuto_Increase[kNextField].text : stored, digits);
-        encoding = EncodeSerial(number, mode, SerialBytes);
-        // A number that cannot be stamped is not handed out. The one after it is stored as it
-        // is, never cut to the digits: a number that grew too big is refused when its turn
-        // comes, instead of coming round again.
-        if (encoding.error != StampError::None) return number;
-        return FitDigits(AddToNumber(number, *step), digits);
-      });
-  if (!next) {
-    textMsg.Append(kLineBreak + std::string(kNotReserved.Pick(UseEnglish)));
-    textMsg.MoveCaretToEnd();
-    return false;
+  // The number a stored next number gives this chip, and the next number to store after it.
+  auto handOut = [&](const std::string& next) {
+    number = FitDigits(next, digits);
+    encoding = EncodeSerial(number, mode, SerialBytes);
+    // A number that cannot be stamped is not handed out. The one after it is stored as it is,
+    // never cut to the digits: a number that grew too big is refused when its turn comes,
+    // instead of coming round again.
+    if (encoding.error != StampError::None) return number;
+    return FitDigits(AddToNumber(number, *step), digits);
+  };
+  std::optional<std::string> next;
+  if (LineInUse()) {
+    // One transaction on the line's row: no station of any PC comes between.
+    const SerialPool mine = FieldsPool();
+    std::optional<SerialPool> other;
+    LineDatabase* line = Line();
+    const std::optional<SerialPool> stored =
+        line == nullptr
+            ? std::nullopt
+            : line->ChangePool(LineName(), LineWho(),
+                               [&](const std::optional<SerialPool>& current, std::string& spent) {
+                                 if (current && !SameNumbering(*current, mine)) {
+                                   lineNumberingDiffers_ = true;
+                                   other = current;
+                                   return *current;
+                                 }
+                                 SerialPool pool = current.value_or(mine);
+                                 pool.next = handOut(pool.next);
+                                 if (encoding.error == StampError::None) spent = number;
+                                 return pool;
+                               });
+    if (!stored || other) {
+      const std::string why = line == nullptr ? lineProblem_
+                              : other         ? OtherNumbering(UseEnglish, *other)
+                                              : line->LastError();
+      ShowLineProblem(why);
+      return refuse(kNotReservedInLine.Pick(UseEnglish) + why);
+    }
+    next = stored->next;
+  } else {
+    next = platform_.settings.Update(
+        kApplication, kSection, kFieldKeys[kNextField].key, [&](const std::string& stored) {
+          // The number shown stands in for one never stored.
+          return handOut(stored.empty() ? texAuto_Increase[kNextField].text : stored);
+        });
+    if (!next) return refuse(kNotReserved.Pick(UseEnglish));
   }
   ShowNextNumber(*next);
-  if (ShowStampError(encoding)) {
-    textMsg.Append(kLineBreak + std::string(kNotStamped.Pick(UseEnglish)));
-    textMsg.MoveCaretToEnd();
-    return false;
-  }
+  if (ShowStampError(encoding)) return refuse(kNotStamped.Pick(UseEnglish));
   PlaceStamp(ImageBuffer, SerialAddress, encoding);
   autoRun_.serial = number;
   return true;
@@ -201,8 +257,11 @@ void Station::ShowNextNumber(const std::string& stored) {
 void Station::ShowStoredNextNumber() {
   if (!SerialActive || !cheAuto_Increase.checked) return;
   const std::string shown = texAuto_Increase[kNextField].text;
-  ShowNextNumber(
-      platform_.settings.Read(kApplication, kSection, kFieldKeys[kNextField].key, storedNext_));
+  if (!LineInUse())
+    ShowNextNumber(
+        platform_.settings.Read(kApplication, kSection, kFieldKeys[kNextField].key, storedNext_));
+  else if (lineAfterRun_ && lineAfterRun_->pool)
+    ShowNextNumber(lineAfterRun_->pool->next);
   // The view shows the number the next chip gets, where it will stand.
   if (autoRun_.serial.empty() && texAuto_Increase[kNextField].text == shown) return;
   StampSerial();
@@ -229,7 +288,49 @@ void Station::LoadSerialSettings() {
   SerialActive = false;
 }
 
+SerialPool Station::FieldsPool() const {
+  return {texAuto_Increase[kAddressField].text, texAuto_Increase[kBytesField].text,
+          texAuto_Increase[kNextField].text, texAuto_Increase[kStepField].text,
+          static_cast<int>(ModeOf(optAuto_Increase.selected))};
+}
+
+void Station::TakePool(const SerialPool& pool) {
+  texAuto_Increase[kAddressField].text = pool.address;
+  texAuto_Increase[kBytesField].text = pool.bytes;
+  texAuto_Increase[kNextField].text = storedNext_ = pool.next;
+  texAuto_Increase[kStepField].text = pool.step;
+  optAuto_Increase.selected = static_cast<int>(ModeOf(pool.mode));
+  OnSerialFieldChange();
+}
+
+void Station::SavePoolToLine() {
+  const SerialPool mine = FieldsPool();
+  const bool typed = !SameNumber(mine.next, storedNext_);
+  LineDatabase* line = Line();
+  const std::optional<SerialPool> stored =
+      line == nullptr
+          ? std::nullopt
+          : line->ChangePool(LineName(), LineWho(),
+                             [&](const std::optional<SerialPool>& current, std::string&) {
+                               SerialPool pool = mine;
+                               if (current && !typed) pool.next = current->next;
+                               return pool;
+                             });
+  if (!stored) {
+    const std::string why = line == nullptr ? lineProblem_ : line->LastError();
+    ShowLineProblem(why);
+    textMsg.Append(kLineBreak + (kPoolNotStored.Pick(UseEnglish) + why));
+    textMsg.MoveCaretToEnd();
+    return;
+  }
+  ShowNextNumber(stored->next);
+}
+
 void Station::SaveSerialSettings() {
+  if (LineInUse()) {
+    SavePoolToLine();
+    return;
+  }
   for (std::size_t i = 0; i < kFieldKeys.size(); ++i)
     if (i != kNextField)
       platform_.settings.Write(kApplication, kSection, kFieldKeys[i].key, texAuto_Increase[i].text);
@@ -247,6 +348,12 @@ void Station::SaveSerialSettings() {
 
 void Station::OnAutoIncreaseClick() {
   const bool checked = cheAuto_Increase.checked;
+  // Unticked after the line refused a number for numbering otherwise: the fields take the
+  // line's.
+  if (!checked && lineNumberingDiffers_) {
+    lineNumberingDiffers_ = false;
+    LoadLine();
+  }
   EnableSerialFields();
   SerialActive = false;
   if (checked && !ValidateSerial()) {

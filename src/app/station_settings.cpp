@@ -17,6 +17,8 @@ constexpr const char* kAutoKeyPrefix = "Auto_VXA_";
 // The production report's file and format.
 constexpr const char* kReportKey = "Production_Report";
 constexpr const char* kReportFormatKey = "Production_Report_Format";
+// The line database's URL (never with a password in it).
+constexpr const char* kLineDatabaseKey = "Line_Database";
 constexpr const char* kCsv = "csv";
 constexpr const char* kJsonLines = "jsonl";
 // The window's language ("en" or "zh"), its own state and the files opened last.
@@ -87,6 +89,7 @@ void Station::FormLoad() {
   link.RestoreDefaultTimeouts();
   SerialActive = false;
   LoadSerialSettings();
+  LoadLine();
   OnAutoIncreaseClick();
   comStoreFile.enabled = false;
   ResetBuffer(0x00);
@@ -236,6 +239,8 @@ void Station::LoadSettings() {
   LoadIndex(comWDT_Prescalar, ReadSetting("WDT_Prescalar", "6"));
   txtReportFile.text = ReadSetting(kReportKey, "");
   optReportFormat.selected = ReadSetting(kReportFormatKey, kCsv) == kJsonLines ? 1 : 0;
+  storedLineDatabase_ = ReadSetting(kLineDatabaseKey, "");
+  txtLineDatabase.text = lineChoice_.database.value_or(storedLineDatabase_);
 }
 
 void Station::SaveSettings() {
@@ -261,6 +266,12 @@ void Station::SaveSettings() {
   WriteSetting("WDT_Prescalar", std::to_string(comWDT_Prescalar.index));
   WriteSetting(kReportKey, Trim(txtReportFile.text));
   WriteSetting(kReportFormatKey, optReportFormat.selected == 1 ? kJsonLines : kCsv);
+  // A line database given at the start is this session's: the stored one stays. Nor is a URL
+  // with a password stored, even one still being typed.
+  if (const std::string url = Trim(txtLineDatabase.text);
+      !lineChoice_.database && !LineUrlHoldsPassword(url))
+    storedLineDatabase_ = url;
+  WriteSetting(kLineDatabaseKey, storedLineDatabase_);
   RegionUpdate();
 }
 

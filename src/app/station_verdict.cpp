@@ -101,6 +101,9 @@ Reason Station::FailureReason(const std::string& step, std::int16_t result,
     return {"Verification failed: no usable answer from the writer.",
             "校验失败: 编程器没有可用的应答。"};
   }
+  if (step == kLineDatabaseStep)
+    return {kLineRecordNotWritten.english + LastLineError,
+            kLineRecordNotWritten.chinese + LastLineError};
   if (step == "Program File" && !FileLoaded && !IspDemoMode)
     return {"No file is loaded: open a file first.", "没有打开文件: 请先打开文件。"};
   // Otherwise the step's own last message says it.

@@ -23,6 +23,7 @@
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_stop_signals.h"
 #include "platform/qt/qt_timer.h"
+#include "platform/sql/engines.h"
 #include "simulator/offline_board_server.h"
 #include "simulator/pty_server.h"
 
@@ -225,8 +226,11 @@ std::string DescribeRun(const kvr::Station& station, const kvr::CliOptions& cli)
     job = ", job " + std::string(name.begin(), name.end()) +
           (station.JobProductName().empty() ? "" : " (" + station.JobProductName() + ")");
   }
+  std::string line;
+  if (!kvr::Trim(station.txtLineDatabase.text).empty())
+    line = ", line \"" + station.LineName() + "\" in " + kvr::Trim(station.txtLineDatabase.text);
   return station.describePort(station.combCommPort.index + 1) + job + ", model " +
-         station.ModelName() + ", " + image + ", " + what;
+         station.ModelName() + ", " + image + ", " + what + line;
 }
 
 std::unique_ptr<kvr::sim::PtyServer> StartSimulatedBoard(std::string* error) {
@@ -297,13 +301,19 @@ int main(int argc, char** argv) {
 #endif
   kvr::ProductionSettings production(*settings);
   if (options.autoSequence) production.AllowSequence();
-  kvr::Platform platform{port, pump, timers, dialogs, production, beeper};
-  kvr::Station station(platform, options.english);
+  const std::unique_ptr<kvr::LineDatabases> lineDatabases = kvr::LineDatabaseEngines();
+  kvr::Platform platform{port,       pump,   timers,  dialogs,
+                         production, beeper, nullptr, lineDatabases.get()};
+  kvr::Station station(platform, options.english, {options.lineDatabase, options.lineName});
   station.HostName = QSysInfo::machineHostName().toStdString();
   station.describePort = [&ports](int number) {
     return "COM" + std::to_string(number) + " (" + ports.Target(number) + ")";
   };
   if (portIndex >= 0) station.combCommPort.index = portIndex;
+  // The line goes on when its database comes back: a station that cannot reach it starts.
+  if (!station.LineProblem.empty())
+    std::cerr << "kvr-cli: warning: the line database cannot be used: " << station.LineProblem
+              << '\n';
   // The job first; the options that follow change it for this run.
   if (!options.job.empty() && !station.OpenJobFile(options.job, options.locked))
     return Fail(ConsoleText(station.LastJobError), 2);
@@ -441,6 +451,10 @@ int main(int argc, char** argv) {
     if (!station.LastReportError.empty())
       std::cerr << "kvr-cli: warning: the production report could not be written: "
                 << station.LastReportError << '\n';
+    if (!station.LastLineError.empty())
+      std::cerr << "kvr-cli: warning: the chip's record could not be written to the line "
+                   "database: "
+                << station.LastLineError << '\n';
     if (!station.LastCountError.empty())
       std::cerr << "kvr-cli: warning: the good count could not be stored: "
                 << station.LastCountError << '\n';

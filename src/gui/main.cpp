@@ -20,6 +20,7 @@
 #include "platform/qt/qt_serial_port.h"
 #include "platform/qt/qt_settings_store.h"
 #include "platform/qt/qt_timer.h"
+#include "platform/sql/engines.h"
 #include "simulator/pty_server.h"
 
 namespace {
@@ -84,9 +85,11 @@ int main(int argc, char** argv) {
   QtTimerFactory timers;
   QtDialogs dialogs;
   QtBeeper beeper;
-  Platform platform{serial, pump, timers, dialogs, *settings, beeper};
+  const std::unique_ptr<LineDatabases> lineDatabases = LineDatabaseEngines();
+  Platform platform{serial, pump, timers, dialogs, *settings, beeper, nullptr, lineDatabases.get()};
   Station station(platform,
-                  options.languageGiven ? options.english : StoredLanguageIsEnglish(*settings));
+                  options.languageGiven ? options.english : StoredLanguageIsEnglish(*settings),
+                  {options.lineDatabase, options.lineName});
   // The simulated writer is COM1 for this session, whatever port is stored.
   if (options.simulate) station.UsePortForThisSession(0);
   station.ApplicationDirectory = QCoreApplication::applicationDirPath().toStdString();

@@ -241,6 +241,8 @@ class MainWindow : public QMainWindow {
   QAction* leaveOperatorAction_ = nullptr;
   QPushButton* comReportFile_ = nullptr;
   std::array<QRadioButton*, 2> optReportFormat_{};
+  QLineEdit* txtLineDatabase_ = nullptr;
+  QLabel* labLineDatabase_ = nullptr;
 
   QPushButton* comLoadFile_ = nullptr;
   QCheckBox* Check6_ = nullptr;

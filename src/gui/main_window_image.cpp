@@ -278,6 +278,14 @@ void MainWindow::BuildImageWidgets() {
   txtJobProduct_->setObjectName(QStringLiteral("txtJobProduct"));
   txtJobNote_ = new QLineEdit;
   txtJobNote_->setObjectName(QStringLiteral("txtJobNote"));
+  txtLineDatabase_ = new QLineEdit;
+  txtLineDatabase_->setObjectName(QStringLiteral("txtLineDatabase"));
+  Caption("lineDbHint",
+          [this](const QString& text) { txtLineDatabase_->setPlaceholderText(text); });
+  txtLineDatabase_->setMinimumWidth(txtReportFile_->minimumWidth());
+  labLineDatabase_ = new QLabel;
+  labLineDatabase_->setObjectName(QStringLiteral("labLineDatabase"));
+  labLineDatabase_->setWordWrap(true);
 
   comLoadFile_ = new QPushButton;
   comLoadFile_->setObjectName(QStringLiteral("comLoadFile"));
@@ -476,6 +484,11 @@ QWidget* MainWindow::BuildSequencePage() {
     settings->addWidget(label, row, 0);
     settings->addWidget(field, row++, 1, 1, 2);
   }
+  QLabel* lineDb = CaptionLabel("labLineDb");
+  lineDb->setBuddy(txtLineDatabase_);
+  settings->addWidget(lineDb, row, 0);
+  settings->addWidget(txtLineDatabase_, row++, 1, 1, 2);
+  settings->addWidget(labLineDatabase_, row, 1, 1, 2);
   settings->setColumnStretch(2, 1);
   grid->addLayout(settings, kHalf, 0, 1, 3);
   grid->setColumnStretch(0, 1);
@@ -651,6 +664,13 @@ void MainWindow::ConnectImage() {
     if (station_.txtReportFile.enabled) station_.OnReportFileChange();
     Sync();
   });
+  connect(txtLineDatabase_, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (station_.txtLineDatabase.enabled) station_.txtLineDatabase.text = text.toStdString();
+  });
+  connect(txtLineDatabase_, &QLineEdit::editingFinished, this, [this] {
+    if (station_.txtLineDatabase.enabled) station_.OnLineDatabaseChange();
+    Sync();
+  });
   connect(optReportFormat_[0]->group(), &QButtonGroup::idClicked, this, [this](int index) {
     station_.OnReportFormatClick(index);
     Sync();
@@ -701,6 +721,8 @@ void MainWindow::SyncImage() {
   for (auto [field, box] : {std::pair{txtJobProduct_, &station_.txtJobProduct},
                             std::pair{txtJobNote_, &station_.txtJobNote}})
     if (!field->hasFocus() || !box->enabled) SyncTextBox(field, *box);
+  if (!txtLineDatabase_->hasFocus()) SyncTextBox(txtLineDatabase_, station_.txtLineDatabase);
+  SyncLabel(labLineDatabase_, station_.labLineDatabase);
   for (std::size_t i = 0; i < optReportFormat_.size(); ++i) {
     SyncCaption(optReportFormat_[i], station_.optReportFormat.captions[i]);
     SyncChecked(optReportFormat_[i], station_.optReportFormat.selected == static_cast<int>(i));

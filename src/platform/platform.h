@@ -3,6 +3,7 @@
 #include "platform/beeper.h"
 #include "platform/dialogs.h"
 #include "platform/event_pump.h"
+#include "platform/line_database.h"
 #include "platform/serial_port.h"
 #include "platform/settings_store.h"
 #include "platform/timer.h"
@@ -20,6 +21,8 @@ struct Platform {
   Beeper& beeper;
   // The machine's clocks unless a front end (or a test) gives others.
   WallClock* clock = nullptr;
+  // The engines a line database can be kept in; none in a build without them.
+  LineDatabases* lineDatabases = nullptr;
 };
 
 }  // namespace kvr

@@ -636,5 +636,161 @@ TEST_F(AutoSequenceTest, JsonLinesReportAndItsSetting) {
       << line;
 }
 
+// ---- A line of several PCs: the numbering, the count and the records in the line database ----
+
+class LineDatabaseStationTest : public AutoSequenceTest {
+ protected:
+  LineDatabaseStationTest() {
+    station.txtLineDatabase.text = "sqlite:/srv/line.db";
+    station.OnLineDatabaseChange();
+    LoadImage();
+    Sequence({"Erase MCU", "Program File", "Verify Program"});
+    Number("41");
+  }
+  MemoryLineDatabase& Db() { return vp.lineDatabases.database; }
+};
+
+// A database that cannot be reached fails "Program File" before a byte is written; the line goes
+// on with the next chip when it is back, and the number it hands out then is the first one.
+TEST_F(LineDatabaseStationTest, AnUnreachableDatabaseFailsProgramFileBeforeAnythingIsWritten) {
+  station.txtReportFile.text = (dir_ / "report.csv").string();
+  Db().down = true;
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.reason.english,
+            "Program File: The serial number could not be reserved in the line database: could "
+            "not connect to "
+            "server: Connection refused");
+  EXPECT_EQ(station.LastRun.failedStep, "Program File");
+  EXPECT_NE(station.LastRun.result, 0);
+  for (const std::uint8_t byte : writer.Flash()) ASSERT_EQ(byte, 0xFF) << "nothing was written";
+  EXPECT_TRUE(Db().spent.empty());
+  EXPECT_NE(station.labLineDatabase.caption.find("Connection refused"), std::string::npos);
+
+  Db().down = false;
+  station.OnProgramClick();
+  ASSERT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_EQ(writer.Flash()[0x7FF], 0x41);
+  ASSERT_EQ(Db().records.size(), 1u);
+  EXPECT_EQ(Db().records[0].record.serial, "0041");
+  EXPECT_EQ(Db().records[0].record.result, "OK");
+  EXPECT_EQ(Db().lines["default"].goodCount, 1);
+  EXPECT_EQ(Db().lines["default"].pool->next, "0042");
+  EXPECT_EQ(station.labLineDatabase.caption, "Line default: 1 good, next number 0042");
+  // The report is still written beside the line, with the line's count.
+  const std::vector<std::string> lines = ReportLines();
+  ASSERT_EQ(lines.size(), 3U);
+  EXPECT_NE(lines[1].find(",,failed,Program File,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find(",0041,"), std::string::npos) << lines[2];
+  EXPECT_EQ(Fields(lines[2]).back(), "1");
+  // This PC's settings keep neither the number nor the count.
+  EXPECT_EQ(Setting("Write_OK_Count"), "0");
+  EXPECT_EQ(vp.settings.Read(Station::kApplication, "Auto_Increase", "next_value", ""), "");
+}
+
+// A good chip is good only with its record and its count in the line; a failed chip's record
+// keeps the number it spent and leaves the count as it is.
+TEST_F(LineDatabaseStationTest, AChipIsGoodOnlyWithItsRecordAndAFailedOneKeepsItsNumber) {
+  Db().refuseRecords = true;
+  station.OnProgramClick();
+  EXPECT_NE(station.LastRun.result, 0);
+  EXPECT_EQ(station.LastRun.failedStep, "Line database");
+  EXPECT_NE(Log().find("\r\nThe chip's record could not be written to the line database: could "
+                       "not extend file: No space left on device\r\n\r\nAuto             failed!"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ(station.txtWrite_OK_Count.text, "0");
+  EXPECT_EQ(Db().lines["default"].goodCount, 0);
+  EXPECT_EQ(Db().spent.size(), 1u) << "the number went into a chip: it stays spent";
+
+  Db().refuseRecords = false;
+  writer.Config().versionByte = 0x12;  // verification by read-back
+  writer.Config().flipReadNth = 1;
+  station.OnProgramClick();
+  EXPECT_EQ(station.LastRun.failedStep, "Verify Program");
+  ASSERT_EQ(Db().records.size(), 1u);
+  EXPECT_EQ(Db().records[0].record.serial, "0042");
+  EXPECT_EQ(Db().records[0].record.result, "failed");
+  EXPECT_EQ(Db().records[0].record.goodCount, 0);
+  EXPECT_EQ(Db().lines["default"].pool->next, "0043");
+}
+
+// Three PCs, each with its own settings and writer, on one line: no number twice, and each
+// shows the whole line's count and next number after its chip.
+TEST_F(LineDatabaseStationTest, StationsOfSeveralPcsShareTheNumbersAndTheCount) {
+  struct Pc {
+    explicit Pc(MemoryLineDatabases& line)
+        : platform{vp.port,     vp.pump,   vp.timers,     vp.dialogs,
+                   vp.settings, vp.beeper, &vp.wallClock, &line} {
+      ConnectSimulatedWriter(vp.port, vp.clock, writer);
+    }
+    VirtualPlatform vp;
+    Platform platform;
+    sim::WriterSimulator writer;
+    Station station{platform};
+  };
+  std::vector<std::unique_ptr<Pc>> pcs;
+  std::vector<Station*> stations{&station};
+  std::vector<sim::WriterSimulator*> sockets{&writer};
+  for (int i = 0; i < 2; ++i) {
+    Pc& pc = *pcs.emplace_back(std::make_unique<Pc>(vp.lineDatabases));
+    Station& other = pc.station;
+    other.OnBeepClick(false);
+    other.txtLineDatabase.text = "postgresql://kvr@db:5432/line";
+    other.OnLineDatabaseChange();
+    EXPECT_EQ(other.texAuto_Increase[2].text, "0041") << "the line's numbering, not this PC's";
+    for (std::int32_t a = 0; a <= 0x7FF; ++a) other.ImageBuffer.Set(a, station.ImageBuffer.Get(a));
+    other.FileLoaded = true;
+    other.ProgramStart = 0;
+    other.ProgramEnd = other.DataEnd = 0x7FF;
+    for (std::size_t slot = 0; slot < station.txtAuto.size(); ++slot)
+      other.txtAuto[slot].text = station.txtAuto[slot].text;
+    other.cheAuto_Increase.checked = true;
+    other.OnAutoIncreaseClick();
+    stations.push_back(&other);
+    sockets.push_back(&pc.writer);
+  }
+  std::set<int> stamped;
+  for (int chip = 0; chip < 7; ++chip) {
+    Station& line = *stations[static_cast<std::size_t>(chip * 2 % 3)];
+    line.OnProgramClick();
+    ASSERT_EQ(line.LastRun.result, 0) << chip << line.textMsg.Text();
+    const auto& flash = sockets[static_cast<std::size_t>(chip * 2 % 3)]->Flash();
+    EXPECT_TRUE(stamped.insert(flash[0x7FE] * 256 + flash[0x7FF]).second) << chip;
+    EXPECT_EQ(line.txtWrite_OK_Count.text, std::to_string(chip + 1));
+    EXPECT_EQ(line.texAuto_Increase[2].text, std::to_string(42 + chip).insert(0, 2, '0'));
+  }
+  EXPECT_EQ(Db().records.size(), 7u);
+  EXPECT_EQ(Db().lines["default"].goodCount, 7);
+  for (const auto& pc : pcs)
+    EXPECT_EQ(pc->vp.settings.Read(Station::kApplication, "Settings", "Write_OK_Count", "<none>"),
+              "<none>");
+}
+
+// The field is stored in the settings, never with a password; one given at the start is this
+// session's only.
+TEST_F(AutoSequenceTest, TheLineDatabaseFieldIsStoredWithoutAPasswordAndAStartChoiceIsNot) {
+  station.txtLineDatabase.text = "postgresql://kvr:secret@db/line";
+  vp.dialogs.ExpectInformation();
+  station.OnLineDatabaseChange();
+  EXPECT_EQ(vp.dialogs.ShownDialogs().back().text,
+            "The line database cannot be used: the URL holds a password: give it in PGPASSWORD "
+            "or ~/.pgpass instead, so that it is never stored or shown");
+  EXPECT_EQ(station.txtLineDatabase.text, "");
+  // Saved while still being typed, it is not stored either.
+  station.txtLineDatabase.text = "postgresql://kvr:secret@db/line";
+  station.DeferredSave();
+  EXPECT_EQ(Setting("Line_Database"), "");
+  station.txtLineDatabase.text = "postgresql://kvr@db/line";
+  station.OnLineDatabaseChange();
+  station.DeferredSave();
+  EXPECT_EQ(Setting("Line_Database"), "postgresql://kvr@db/line");
+
+  Station session(vp.platform, true, {"sqlite:/tmp/rehearsal.db", "bench"});
+  EXPECT_EQ(session.txtLineDatabase.text, "sqlite:/tmp/rehearsal.db");
+  EXPECT_EQ(session.LineName(), "bench");
+  session.DeferredSave();
+  EXPECT_EQ(Setting("Line_Database"), "postgresql://kvr@db/line");
+}
+
 }  // namespace
 }  // namespace kvr

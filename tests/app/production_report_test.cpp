@@ -2,6 +2,8 @@
 
 #include "app/production_report.h"
 
+#include "platform/virtual/virtual_platform.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -180,6 +182,58 @@ TEST(ProductionReport, JsonLinesAreValidAndFileNamesKeepTheirBytes) {
     ASSERT_EQ(json["job_crc32"], "0000ABCD");
   }
   EXPECT_NE(FormatRecord(record, ReportFormat::Csv).find(",stopped,"), std::string::npos);
+}
+
+// kvr-line's --since: the report's own times, a date, UTC or an offset, and local time without
+// one; anything else is refused rather than read as some other time.
+TEST(ProductionReport, SinceTimesAreReadAsTheReportWritesThem) {
+  VirtualClock clock;
+  VirtualWallClock wall(clock);  // local time is UTC+1
+  constexpr std::int64_t k0800Z = VirtualWallClock::kEpochStart;
+  constexpr std::int64_t kMinute = 60'000'000;
+  const std::pair<const char*, std::int64_t> read[] = {
+      {"2026-01-05T08:00:00Z", k0800Z},
+      {"2026-01-05T09:00:00+01:00", k0800Z},
+      {"2026-01-05T07:30-00:30", k0800Z},
+      {"2026-01-05T09:00", k0800Z},
+      {"2026-01-05 09:00:30", k0800Z + kMinute / 2},
+      {"2026-01-05", k0800Z - 9 * 60 * kMinute},
+      {"2025-12-31T23:59:59Z", k0800Z - (4 * 24 * 60 + 8 * 60) * kMinute - 1'000'000},
+  };
+  for (const auto& [text, micros] : read) EXPECT_EQ(ParseIso8601(text, wall), micros) << text;
+  EXPECT_EQ(ParseIso8601(Iso8601(k0800Z + 7 * kMinute, 60), wall), k0800Z + 7 * kMinute);
+  for (const char* refused : {"", "yesterday", "2026-1-05", "2026-13-01", "2026-01-05T24:00",
+                              "2026-01-05T09:00+0100", "2026-01-05T09:00Zjunk", "2026-01-05T9:00"})
+    EXPECT_FALSE(ParseIso8601(refused, wall)) << refused;
+}
+
+// A record as the line database keeps it (valid UTF-8, names escaped) gives the same report line
+// back, the bytes of a port or file name that are not UTF-8 included.
+TEST(ProductionReport, ARecordThroughTheLineDatabaseIsTheSameRecord) {
+  ProductionRecord r;
+  r.epochMicros = VirtualWallClock::kEpochStart;
+  r.utcOffsetMinutes = 60;
+  r.host = "pc-2";
+  r.port = "COM1 (/dev/tty\xFFUSB0)";
+  r.model = "VXA01H";
+  r.identity = "F101";
+  r.serial = "0041";
+  r.image = "fw\xFE,\"1\".hex";
+  r.imageCrc32 = 0x0123ABCD;
+  r.stopped = true;
+  r.failedStep = "Verify Program";
+  r.steps = {{"Program File", 1'200'000, true}, {"Verify Program", 3'000, false}};
+  r.totalMicros = 1'500'000;
+  r.goodCount = "7";
+  const LineRecord row = ToLineRecord(r);
+  EXPECT_EQ(row.station.port, "COM1 (/dev/tty%FFUSB0)");
+  EXPECT_EQ(row.result, "stopped");
+  EXPECT_EQ(row.imageCrc32, "0123ABCD");
+  const ProductionRecord back = FromLineRecord(row);
+  EXPECT_EQ(back.port, r.port);
+  EXPECT_EQ(back.image, r.image);
+  for (const ReportFormat format : {ReportFormat::Csv, ReportFormat::JsonLines})
+    EXPECT_EQ(FormatRecord(back, format), FormatRecord(r, format));
 }
 
 }  // namespace

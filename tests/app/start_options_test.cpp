@@ -7,11 +7,30 @@ namespace kvr {
 namespace {
 
 TEST(StartOptions, CommandLineOptions) {
-  const StartOptions options = ParseStartOptions(
-      {"--port", "COM3", "--function", "Read MCU ID", "--yes", "--log-out", "run.log", "--simulate",
-       "--port-map", "COM2=/dev/ttyUSB7", "--settings", "/tmp/s.ini", "--model", "VXB03H",
-       "--list-model", "VXE01L", "--show-extra-families", "--sim-chip", "10f4"},
-      Program::CommandLine);
+  const StartOptions options = ParseStartOptions({"--port",
+                                                  "COM3",
+                                                  "--function",
+                                                  "Read MCU ID",
+                                                  "--yes",
+                                                  "--log-out",
+                                                  "run.log",
+                                                  "--simulate",
+                                                  "--port-map",
+                                                  "COM2=/dev/ttyUSB7",
+                                                  "--settings",
+                                                  "/tmp/s.ini",
+                                                  "--model",
+                                                  "VXB03H",
+                                                  "--list-model",
+                                                  "VXE01L",
+                                                  "--show-extra-families",
+                                                  "--sim-chip",
+                                                  "10f4",
+                                                  "--line-db",
+                                                  "postgresql://kvr@db:5432/line",
+                                                  "--line",
+                                                  "VXA01H board"},
+                                                 Program::CommandLine);
   EXPECT_TRUE(options.errors.empty());
   EXPECT_EQ(options.port, "COM3");
   EXPECT_EQ(options.function, "Read MCU ID");
@@ -24,6 +43,14 @@ TEST(StartOptions, CommandLineOptions) {
   EXPECT_EQ(options.listModel, "VXE01L");
   EXPECT_TRUE(options.showExtraFamilies);
   EXPECT_EQ(options.simulatedChip, 0x10F4);
+  EXPECT_EQ(options.lineDatabase, "postgresql://kvr@db:5432/line");
+  EXPECT_EQ(options.lineName, "VXA01H board");
+  // A password in the URL would end up in logs and scripts: refused, and never repeated.
+  const StartOptions password =
+      ParseStartOptions({"--line-db", "postgresql://kvr:secret@db/line"}, Program::Window);
+  ASSERT_EQ(password.errors.size(), 1U);
+  EXPECT_EQ(password.errors[0].find("secret"), std::string::npos) << password.errors[0];
+  EXPECT_EQ(ParseStartOptions({"--line", ""}, Program::CommandLine).errors.size(), 1U);
   for (const char* bad : {"F1", "F1011", "G101", ""}) {
     const StartOptions chip = ParseStartOptions({"--sim-chip", bad}, Program::Window);
     EXPECT_EQ(chip.errors.size(), 1U) << bad;

@@ -18,75 +18,11 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/processes.h"
+#include "e2e/production_line.h"
 #include "support/intel_hex.h"
 
 namespace kvr::test {
 namespace {
-
-constexpr int kSerialAddress = 0xFF;
-constexpr int kSerialBytes = 3;
-// The writer at full speed: a chip in a few milliseconds, so a few hundred take seconds. (No
-// blank check: its result would follow its acknowledge so closely that both could arrive in one
-// read, which the station does not expect of a writer.)
-const QStringList kFastWriter = {"--erase-ms", "1", "--write-us", "100", "--latency-us", "50"};
-
-// A 256-byte image as Intel HEX.
-void WriteHex(const QString& path) {
-  std::string image(256, '\0');
-  for (std::size_t a = 0; a < image.size(); ++a) image[a] = static_cast<char>(a * 7 + 3);
-  WriteFile(path, IntelHex(image));
-}
-
-// The numbers the writer's frames carried to the serial-number address, one list per session
-// (a session begins with the handshake); a block sent again within a session carries its
-// number again.
-std::vector<std::set<std::string>> StampedNumbers(const QString& framesFile) {
-  std::vector<std::set<std::string>> sessions;
-  std::istringstream lines(ReadFile(framesFile));
-  bool inHandshake = false;
-  for (std::string line; std::getline(lines, line);) {
-    std::vector<unsigned> f;
-    std::istringstream hex(line);
-    for (unsigned byte = 0; hex >> std::hex >> byte;) f.push_back(byte);
-    if (f.size() >= 2 && f[0] == 0x46 && f[1] == 0xB9) f.erase(f.begin(), f.begin() + 2);
-    if (f.size() < 4 || f[0] != 0x6A) continue;
-    const bool handshake = f[3] == 0x80;
-    if (handshake && !inHandshake) sessions.emplace_back();
-    inHandshake = handshake;
-    if (f.size() < 12 || (f[3] != 0x03 && f[3] != 0x04) || sessions.empty()) continue;
-    const unsigned address = f[4] << 24 | f[5] << 16 | f[6] << 8 | f[7];
-    const unsigned count = f[8] << 8 | f[9];
-    const unsigned first = kSerialAddress - (kSerialBytes - 1);
-    if (address > first || address + count <= kSerialAddress || f.size() < 10 + count) continue;
-    std::string number;
-    for (unsigned a = first; a <= kSerialAddress; ++a) {
-      char digits[4];
-      std::snprintf(digits, sizeof digits, "%02X", f[10 + a - address]);
-      number += digits;
-    }
-    sessions.back().insert(number);
-  }
-  return sessions;
-}
-
-// "result" -> the serial numbers of the report's records with that result.
-std::map<std::string, std::vector<std::string>> ReportSerials(const QString& report) {
-  std::map<std::string, std::vector<std::string>> serials;
-  std::istringstream lines(ReadFile(report));
-  auto field = [](const std::string& line, const std::string& name) {
-    const std::string key = "\"" + name + "\":\"";
-    const std::size_t at = line.find(key);
-    if (at == std::string::npos) return std::string("<none>");
-    const std::size_t start = at + key.size();
-    return line.substr(start, line.find('"', start) - start);
-  };
-  for (std::string line; std::getline(lines, line);) {
-    EXPECT_TRUE(line.starts_with("{\"time\":") && line.ends_with("}")) << line;
-    serials[field(line, "result")].push_back(field(line, "serial"));
-  }
-  return serials;
-}
 
 std::string Setting(const QString& settings, const std::string& key) {
   const std::string text = ReadFile(settings);
@@ -151,17 +87,6 @@ class SerialNumbersEndToEnd : public ::testing::Test {
     for (const auto& [number, sessions] : sessionsOf) EXPECT_LT(number, next);
   }
 
-  // Kills the station after `lines` lines of its log: anywhere in a chip, between chips, while
-  // it reserves a number or counts a chip.
-  static bool KillAfter(QProcess& cli, int lines) {
-    for (int seen = 0; seen < lines && cli.waitForReadyRead(10000);)
-      while (seen < lines && cli.canReadLine()) {
-        cli.readLine();
-        ++seen;
-      }
-    ::kill(static_cast<pid_t>(cli.processId()), SIGKILL);
-    return cli.waitForFinished(10000);
-  }
   // The record is written before the count: a kill in between loses a count, never a chip.
   void ExpectCountWithinKills(std::size_t good, int kills) {
     const std::int64_t count = std::stoll(Setting(settings_, "Write_OK_Count"));

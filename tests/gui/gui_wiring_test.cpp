@@ -729,6 +729,15 @@ TEST_F(GuiImageTest, FileFrameAndPagesSetTheirControls) {
   QTest::mouseClick(jsonl, Qt::LeftButton, {}, QPoint(6, jsonl->height() / 2));
   EXPECT_EQ(station.optReportFormat.selected, 1);
 
+  // The line database: typed, it is the station's, and what the line holds shows under it.
+  auto* lineDb = Find<QLineEdit>("txtLineDatabase");
+  lineDb->setFocus();
+  QTest::keyClicks(lineDb, "sqlite:/srv/line.db");
+  emit lineDb->editingFinished();
+  EXPECT_EQ(station.txtLineDatabase.text, "sqlite:/srv/line.db");
+  EXPECT_EQ(vp.lineDatabases.opened.back(), "sqlite:/srv/line.db");
+  EXPECT_EQ(Find<QLabel>("labLineDatabase")->text(), "Line default: 0 good");
+
   auto* no = Find<QRadioButton>("optBeepNo");
   QTest::mouseClick(no, Qt::LeftButton, {}, QPoint(6, no->height() / 2));
   EXPECT_FALSE(station.optBeepYes.checked);

@@ -15,6 +15,9 @@ if(NOT result EQUAL 0)
 endif()
 
 set(programs kvr-station kvr-cli kvr-writer-sim kvr-isp kvr-gang)
+if(EXISTS "${BUILD_DIR}/src/kvr-line")
+  list(APPEND programs kvr-line)
+endif()
 set(expected share/applications/kvr-station.desktop
              share/icons/hicolor/scalable/apps/kvr-station.svg)
 foreach(program IN LISTS programs)

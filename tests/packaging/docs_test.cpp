@@ -18,6 +18,7 @@
 #include "cli/cli_options.h"
 #include "gang/gang_options.h"
 #include "isp_cli/isp_options.h"
+#include "line_cli/line_options.h"
 #include "simulator/writer_sim_options.h"
 
 namespace kvr {
@@ -25,7 +26,11 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-const Args kPrograms = {"kvr-station", "kvr-cli", "kvr-gang", "kvr-isp", "kvr-writer-sim"};
+const Args kPrograms = {"kvr-station", "kvr-cli", "kvr-gang", "kvr-isp", "kvr-writer-sim",
+#ifdef KVR_HAS_LINE
+                        "kvr-line"
+#endif
+};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -72,6 +77,11 @@ std::vector<std::string> Refusals(const std::string& program, const Args& args) 
     CommandLine line = sim::WriterSimCommandLine(options);
     result = line.Parse(args);
     keep(line);
+  } else if (program == "kvr-line") {
+    LineOptions options;
+    CommandLine line = LineCommandLine(options);
+    result = ParseLineOptions(line, args, options);
+    keep(line);
   } else {
     StartOptions options;
     CommandLine line = StartCommandLine(Program::Window);
@@ -93,6 +103,8 @@ CommandLine ProgramLine(const std::string& program) {
   if (program == "kvr-gang") return gang::GangCommandLine(gang);
   if (program == "kvr-isp") return IspCommandLine(isp);
   if (program == "kvr-writer-sim") return sim::WriterSimCommandLine(sim);
+  static LineOptions lineOptions;
+  if (program == "kvr-line") return LineCommandLine(lineOptions);
   CommandLine line = StartCommandLine(Program::Window);
   AddStartOptions(line, window, Program::Window);
   return line;
@@ -285,8 +297,8 @@ TEST(Documentation, CompletionsCompleteOptionsAndTheirValues) {
   EXPECT_EQ(complete("kvr-isp", "kvr-isp --port COM1 --baud 9600 ver"), "verify\n");
   EXPECT_EQ(complete("kvr-writer-sim", "kvr-writer-sim --board-w"), "--board-weak-cell\n");
   EXPECT_EQ(complete("kvr-station", "kvr-station -"),
-            "--help\n--job\n--language\n--locked\n--port-map\n--settings\n--sim-chip\n"
-            "--simulate\n--verbose\n--version\n-V\n-h\n-v\n");
+            "--help\n--job\n--language\n--line\n--line-db\n--locked\n--port-map\n--settings\n"
+            "--sim-chip\n--simulate\n--verbose\n--version\n-V\n-h\n-v\n");
 }
 
 }  // namespace

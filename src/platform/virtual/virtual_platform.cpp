@@ -1,5 +1,7 @@
 #include "platform/virtual/virtual_platform.h"
 
+#include <algorithm>
+
 namespace kvr {
 
 void VirtualEventPump::WaitForEvents() {
@@ -180,6 +182,97 @@ std::optional<std::string> MemorySettingsStore::Update(const std::string& applic
 bool MemorySettingsStore::Has(const std::string& application, const std::string& section,
                               const std::string& key) const {
   return values_.count({application, section, key}) != 0;
+}
+
+namespace {
+
+// A number with its leading zeros or without is one number.
+std::string Significant(const std::string& number) {
+  return number.substr(std::min(number.find_first_not_of('0'), number.size()));
+}
+
+// The one database, reached through each station's own handle.
+class MemoryLineHandle : public LineDatabase {
+ public:
+  explicit MemoryLineHandle(MemoryLineDatabase& database) : database_(database) {}
+  std::optional<LineState> Read(const std::string& line) override { return database_.Read(line); }
+  std::optional<SerialPool> ChangePool(const std::string& line, const LineStation& who,
+                                       const PoolChange& change) override {
+    return database_.ChangePool(line, who, change);
+  }
+  std::optional<std::int64_t> ChangeCount(const std::string& line,
+                                          const CountChange& change) override {
+    return database_.ChangeCount(line, change);
+  }
+  std::optional<LineState> AddRecord(const std::string& line, LineRecord& record) override {
+    return database_.AddRecord(line, record);
+  }
+  std::string LastError() const override { return database_.LastError(); }
+
+ private:
+  MemoryLineDatabase& database_;
+};
+
+}  // namespace
+
+bool MemoryLineDatabase::Down() {
+  error_ = down ? "could not connect to server: Connection refused" : "";
+  return down;
+}
+
+std::optional<LineState> MemoryLineDatabase::Read(const std::string& line) {
+  if (Down()) return std::nullopt;
+  const auto it = lines.find(line);
+  return it == lines.end() ? LineState{} : it->second;
+}
+
+std::optional<SerialPool> MemoryLineDatabase::ChangePool(const std::string& line,
+                                                         const LineStation& who,
+                                                         const PoolChange& change) {
+  if (Down()) return std::nullopt;
+  LineState& state = lines[line];
+  std::string number;
+  SerialPool pool = change(state.pool, number);
+  for (const Spent& old : spent)
+    if (!number.empty() && old.line == line && Significant(old.number) == Significant(number)) {
+      error_ = "duplicate key value violates unique constraint \"kvr_serials_once\"";
+      return std::nullopt;
+    }
+  if (!number.empty()) spent.push_back({line, number, who});
+  state.pool = pool;
+  return pool;
+}
+
+std::optional<std::int64_t> MemoryLineDatabase::ChangeCount(const std::string& line,
+                                                            const CountChange& change) {
+  if (Down()) return std::nullopt;
+  LineState& state = lines[line];
+  state.goodCount = change(state.goodCount);
+  return state.goodCount;
+}
+
+std::optional<LineState> MemoryLineDatabase::AddRecord(const std::string& line,
+                                                       LineRecord& record) {
+  if (Down()) return std::nullopt;
+  if (refuseRecords) {
+    error_ = "could not extend file: No space left on device";
+    return std::nullopt;
+  }
+  LineState& state = lines[line];
+  if (record.result == "OK") ++state.goodCount;
+  record.goodCount = state.goodCount;
+  records.push_back({line, record});
+  return state;
+}
+
+std::unique_ptr<LineDatabase> MemoryLineDatabases::Open(const std::string& url,
+                                                        std::string& error) {
+  if (std::string problem = LineUrlProblem(url); !problem.empty()) {
+    error = std::move(problem);
+    return nullptr;
+  }
+  opened.push_back(url);
+  return std::make_unique<MemoryLineHandle>(database);
 }
 
 }  // namespace kvr

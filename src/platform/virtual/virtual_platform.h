@@ -185,6 +185,48 @@ class MemorySettingsStore : public SettingsStore {
   int writes_ = 0;
 };
 
+// A line database in memory, shared by the stations of a test: each call is one transaction,
+// and nothing comes between.
+class MemoryLineDatabase : public LineDatabase {
+ public:
+  std::optional<LineState> Read(const std::string& line) override;
+  std::optional<SerialPool> ChangePool(const std::string& line, const LineStation& who,
+                                       const PoolChange& change) override;
+  std::optional<std::int64_t> ChangeCount(const std::string& line,
+                                          const CountChange& change) override;
+  std::optional<LineState> AddRecord(const std::string& line, LineRecord& record) override;
+  std::string LastError() const override { return error_; }
+
+  // Every call refused, as a server that went down refuses.
+  bool down = false;
+  // Records refused (and so the counts that go with them).
+  bool refuseRecords = false;
+  std::map<std::string, LineState> lines;
+  struct Chip {
+    std::string line;
+    LineRecord record;
+  };
+  std::vector<Chip> records;
+  struct Spent {
+    std::string line;
+    std::string number;
+    LineStation by;
+  };
+  std::vector<Spent> spent;
+
+ private:
+  bool Down();
+  std::string error_;
+};
+
+// Every URL a line database can have opens the one database in memory.
+class MemoryLineDatabases : public LineDatabases {
+ public:
+  std::unique_ptr<LineDatabase> Open(const std::string& url, std::string& error) override;
+  MemoryLineDatabase database;
+  std::vector<std::string> opened;
+};
+
 class BeepCounter : public Beeper {
  public:
   explicit BeepCounter(VirtualClock& clock) : clock_(clock) {}
@@ -223,7 +265,8 @@ struct VirtualPlatform {
   MemorySettingsStore settings;
   BeepCounter beeper{clock};
   VirtualWallClock wallClock{clock};
-  Platform platform{port, pump, timers, dialogs, settings, beeper, &wallClock};
+  MemoryLineDatabases lineDatabases;
+  Platform platform{port, pump, timers, dialogs, settings, beeper, &wallClock, &lineDatabases};
 };
 
 }  // namespace kvr
