@@ -240,7 +240,8 @@ void AddStartOptions(CommandLine& line, StartOptions& options, Program program) 
                 o.lineDatabase = url;
                 return std::string();
               });
-  line.Option("--line", "NAME", "the line in the line database (default \"default\")",
+  line.Option("--line", "NAME",
+              "the line in the line database (default: the job's product, else \"default\")",
               [&o](const std::string& name) {
                 if (name.empty()) return std::string("--line wants the name of a line");
                 o.lineName = name;

@@ -309,6 +309,28 @@ TEST_F(JobTest, OnlyWhatTheDiskHoldsBecomesAJob) {
             "The image file has changed since it was opened: open it again, then save the job.");
 }
 
+// On a line database the job's product is the line, unless the station was given another; its
+// records there name the job too, and operator mode keeps the database as it is.
+TEST_F(JobTest, AJobsProductNamesItsLineInTheLineDatabase) {
+  station.txtLineDatabase.text = "sqlite:/srv/line.db";
+  station.OnLineDatabaseChange();
+  EXPECT_EQ(station.LineName(), "default");
+  const fs::path job = SetUpJob(dir_ / "fw.hex");
+  ASSERT_TRUE(station.SaveJobFile(job.string()));
+  ASSERT_TRUE(station.OpenJobFile(job.string(), true)) << station.LastJobError;
+  const std::string product = "Thermostat, rev. B";
+  EXPECT_EQ(station.LineName(), product);
+  EXPECT_FALSE(station.txtLineDatabase.enabled);
+  station.OnProgramClick();
+  ASSERT_EQ(station.LastRun.result, 0) << station.textMsg.Text();
+  const auto& db = vp.lineDatabases.database;
+  ASSERT_EQ(db.records.size(), 1U);
+  EXPECT_EQ(db.records[0].line, product);
+  EXPECT_EQ(db.records[0].record.jobProduct, product);
+  EXPECT_EQ(db.records[0].record.jobCrc32, Crc32Text(station.Job->fileCrc32));
+  EXPECT_EQ(db.lines.at(product).goodCount, 1);
+}
+
 TEST_F(JobTest, OperatorModeKeepsTheJobAndRecordsNameItWhileItIsInForce) {
   const fs::path job = SetUpJob(dir_ / "fw.hex");
   station.cheAuto_Increase.checked = false;

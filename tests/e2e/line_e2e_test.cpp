@@ -242,14 +242,14 @@ TEST(KvrLine, AnswersInitStatusRecordsAndSerial) {
   EXPECT_EQ(csv.exitCode, 0) << csv.err;
   EXPECT_TRUE(
       csv.out.starts_with("time,host,port,model,identity,serial,image,image_crc32,result,"
-                          "failed_step,steps,total_ms,good_count,line\n"))
+                          "failed_step,steps,total_ms,good_count,job_product,job_crc32,line\n"))
       << csv.out;
   EXPECT_EQ(Occurrences(csv.out, ",board\n"), 3U);
   EXPECT_NE(csv.out.find(",000043,"), std::string::npos);
   EXPECT_NE(csv.out.find(",failed,Verify Program,"), std::string::npos) << csv.out;
   EXPECT_EQ(RunLine({url, "records", "--since", "2999-01-01T00:00Z"}).out,
             "time,host,port,model,identity,serial,image,image_crc32,result,failed_step,steps,"
-            "total_ms,good_count,line\n");
+            "total_ms,good_count,job_product,job_crc32,line\n");
   EXPECT_EQ(RunLine({url, "records", "--since", "yesterday"}).exitCode, 2);
 
   // The failed chip kept the number it spent.
