@@ -113,17 +113,53 @@ TEST_F(OperationsTest, CheckEmptyOnABlankChip) {
 }
 
 TEST_F(OperationsTest, CheckEmptyReportsTheFirstByteFound) {
-  writer.Chip().Load(0x100, std::vector<std::uint8_t>{0x02});
+  // Below 0xFDFE the first byte found is reported by its address; from there up it is not.
+  const struct {
+    std::int32_t address;
+    std::uint8_t value;
+    const char* report;
+  } cases[] = {
+      {0x0100, 0x02, "\r\n\r\n000100H = 02"},
+      {0x00FF, 0x33, "\r\n\r\n0000FFH = 33"},
+      {0xFDFD, 0x44, "\r\n\r\n00FDFDH = 44"},
+      {0xFDFE, 0x5A, ""},
+      {0xFF00, 0x11, ""},
+  };
+  for (const auto& c : cases) {
+    writer.Chip().Erase();
+    writer.Chip().Load(c.address, std::vector<std::uint8_t>{c.value});
+    Run(kCheckEmpty);
+    EXPECT_EQ(Log(),
+              std::string(kConnected) + "Check MCU empty ..." + c.report + "\r\nMCU is not empty.")
+        << c.address;
+    EXPECT_EQ(station.LastRun.result, -2) << c.address;
+  }
+}
+
+// Eight tries of the blank-check command; a stop during any of its waits has the last word.
+TEST_F(OperationsTest, BlankCheckUnansweredOrStopped) {
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x09;
   Run(kCheckEmpty);
   EXPECT_EQ(Log(), std::string(kConnected) +
-                       "Check MCU empty ...\r\n\r\n000100H = 02\r\nMCU is not empty.");
-  EXPECT_EQ(station.LastRun.result, -2);
+                       "Check MCU empty ...\r\nCheck MCU empty failed.\r\nMCU is not empty.");
+  EXPECT_EQ(FramesWithCode(0x09).size(), 8U);
+  EXPECT_EQ(station.LastRun.result, -1);
 
-  // So high in its 64 KB that it is not reported by address.
-  writer.Chip().Erase();
-  writer.Chip().Load(0xFDFE, std::vector<std::uint8_t>{0x5A});
+  At(1000, [&] { station.OnStopClick(); });
   Run(kCheckEmpty);
-  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\nMCU is not empty.");
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // Stopped while the result is awaited: no further pass.
+  writer.Config() = {};
+  writer.Config().blankResult = false;
+  writer.ClearReceivedFrames();
+  At(3000, [&] { station.OnStopClick(); });
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
+  EXPECT_EQ(FramesWithCode(0x09).size(), 1U);
+  EXPECT_EQ(station.LastRun.result, -1);
 }
 
 TEST_F(OperationsTest, CheckEmptyWithOptionsThatAreNotErased) {
@@ -170,6 +206,7 @@ TEST_F(OperationsTest, BlankCheckWithoutItsResultFrame) {
   EXPECT_EQ(FramesWithCode(0x09).size(), 6U);
   EXPECT_GE(vp.clock.NowMs(), 36000.0);
   EXPECT_EQ(station.link.ReplyTimeoutMs, 700);
+  EXPECT_EQ(station.LastRun.result, -1);
 }
 
 // Program File writes whole blocks from the block boundary below the range start.
@@ -212,21 +249,42 @@ TEST_F(OperationsTest, RangeEndingInsideItsFirstBlockSendsTheWholeBlock) {
   EXPECT_EQ(station.labKbyte.caption, ".500K");
 }
 
-TEST_F(OperationsTest, ClassOneSendsItsFirstBlockWithoutTheFirstFlagAtFirst) {
-  const auto& names = station.combMcuModel.entries;
-  station.combMcuModel.index =
-      static_cast<int>(std::find(names.begin(), names.end(), "VXE01L") - names.begin());
-  station.OnModelListClick();
-  LoadImage(0, 0x3FF);
-  writer.Config().dropNth = 6;  // the first write of the first block goes unanswered
-  Run(kProgram);
-  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!");
-  const std::vector<Bytes> frames = OperationFrames();
-  ASSERT_GE(frames.size(), 2U);
-  EXPECT_EQ(frames[0][3], 0x03);  // attempt 0 of a full block
-  EXPECT_EQ(frames[1][3], 0x04);  // its retry
-  EXPECT_EQ(frames[1][7], 0x00);  // from the block's start again
-  EXPECT_TRUE(FlashMatches(0, 0x3FF));
+// Class 1 sends a full block's first chunk without the first flag until a retry; the other
+// families set it from the first attempt.
+TEST_F(OperationsTest, FirstFlagOfAFullBlockByClass) {
+  station.SetShowExtraFamilies(true);
+  const struct {
+    const char* model;
+    bool fromList;
+    std::uint8_t firstCode;
+  } cases[] = {{"VXE01L", true, 0x03},
+               {"VXA01H", false, 0x04},
+               {"VXB01H", false, 0x04},
+               {"VXC01H", false, 0x04},
+               {"VXD08H", false, 0x04}};
+  for (const auto& c : cases) {
+    if (c.fromList) {
+      const auto& names = station.combMcuModel.entries;
+      station.combMcuModel.index =
+          static_cast<int>(std::find(names.begin(), names.end(), c.model) - names.begin());
+      station.OnModelListClick();
+    } else {
+      station.OnTreeNodeClick(c.model);
+    }
+    LoadImage(0, 0x3FF);
+    sim::WriterSimulator fresh({.dropNth = 6});  // the first write goes unanswered
+    ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!") << c.model;
+    const std::vector<Bytes>& frames = fresh.ReceivedFrames();
+    ASSERT_GE(frames.size(), 7U) << c.model;
+    EXPECT_EQ(frames[5][3], c.firstCode) << c.model;  // attempt 0 of a full block
+    EXPECT_EQ(frames[6][3], 0x04) << c.model;         // its retry
+    EXPECT_EQ(frames[6][7], 0x00) << c.model;         // from the block's start again
+    EXPECT_TRUE(std::equal(fresh.Flash().begin(), fresh.Flash().begin() + 0x400,
+                           station.ImageBuffer.Bytes().begin()))
+        << c.model;
+  }
 }
 
 TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
@@ -238,6 +296,41 @@ TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
   // Each attempt gets as far as the second chunk of the block.
   EXPECT_EQ(FramesWithCode(0x04).size(), 6U);
   EXPECT_EQ(FramesWithCode(0x03).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+}
+
+// The last block gets three attempts, the first without the first flag.
+TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
+  LoadImage(0, 0x3FF);
+  writer.Config().deadAfter = 5 + 4;  // the writer dies after the first block's four chunks
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram failed!");
+  std::vector<std::pair<std::uint8_t, int>> writes;
+  for (const Bytes& frame : OperationFrames())
+    writes.emplace_back(frame[3], frame[6] * 256 + frame[7]);
+  EXPECT_EQ(writes, (std::vector<std::pair<std::uint8_t, int>>{{0x04, 0x000},
+                                                               {0x03, 0x080},
+                                                               {0x03, 0x100},
+                                                               {0x03, 0x180},
+                                                               {0x03, 0x200},
+                                                               {0x04, 0x200},
+                                                               {0x04, 0x200}}));
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // A range that starts below the buffer is refused before anything is sent.
+  const double before = vp.clock.NowMs();
+  EXPECT_EQ(station.Programmer.WriteProgramRange({-1, 0x1FF, 0x1FF}), -1);
+  EXPECT_EQ(vp.clock.NowMs(), before);
+}
+
+// Six reads of a chunk, six times over, before read-back gives up on it.
+TEST_F(OperationsTest, ReadBackGivesUpAfterThirtySixReads) {
+  LoadImage(0, 0xFF);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x00;
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are checking ...\r\nCommunication is failed.");
+  EXPECT_EQ(FramesWithCode(0x00).size(), 36U);
   EXPECT_EQ(station.LastRun.result, -1);
 }
 
