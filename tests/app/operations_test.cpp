@@ -155,11 +155,26 @@ TEST_F(OperationsTest, BlankCheckUnansweredOrStopped) {
   writer.Config() = {};
   writer.Config().blankResult = false;
   writer.ClearReceivedFrames();
+  int afterStop = 0;
+  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+    if (station.link.StopRequested) ++afterStop;
+  };
   At(3000, [&] { station.OnStopClick(); });
   Run(kCheckEmpty);
   EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
   EXPECT_EQ(FramesWithCode(0x09).size(), 1U);
+  EXPECT_EQ(afterStop, 1);  // the wait the stop ended
   EXPECT_EQ(station.LastRun.result, -1);
+
+  // A stop handled together with the last pass's time-out (events that come in one batch).
+  int timeouts = 0;
+  station.link.OnExchange = [&](std::uint8_t code, std::size_t, WriterLink::Outcome outcome, int) {
+    if (code == 0x09 && outcome == WriterLink::Outcome::TimedOut && ++timeouts == 6)
+      station.OnStopClick();
+  };
+  Run(kCheckEmpty);
+  EXPECT_EQ(timeouts, 6);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
 }
 
 TEST_F(OperationsTest, CheckEmptyWithOptionsThatAreNotErased) {
@@ -299,22 +314,45 @@ TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
   EXPECT_EQ(station.LastRun.result, -1);
 }
 
-// The last block gets three attempts, the first without the first flag.
+// The last block gets three attempts, the first without the first flag; the bar and the size
+// stay where the full blocks brought them.
 TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
-  LoadImage(0, 0x3FF);
-  writer.Config().deadAfter = 5 + 4;  // the writer dies after the first block's four chunks
+  LoadImage(0x200, 0x7FF);
+  writer.Config().deadAfter = 5 + 8;  // the writer dies after two blocks of four chunks
   Run(kProgram);
   EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram failed!");
   std::vector<std::pair<std::uint8_t, int>> writes;
   for (const Bytes& frame : OperationFrames())
     writes.emplace_back(frame[3], frame[6] * 256 + frame[7]);
-  EXPECT_EQ(writes, (std::vector<std::pair<std::uint8_t, int>>{{0x04, 0x000},
-                                                               {0x03, 0x080},
-                                                               {0x03, 0x100},
-                                                               {0x03, 0x180},
-                                                               {0x03, 0x200},
-                                                               {0x04, 0x200},
-                                                               {0x04, 0x200}}));
+  EXPECT_EQ(writes, (std::vector<std::pair<std::uint8_t, int>>{{0x04, 0x200},
+                                                               {0x03, 0x280},
+                                                               {0x03, 0x300},
+                                                               {0x03, 0x380},
+                                                               {0x04, 0x400},
+                                                               {0x03, 0x480},
+                                                               {0x03, 0x500},
+                                                               {0x03, 0x580},
+                                                               {0x03, 0x600},
+                                                               {0x04, 0x600},
+                                                               {0x04, 0x600}}));
+  EXPECT_EQ(station.ProgressBar1.value, 0x600);
+  EXPECT_EQ(station.labKbyte.caption, "1.000K");
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // Stopped during the last block: no further attempt, the stop message has the last word.
+  sim::WriterSimulator fresh({.deadAfter = 5 + 8});
+  ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+  fresh.SetFrameObserver([&](const Bytes& frame) {
+    if (frame.size() > 7 && frame[3] == 0x03 && frame[6] == 0x06)
+      At(100, [&] { station.OnStopClick(); });
+  });
+  int afterStop = 0;
+  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+    if (station.link.StopRequested) ++afterStop;
+  };
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\n操作被中止!");
+  EXPECT_EQ(afterStop, 1);  // the exchange the stop ended
   EXPECT_EQ(station.LastRun.result, -1);
 
   // A range that starts below the buffer is refused before anything is sent.
