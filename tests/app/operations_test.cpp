@@ -250,6 +250,31 @@ TEST_F(OperationsTest, ProgramStartsAtItsBlockBoundaryInChunksOf128) {
   EXPECT_EQ(vp.beeper.Count(), 1);
 }
 
+// A range that ends inside a chunk of its last block: that chunk carries only the bytes up to
+// the end, down to a single one, and nothing beyond it is written.
+TEST_F(OperationsTest, LastChunkEndsWithTheRange) {
+  const struct {
+    std::int32_t start, end;
+    const char* size;
+  } cases[] = {{0x2A0, 0x4A4, ".661K"}, {0x200, 0x480, ".626K"}};
+  for (const auto& c : cases) {
+    writer.Chip().Erase();
+    writer.ClearReceivedFrames();
+    LoadImage(c.start, c.end);
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!") << c.end;
+    const auto count = static_cast<std::uint8_t>(c.end - 0x480 + 1);
+    Bytes last{0x6A, 0x00, static_cast<std::uint8_t>(count + 12), 0x03, 0x00, 0x00, 0x04, 0x80,
+               0x00, count};
+    for (std::int32_t a = 0x480; a <= c.end; ++a) last.push_back(station.ImageBuffer.Get(a));
+    ASSERT_EQ(OperationFrames().size(), 6U) << c.end;
+    EXPECT_EQ(OperationFrames().back(), WithSum(last)) << c.end;
+    EXPECT_TRUE(FlashMatches(0x200, c.end)) << c.end;
+    EXPECT_EQ(writer.Flash()[static_cast<std::size_t>(c.end) + 1], 0xFF) << c.end;
+    EXPECT_EQ(station.labKbyte.caption, c.size) << c.end;
+  }
+}
+
 TEST_F(OperationsTest, RangeEndingInsideItsFirstBlockSendsTheWholeBlock) {
   LoadImage(0x000, 0x100);
   writer.Config().writeAck = sim::WriteAck::Short;  // the six-byte acknowledge
