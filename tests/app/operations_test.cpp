@@ -339,6 +339,20 @@ TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
   EXPECT_EQ(station.LastRun.result, -1);
 }
 
+// Closing the window while a block waits: the run stops, and the window goes once it has.
+TEST_F(OperationsTest, ClosingDuringProgrammingClosesTheWindowAfterTheRun) {
+  LoadImage(0, 0x1FF);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x04;
+  int closed = 0;
+  station.onCloseWindow = [&] { ++closed; };
+  At(300, [&] { station.QueryUnload(); });
+  Run(kProgram);
+  EXPECT_EQ(station.LastRun.result, -1);
+  while (vp.clock.HasPending()) vp.clock.RunNext();
+  EXPECT_EQ(closed, 1);
+}
+
 // The last block gets three attempts, the first without the first flag; the bar and the size
 // stay where the full blocks brought them.
 TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
