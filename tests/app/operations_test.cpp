@@ -378,21 +378,28 @@ TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
   EXPECT_EQ(station.labKbyte.caption, "1.000K");
   EXPECT_EQ(station.LastRun.result, -1);
 
-  // Stopped during the last block: no further attempt, the stop message has the last word.
-  sim::WriterSimulator fresh({.deadAfter = 5 + 8});
-  ConnectSimulatedWriter(vp.port, vp.clock, fresh);
-  fresh.SetFrameObserver([&](const Bytes& frame) {
-    if (frame.size() > 7 && frame[3] == 0x03 && frame[6] == 0x06)
-      At(100, [&] { station.OnStopClick(); });
-  });
-  int afterStop = 0;
-  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
-    if (station.link.StopRequested) ++afterStop;
-  };
-  Run(kProgram);
-  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\n操作被中止!");
-  EXPECT_EQ(afterStop, 1);  // the exchange the stop ended
-  EXPECT_EQ(station.LastRun.result, -1);
+  // Stopped during a full block or the last one: no further attempt, the stop message has the
+  // last word.
+  const struct {
+    std::uint64_t deadAfter;
+    std::uint8_t code, addressHigh;
+  } stops[] = {{5, 0x04, 0x02}, {5 + 8, 0x03, 0x06}};
+  for (const auto& c : stops) {
+    sim::WriterSimulator fresh({.deadAfter = c.deadAfter});
+    ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+    fresh.SetFrameObserver([&](const Bytes& frame) {
+      if (frame.size() > 7 && frame[3] == c.code && frame[6] == c.addressHigh)
+        At(100, [&] { station.OnStopClick(); });
+    });
+    int afterStop = 0;
+    station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+      if (station.link.StopRequested) ++afterStop;
+    };
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\n操作被中止!") << c.deadAfter;
+    EXPECT_EQ(afterStop, 1) << c.deadAfter;  // the exchange the stop ended
+    EXPECT_EQ(station.LastRun.result, -1) << c.deadAfter;
+  }
 
   // A range that starts below the buffer is refused before anything is sent.
   const double before = vp.clock.NowMs();
@@ -427,6 +434,16 @@ TEST_F(OperationsTest, ReadBackReportsTheFirstDifference) {
   EXPECT_EQ(reads.back(), WithSum({0x6A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x80}));
   EXPECT_EQ(station.LastRun.result, -1);
   EXPECT_EQ(vp.beeper.Count(), 1);
+
+  // The range's last byte alone in its chunk is read back too.
+  LoadImage(0, 0x180);
+  writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                  station.ImageBuffer.Bytes().begin() + 0x180));
+  writer.Chip().Load(0x180, std::vector<std::uint8_t>{0x00});
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are checking ...\r\nAddress: 000180\r\nBuffer:  83\r\nEEPROM:  00"
+                       "\r\n\r\nFine the first disaffinity.");
 }
 
 TEST_F(OperationsTest, ReadBackBeyondTheLoadedDataEndsAtTheRange) {
