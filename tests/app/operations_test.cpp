@@ -488,6 +488,22 @@ TEST_F(OperationsTest, PageSumsInOneAndTwoSegments) {
   Run(kAuto);
   EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
   EXPECT_EQ(station.LastRun.result, -1);
+
+  // A range of one byte is one segment.
+  writer.ClearReceivedFrames();
+  station.ProgramStart = station.ProgramEnd = station.DataEnd = 0x10;
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum({0x6A, 0x00, 0x0E, 0x0D, 0x00, 0x00, 0x00,
+                                                           0x10, 0x00, 0x00, 0x00, 0x10})});
+
+  // Stopped while the writer sums: no verdict after the stop message.
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x0D;
+  At(1000, [&] { station.OnStopClick(); });
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nWe are checking ...\r\n操作被中止!");
 }
 
 TEST_F(OperationsTest, StoppedVerificationIsAFailure) {
