@@ -489,6 +489,15 @@ TEST_F(OperationsTest, PageSumsInOneAndTwoSegments) {
   EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
   EXPECT_EQ(station.LastRun.result, -1);
 
+  // So does one whose last segment is a single byte.
+  writer.ClearReceivedFrames();
+  station.ProgramStart = 0xF0;
+  station.ProgramEnd = station.DataEnd = 0x100;
+  writer.Chip().Load(0x100, std::vector<std::uint8_t>{0x00});
+  Run(kAuto);
+  EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+
   // A range of one byte is one segment.
   writer.ClearReceivedFrames();
   station.ProgramStart = station.ProgramEnd = station.DataEnd = 0x10;
