@@ -113,17 +113,68 @@ TEST_F(OperationsTest, CheckEmptyOnABlankChip) {
 }
 
 TEST_F(OperationsTest, CheckEmptyReportsTheFirstByteFound) {
-  writer.Chip().Load(0x100, std::vector<std::uint8_t>{0x02});
+  // Below 0xFDFE the first byte found is reported by its address; from there up it is not.
+  const struct {
+    std::int32_t address;
+    std::uint8_t value;
+    const char* report;
+  } cases[] = {
+      {0x0100, 0x02, "\r\n\r\n000100H = 02"},
+      {0x00FF, 0x33, "\r\n\r\n0000FFH = 33"},
+      {0xFDFD, 0x44, "\r\n\r\n00FDFDH = 44"},
+      {0xFDFE, 0x5A, ""},
+      {0xFF00, 0x11, ""},
+  };
+  for (const auto& c : cases) {
+    writer.Chip().Erase();
+    writer.Chip().Load(c.address, std::vector<std::uint8_t>{c.value});
+    Run(kCheckEmpty);
+    EXPECT_EQ(Log(),
+              std::string(kConnected) + "Check MCU empty ..." + c.report + "\r\nMCU is not empty.")
+        << c.address;
+    EXPECT_EQ(station.LastRun.result, -2) << c.address;
+  }
+}
+
+// Eight tries of the blank-check command; a stop during any of its waits has the last word.
+TEST_F(OperationsTest, BlankCheckUnansweredOrStopped) {
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x09;
   Run(kCheckEmpty);
   EXPECT_EQ(Log(), std::string(kConnected) +
-                       "Check MCU empty ...\r\n\r\n000100H = 02\r\nMCU is not empty.");
-  EXPECT_EQ(station.LastRun.result, -2);
+                       "Check MCU empty ...\r\nCheck MCU empty failed.\r\nMCU is not empty.");
+  EXPECT_EQ(FramesWithCode(0x09).size(), 8U);
+  EXPECT_EQ(station.LastRun.result, -1);
 
-  // So high in its 64 KB that it is not reported by address.
-  writer.Chip().Erase();
-  writer.Chip().Load(0xFDFE, std::vector<std::uint8_t>{0x5A});
+  At(1000, [&] { station.OnStopClick(); });
   Run(kCheckEmpty);
-  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\nMCU is not empty.");
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // Stopped while the result is awaited: no further pass.
+  writer.Config() = {};
+  writer.Config().blankResult = false;
+  writer.ClearReceivedFrames();
+  int afterStop = 0;
+  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+    if (station.link.StopRequested) ++afterStop;
+  };
+  At(3000, [&] { station.OnStopClick(); });
+  Run(kCheckEmpty);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
+  EXPECT_EQ(FramesWithCode(0x09).size(), 1U);
+  EXPECT_EQ(afterStop, 1);  // the wait the stop ended
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // A stop handled together with the last pass's time-out (events that come in one batch).
+  int timeouts = 0;
+  station.link.OnExchange = [&](std::uint8_t code, std::size_t, WriterLink::Outcome outcome, int) {
+    if (code == 0x09 && outcome == WriterLink::Outcome::TimedOut && ++timeouts == 6)
+      station.OnStopClick();
+  };
+  Run(kCheckEmpty);
+  EXPECT_EQ(timeouts, 6);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Check MCU empty ...\r\n操作被中止!");
 }
 
 TEST_F(OperationsTest, CheckEmptyWithOptionsThatAreNotErased) {
@@ -170,6 +221,7 @@ TEST_F(OperationsTest, BlankCheckWithoutItsResultFrame) {
   EXPECT_EQ(FramesWithCode(0x09).size(), 6U);
   EXPECT_GE(vp.clock.NowMs(), 36000.0);
   EXPECT_EQ(station.link.ReplyTimeoutMs, 700);
+  EXPECT_EQ(station.LastRun.result, -1);
 }
 
 // Program File writes whole blocks from the block boundary below the range start.
@@ -198,6 +250,31 @@ TEST_F(OperationsTest, ProgramStartsAtItsBlockBoundaryInChunksOf128) {
   EXPECT_EQ(vp.beeper.Count(), 1);
 }
 
+// A range that ends inside a chunk of its last block: that chunk carries only the bytes up to
+// the end, down to a single one, and nothing beyond it is written.
+TEST_F(OperationsTest, LastChunkEndsWithTheRange) {
+  const struct {
+    std::int32_t start, end;
+    const char* size;
+  } cases[] = {{0x2A0, 0x4A4, ".661K"}, {0x200, 0x480, ".626K"}};
+  for (const auto& c : cases) {
+    writer.Chip().Erase();
+    writer.ClearReceivedFrames();
+    LoadImage(c.start, c.end);
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!") << c.end;
+    const auto count = static_cast<std::uint8_t>(c.end - 0x480 + 1);
+    Bytes last{0x6A, 0x00, static_cast<std::uint8_t>(count + 12), 0x03, 0x00, 0x00, 0x04, 0x80,
+               0x00, count};
+    for (std::int32_t a = 0x480; a <= c.end; ++a) last.push_back(station.ImageBuffer.Get(a));
+    ASSERT_EQ(OperationFrames().size(), 6U) << c.end;
+    EXPECT_EQ(OperationFrames().back(), WithSum(last)) << c.end;
+    EXPECT_TRUE(FlashMatches(0x200, c.end)) << c.end;
+    EXPECT_EQ(writer.Flash()[static_cast<std::size_t>(c.end) + 1], 0xFF) << c.end;
+    EXPECT_EQ(station.labKbyte.caption, c.size) << c.end;
+  }
+}
+
 TEST_F(OperationsTest, RangeEndingInsideItsFirstBlockSendsTheWholeBlock) {
   LoadImage(0x000, 0x100);
   writer.Config().writeAck = sim::WriteAck::Short;  // the six-byte acknowledge
@@ -212,21 +289,42 @@ TEST_F(OperationsTest, RangeEndingInsideItsFirstBlockSendsTheWholeBlock) {
   EXPECT_EQ(station.labKbyte.caption, ".500K");
 }
 
-TEST_F(OperationsTest, ClassOneSendsItsFirstBlockWithoutTheFirstFlagAtFirst) {
-  const auto& names = station.combMcuModel.entries;
-  station.combMcuModel.index =
-      static_cast<int>(std::find(names.begin(), names.end(), "VXE01L") - names.begin());
-  station.OnModelListClick();
-  LoadImage(0, 0x3FF);
-  writer.Config().dropNth = 6;  // the first write of the first block goes unanswered
-  Run(kProgram);
-  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!");
-  const std::vector<Bytes> frames = OperationFrames();
-  ASSERT_GE(frames.size(), 2U);
-  EXPECT_EQ(frames[0][3], 0x03);  // attempt 0 of a full block
-  EXPECT_EQ(frames[1][3], 0x04);  // its retry
-  EXPECT_EQ(frames[1][7], 0x00);  // from the block's start again
-  EXPECT_TRUE(FlashMatches(0, 0x3FF));
+// Class 1 sends a full block's first chunk without the first flag until a retry; the other
+// families set it from the first attempt.
+TEST_F(OperationsTest, FirstFlagOfAFullBlockByClass) {
+  station.SetShowExtraFamilies(true);
+  const struct {
+    const char* model;
+    bool fromList;
+    std::uint8_t firstCode;
+  } cases[] = {{"VXE01L", true, 0x03},
+               {"VXA01H", false, 0x04},
+               {"VXB01H", false, 0x04},
+               {"VXC01H", false, 0x04},
+               {"VXD08H", false, 0x04}};
+  for (const auto& c : cases) {
+    if (c.fromList) {
+      const auto& names = station.combMcuModel.entries;
+      station.combMcuModel.index =
+          static_cast<int>(std::find(names.begin(), names.end(), c.model) - names.begin());
+      station.OnModelListClick();
+    } else {
+      station.OnTreeNodeClick(c.model);
+    }
+    LoadImage(0, 0x3FF);
+    sim::WriterSimulator fresh({.dropNth = 6});  // the first write goes unanswered
+    ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram OK!") << c.model;
+    const std::vector<Bytes>& frames = fresh.ReceivedFrames();
+    ASSERT_GE(frames.size(), 7U) << c.model;
+    EXPECT_EQ(frames[5][3], c.firstCode) << c.model;  // attempt 0 of a full block
+    EXPECT_EQ(frames[6][3], 0x04) << c.model;         // its retry
+    EXPECT_EQ(frames[6][7], 0x00) << c.model;         // from the block's start again
+    EXPECT_TRUE(std::equal(fresh.Flash().begin(), fresh.Flash().begin() + 0x400,
+                           station.ImageBuffer.Bytes().begin()))
+        << c.model;
+  }
 }
 
 TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
@@ -238,6 +336,85 @@ TEST_F(OperationsTest, ProgramFailsAfterSixAttemptsOfAFullBlock) {
   // Each attempt gets as far as the second chunk of the block.
   EXPECT_EQ(FramesWithCode(0x04).size(), 6U);
   EXPECT_EQ(FramesWithCode(0x03).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+}
+
+// Closing the window while a block waits: the run stops, and the window goes once it has.
+TEST_F(OperationsTest, ClosingDuringProgrammingClosesTheWindowAfterTheRun) {
+  LoadImage(0, 0x1FF);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x04;
+  int closed = 0;
+  station.onCloseWindow = [&] { ++closed; };
+  At(300, [&] { station.QueryUnload(); });
+  Run(kProgram);
+  EXPECT_EQ(station.LastRun.result, -1);
+  while (vp.clock.HasPending()) vp.clock.RunNext();
+  EXPECT_EQ(closed, 1);
+}
+
+// The last block gets three attempts, the first without the first flag; the bar and the size
+// stay where the full blocks brought them.
+TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
+  LoadImage(0x200, 0x7FF);
+  writer.Config().deadAfter = 5 + 8;  // the writer dies after two blocks of four chunks
+  Run(kProgram);
+  EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\nProgram failed!");
+  std::vector<std::pair<std::uint8_t, int>> writes;
+  for (const Bytes& frame : OperationFrames())
+    writes.emplace_back(frame[3], frame[6] * 256 + frame[7]);
+  EXPECT_EQ(writes, (std::vector<std::pair<std::uint8_t, int>>{{0x04, 0x200},
+                                                               {0x03, 0x280},
+                                                               {0x03, 0x300},
+                                                               {0x03, 0x380},
+                                                               {0x04, 0x400},
+                                                               {0x03, 0x480},
+                                                               {0x03, 0x500},
+                                                               {0x03, 0x580},
+                                                               {0x03, 0x600},
+                                                               {0x04, 0x600},
+                                                               {0x04, 0x600}}));
+  EXPECT_EQ(station.ProgressBar1.value, 0x600);
+  EXPECT_EQ(station.labKbyte.caption, "1.000K");
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // Stopped during a full block or the last one: no further attempt, the stop message has the
+  // last word.
+  const struct {
+    std::uint64_t deadAfter;
+    std::uint8_t code, addressHigh;
+  } stops[] = {{5, 0x04, 0x02}, {5 + 8, 0x03, 0x06}};
+  for (const auto& c : stops) {
+    sim::WriterSimulator fresh({.deadAfter = c.deadAfter});
+    ConnectSimulatedWriter(vp.port, vp.clock, fresh);
+    fresh.SetFrameObserver([&](const Bytes& frame) {
+      if (frame.size() > 7 && frame[3] == c.code && frame[6] == c.addressHigh)
+        At(100, [&] { station.OnStopClick(); });
+    });
+    int afterStop = 0;
+    station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+      if (station.link.StopRequested) ++afterStop;
+    };
+    Run(kProgram);
+    EXPECT_EQ(Log(), std::string(kConnected) + "Programming ...\r\n操作被中止!") << c.deadAfter;
+    EXPECT_EQ(afterStop, 1) << c.deadAfter;  // the exchange the stop ended
+    EXPECT_EQ(station.LastRun.result, -1) << c.deadAfter;
+  }
+
+  // A range that starts below the buffer is refused before anything is sent.
+  const double before = vp.clock.NowMs();
+  EXPECT_EQ(station.Programmer.WriteProgramRange({-1, 0x1FF, 0x1FF}), -1);
+  EXPECT_EQ(vp.clock.NowMs(), before);
+}
+
+// Six reads of a chunk, six times over, before read-back gives up on it.
+TEST_F(OperationsTest, ReadBackGivesUpAfterThirtySixReads) {
+  LoadImage(0, 0xFF);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x00;
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) + "We are checking ...\r\nCommunication is failed.");
+  EXPECT_EQ(FramesWithCode(0x00).size(), 36U);
   EXPECT_EQ(station.LastRun.result, -1);
 }
 
@@ -257,6 +434,16 @@ TEST_F(OperationsTest, ReadBackReportsTheFirstDifference) {
   EXPECT_EQ(reads.back(), WithSum({0x6A, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x12, 0x00, 0x00, 0x80}));
   EXPECT_EQ(station.LastRun.result, -1);
   EXPECT_EQ(vp.beeper.Count(), 1);
+
+  // The range's last byte alone in its chunk is read back too.
+  LoadImage(0, 0x180);
+  writer.Chip().Load(0, std::vector<std::uint8_t>(station.ImageBuffer.Bytes().begin(),
+                                                  station.ImageBuffer.Bytes().begin() + 0x180));
+  writer.Chip().Load(0x180, std::vector<std::uint8_t>{0x00});
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are checking ...\r\nAddress: 000180\r\nBuffer:  83\r\nEEPROM:  00"
+                       "\r\n\r\nFine the first disaffinity.");
 }
 
 TEST_F(OperationsTest, ReadBackBeyondTheLoadedDataEndsAtTheRange) {
@@ -301,6 +488,31 @@ TEST_F(OperationsTest, PageSumsInOneAndTwoSegments) {
   Run(kAuto);
   EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
   EXPECT_EQ(station.LastRun.result, -1);
+
+  // So does one whose last segment is a single byte.
+  writer.ClearReceivedFrames();
+  station.ProgramStart = 0xF0;
+  station.ProgramEnd = station.DataEnd = 0x100;
+  writer.Chip().Load(0x100, std::vector<std::uint8_t>{0x00});
+  Run(kAuto);
+  EXPECT_EQ(FramesWithCode(0x0D).size(), 6U);
+  EXPECT_EQ(station.LastRun.result, -1);
+
+  // A range of one byte is one segment.
+  writer.ClearReceivedFrames();
+  station.ProgramStart = station.ProgramEnd = station.DataEnd = 0x10;
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, 0) << Log();
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>{WithSum({0x6A, 0x00, 0x0E, 0x0D, 0x00, 0x00, 0x00,
+                                                           0x10, 0x00, 0x00, 0x00, 0x10})});
+
+  // Stopped while the writer sums: no verdict after the stop message.
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x0D;
+  At(1000, [&] { station.OnStopClick(); });
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(Log(), std::string(kConnected) + "\r\nWe are checking ...\r\n操作被中止!");
 }
 
 TEST_F(OperationsTest, StoppedVerificationIsAFailure) {
