@@ -12,8 +12,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include "e2e/e2e_support.h"
@@ -128,6 +130,51 @@ TEST(PortTrouble, PortHeldByAnotherStationNamesIt) {
   EXPECT_FALSE(qt.station.LastRun.connected);
   holder.kill();
   holder.waitForFinished(10000);
+}
+
+// A station killed while it held the port leaves the serial library's lock behind; once its
+// process number belongs to another running station, the library takes that one for the
+// holder. Nobody has the port open, so the lock is removed and the port opened.
+TEST(PortTrouble, TheLockOfAKilledStationDoesNotHoldThePort) {
+  QTemporaryDir dir;
+  SimProcess writer({"--wire-time"});
+  QProcess killed;
+  killed.start(KVR_CLI, {"--port", writer.DevicePath(), "--settings", dir.filePath("a.ini"),
+                         "--function", "Read EEPROM"});
+  SimProcess silent({"--silent"});
+  QProcess other;
+  other.start(KVR_CLI, {"--port", silent.DevicePath(), "--settings", dir.filePath("b.ini")});
+  std::string seen;
+  ASSERT_TRUE(WaitForOutput(killed, "Writer Version", seen));  // the port is open
+  ASSERT_TRUE(WaitForOutput(other, "We are connecting...", seen));
+  killed.kill();
+  killed.waitForFinished(10000);
+
+  std::string name = writer.DevicePath().toStdString().substr(5);
+  std::replace(name.begin(), name.end(), '/', '_');
+  std::filesystem::path lock;
+  for (const char* folder : {"/var/lock", "/run/lock", "/tmp"})
+    if (std::filesystem::exists(std::string(folder) + "/LCK.." + name)) {
+      lock = std::string(folder) + "/LCK.." + name;
+      break;
+    }
+  if (lock.empty()) GTEST_SKIP() << "the serial library keeps no lock files here";
+  std::string text;
+  {
+    std::ifstream in(lock);
+    std::getline(in, text);  // the dead station's process number
+    text = std::to_string(other.processId()) + "\n" +
+           std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::ofstream(lock, std::ios::trunc) << text;
+  std::filesystem::last_write_time(
+      lock, std::filesystem::file_time_type::clock::now() - std::chrono::seconds(10));
+
+  QtStation qt(writer.DevicePath());
+  qt.station.OnProgramClick();
+  EXPECT_TRUE(qt.station.LastRun.connected) << qt.station.textMsg.Text();
+  other.kill();
+  other.waitForFinished(10000);
 }
 
 TEST(PortTrouble, PortTheUserMayNotOpenNamesTheGroupAndTheCommand) {

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -133,6 +134,28 @@ OpenFailure ExplainOpenFailure(const std::string& device, OpenRefusal refusal,
   return failure;
 }
 
+bool RemoveStaleLock(const std::string& device) {
+  struct stat node {};
+  if (stat(device.c_str(), &node) != 0 || !S_ISCHR(node.st_mode)) return false;
+  OpenFailure holder;
+  FindHolder(node.st_rdev, holder);
+  if (holder.holderPid != 0) return false;
+  // The library's name for the port: the path below /dev, its slashes as underscores.
+  std::string name = device.rfind("/dev/", 0) == 0 ? device.substr(5) : device;
+  std::replace(name.begin(), name.end(), '/', '_');
+  // The folders the library looks in, in its order; it takes the first that holds the file.
+  for (const char* folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp",
+                             "/tmp", "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+    const std::string lock = std::string(folder) + "/LCK.." + name;
+    struct stat file {};
+    if (lstat(lock.c_str(), &file) != 0) continue;
+    // A lock made a moment ago belongs to a station that is opening the port right now.
+    if (!S_ISREG(file.st_mode) || time(nullptr) - file.st_mtime < 2) return false;
+    return unlink(lock.c_str()) == 0;
+  }
+  return false;
+}
+
 std::string RequestLowLatency(int fd) {
   struct stat node {};
   if (fstat(fd, &node) == 0 && S_ISCHR(node.st_mode) && IsPtySlave(node.st_rdev)) return {};
@@ -158,6 +181,10 @@ OpenFailure ExplainOpenFailure(const std::string& device, OpenRefusal refusal,
   else
     failure.detail = systemText;
   return failure;
+}
+
+bool RemoveStaleLock(const std::string&) {
+  return false;
 }
 
 std::string RequestLowLatency(int) {

@@ -83,12 +83,20 @@ bool QtSerialPort::SetParameters(int baud) {
 bool QtSerialPort::Open() {
   lastFailure_ = {};
   if (port_.isOpen()) return false;
-  if (!port_.open(QIODevice::ReadWrite)) {
+  bool opened = port_.open(QIODevice::ReadWrite);
+  if (!opened) {
     lastFailure_ =
         ExplainOpenFailure(device_, RefusalOf(port_.error()), port_.errorString().toStdString());
     port_.clearError();
-    return false;
+    // Held by nobody: the lock of a station that was killed holding the port stands in the way.
+    if (lastFailure_.cause == OpenFailure::Cause::InUse && lastFailure_.holderPid == 0 &&
+        RemoveStaleLock(device_)) {
+      opened = port_.open(QIODevice::ReadWrite);
+      if (opened) lastFailure_ = {};
+      port_.clearError();
+    }
   }
+  if (!opened) return false;
   ++session_;
   if (!ApplyParameters()) {
     Close();
