@@ -10,7 +10,8 @@
 # KVR_MUTATION_BUILD: the build directory (default build-mutation, unoptimised and without debug
 # information or sanitizers: a mutant builds fastest there); KVR_MUTATION_FILTER: a gtest filter
 # of the tests run (default all of core_tests, the fault soak with 300 runs); KVR_MUTATION_LIST=1 only lists the
-# mutants; KVR_MUTATION_RERUN=REPORT runs only the survivors of an earlier report. The report, a
+# mutants; KVR_MUTATION_RERUN=REPORT runs only the survivors of an earlier report;
+# KVR_MUTATION_SKIP=N starts after the first N mutants (to go on with a run cut short). The report, a
 # line per mutant, goes to BUILD/mutation-report.txt. Needs bash, awk, cmake and ninja; it does
 # not run in CI (it takes hours).
 set -euo pipefail
@@ -143,11 +144,12 @@ mutants() {
 
 trim() { sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' <<<"$1"; }
 
-is_equivalent() {  # FILE ORIGINAL MUTATED -> prints the reason when listed
+# An entry names its file alone, or FILE:LINE when the same line text stands more than once.
+is_equivalent() {  # FILE LINE ORIGINAL MUTATED -> prints the reason when listed
   [ -f "$equivalent" ] || return 1
-  awk -F'\t' -v f="$1" -v o="$(trim "$2")" -v m="$(trim "$3")" \
-    '$1 == f && $2 == o && $3 == m { print $4; found = 1; exit } END { exit !found }' \
-    "$equivalent"
+  awk -F'\t' -v f="$1" -v at="$1:$2" -v o="$(trim "$3")" -v m="$(trim "$4")" \
+    '($1 == f || $1 == at) && $2 == o && $3 == m { print $4; found = 1; exit }
+     END { exit !found }' "$equivalent"
 }
 
 for f in "${files[@]}"; do mutants "$f"; done >"$work/mutants"
@@ -159,8 +161,10 @@ if [ "${KVR_MUTATION_LIST:-0}" = 1 ]; then
 fi
 
 if [ ! -f "$build/build.ninja" ]; then
+  linker=()
+  if command -v ld.lld >/dev/null; then linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld); fi
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
-    >/dev/null
+    "${linker[@]}" >/dev/null
 fi
 run_tests() {
   nice cmake --build "$build" --target core_tests >"$work/build.log" 2>&1 || return 2
@@ -181,12 +185,13 @@ if [ -n "$rerun" ]; then
 fi
 report="$build/mutation-report.txt"
 : >"$report"
-killed=0 survived=0 equivalents=0 stillborn=0 n=0
+killed=0 survived=0 equivalents=0 stillborn=0 n=0 skip="${KVR_MUTATION_SKIP:-0}"
 while IFS=$'\t' read -r file line op original mutated; do
+  if [ "$skip" -gt 0 ]; then skip=$((skip - 1)); total=$((total - 1)); continue; fi
   where="$file:$line $op: $(trim "$original") => $(trim "$mutated")"
   if [ -n "$rerun" ] && ! grep -qxF -- "$where" "$work/survivors"; then continue; fi
   n=$((n + 1))
-  if reason="$(is_equivalent "$file" "$original" "$mutated")"; then
+  if reason="$(is_equivalent "$file" "$line" "$original" "$mutated")"; then
     equivalents=$((equivalents + 1))
     printf 'equivalent  %s  (%s)\n' "$where" "$reason" >>"$report"
     continue

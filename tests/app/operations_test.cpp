@@ -402,9 +402,15 @@ TEST_F(OperationsTest, ProgramFailsAfterThreeAttemptsOfTheLastBlock) {
   }
 
   // A range that starts below the buffer is refused before anything is sent.
+  station.link.StopRequested = false;
+  int exchanges = 0;
+  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+    ++exchanges;
+  };
   const double before = vp.clock.NowMs();
   EXPECT_EQ(station.Programmer.WriteProgramRange({-1, 0x1FF, 0x1FF}), -1);
   EXPECT_EQ(vp.clock.NowMs(), before);
+  EXPECT_EQ(exchanges, 0);
 }
 
 // Six reads of a chunk, six times over, before read-back gives up on it.
