@@ -36,17 +36,14 @@ void PushBigEndian(Bytes& bytes, std::uint32_t value, int width) {
 }
 
 // 6A, room for the length, the command code.
-Bytes StartBlockFrame(std::uint8_t code, std::size_t capacity) {
-  Bytes bytes;
-  bytes.reserve(capacity);
-  bytes.insert(bytes.end(), {frame::kToWriter, 0, 0, code});
-  return bytes;
+Bytes StartBlockFrame(std::uint8_t code) {
+  return {frame::kToWriter, 0, 0, code};
 }
 
 }  // namespace
 
 Bytes BuildReadFrame(std::uint32_t address, std::uint16_t count) {
-  Bytes bytes = StartBlockFrame(command::kRead, 12);
+  Bytes bytes = StartBlockFrame(command::kRead);
   PushBigEndian(bytes, address, 4);
   PushBigEndian(bytes, count, 2);
   FinishFrame(bytes, 0, false);
@@ -55,7 +52,7 @@ Bytes BuildReadFrame(std::uint32_t address, std::uint16_t count) {
 
 Bytes BuildWriteFrame(std::uint8_t code, std::uint32_t address, const std::uint8_t* data,
                       std::uint16_t count) {
-  Bytes bytes = StartBlockFrame(code, std::size_t{12} + count);
+  Bytes bytes = StartBlockFrame(code);
   PushBigEndian(bytes, 0, 2);
   PushBigEndian(bytes, address & 0xFFFFU, 2);
   PushBigEndian(bytes, count, 2);
@@ -65,7 +62,7 @@ Bytes BuildWriteFrame(std::uint8_t code, std::uint32_t address, const std::uint8
 }
 
 Bytes BuildPageSumsFrame(std::uint32_t start, std::uint32_t end) {
-  Bytes bytes = StartBlockFrame(command::kPageSums, 14);
+  Bytes bytes = StartBlockFrame(command::kPageSums);
   PushBigEndian(bytes, start, 4);
   PushBigEndian(bytes, end, 4);
   FinishFrame(bytes, 0, false);
@@ -73,7 +70,7 @@ Bytes BuildPageSumsFrame(std::uint32_t start, std::uint32_t end) {
 }
 
 Bytes BuildOptionFrame(const std::array<std::uint8_t, 16>& options) {
-  Bytes bytes = StartBlockFrame(command::kWriteOptions, 22);
+  Bytes bytes = StartBlockFrame(command::kWriteOptions);
   bytes.insert(bytes.end(), options.begin(), options.end());
   FinishFrame(bytes, 0, false);
   return bytes;

@@ -54,7 +54,6 @@ void WriterLink::RestartTimers() {
 }
 
 void WriterLink::DropWaitingInput() {
-  if (!port_.IsOpen()) return;
   port_.ClearInput();
   port_.ReadAll();
 }
@@ -184,19 +183,15 @@ void WriterLink::DiscardFrame() {
 
 WriterLink::FrameVerdict WriterLink::CheckCompleteFrame() {
   const auto length = static_cast<std::size_t>(ExpectedLength);
-  if (RxBuffer[length - 1] != frame::kEnd) {
+  // Shorter than its start byte, length and end byte, or not closed by the end byte: no frame.
+  if (length < 4 || RxBuffer[length - 1] != frame::kEnd) {
     DiscardFrame();
     return FrameVerdict::Discarded;
   }
   const std::size_t checkLength = UseCrc16 ? 2 : 1;
-  bool good = false;
-  if (UseCrc16) {
-    // A frame too short to hold a CRC cannot be good.
-    good = length >= 4 && ComputeCrc16(RxBuffer.data(), 0, length - 3) ==
-                              Crc16{RxBuffer[length - 3], RxBuffer[length - 2]};
-  } else {
-    good = length >= 3 && Sum8(RxBuffer.data(), length - 2) == RxBuffer[length - 2];
-  }
+  const bool good = UseCrc16 ? ComputeCrc16(RxBuffer.data(), 0, length - 3) ==
+                                   Crc16{RxBuffer[length - 3], RxBuffer[length - 2]}
+                             : Sum8(RxBuffer.data(), length - 2) == RxBuffer[length - 2];
   if (good && !expected_.Matches(RxBuffer.data(), length, checkLength)) {
     // Sound, but the answer to another request: this one's may still come.
     DiscardFrame();
@@ -218,17 +213,17 @@ bool WriterLink::TakeChunk(const std::uint8_t* bytes, std::size_t count) {
     if (RxCount > 0) {
       stored = Store(bytes, count);
     } else {
-      RxBuffer[0] = 0;
+      // Nothing before a start byte belongs to a frame.
       const auto start = std::find(bytes, bytes + count, frame::kFromWriter);
-      if (start != bytes + count)
-        stored = Store(start, static_cast<std::size_t>(bytes + count - start));
+      stored = Store(start, static_cast<std::size_t>(bytes + count - start));
     }
     if (!stored) {
       DiscardFrame();
       return true;
     }
-    if (RxCount >= 3) ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
-    if (RxCount < 3 || ExpectedLength <= 0 || RxCount < ExpectedLength) return false;
+    if (RxCount < 3) return false;
+    ExpectedLength = RxBuffer[1] * 256 + RxBuffer[2];
+    if (RxCount < ExpectedLength) return false;
     // What followed the frame in this chunk, before the frame is discarded.
     Bytes after(RxBuffer.begin() + ExpectedLength, RxBuffer.begin() + RxCount);
     if (CheckCompleteFrame() != FrameVerdict::OtherRequest || after.empty()) return true;
@@ -250,8 +245,7 @@ void WriterLink::ReceiveHandler() {
   // frame they are kept as far as they fit: they may be the writer's next, unasked frame.
   if (ReplyComplete || ReplyCorrupt || ReplyTimedOut) {
     const Bytes late = port_.ReadAll();
-    const auto room = static_cast<std::size_t>(kRxBufferSize - RxCount);
-    if (ReplyComplete) Store(late.data(), std::min(late.size(), room));
+    if (ReplyComplete) Store(late.data(), late.size());
     return;
   }
   for (;;) {
@@ -270,8 +264,9 @@ void WriterLink::ReceiveHandler() {
 void WriterLink::ExpectFollowingReply(int replyTimeoutMs, const ExpectedReply& expected) {
   // A writer that answers twice in quick succession can have both frames read in one piece:
   // what followed the first frame is then the start of the second.
+  // A complete frame lies within what was received; after any other outcome nothing is taken.
   Bytes surplus;
-  if (ReplyComplete && ExpectedLength > 0 && RxCount > ExpectedLength) {
+  if (ReplyComplete) {
     const auto from = RxBuffer.begin() + ExpectedLength;
     const auto start = std::find(from, RxBuffer.begin() + RxCount, frame::kFromWriter);
     surplus.assign(start, RxBuffer.begin() + RxCount);
@@ -285,8 +280,7 @@ void WriterLink::ExpectFollowingReply(int replyTimeoutMs, const ExpectedReply& e
 }
 
 bool WriterLink::OpenPort(int portNumber, int baud) {
-  if (port_.IsOpen()) port_.Close();
-  if (port_.IsOpen()) return false;
+  port_.Close();
   return port_.SelectPort(portNumber) && port_.SetParameters(baud) && port_.Open() &&
          port_.ClearInput() && port_.ClearOutput();
 }
@@ -358,8 +352,7 @@ void WriterLink::FlushInput() {
 }
 
 bool WriterLink::ClosePort() {
-  for (int i = 0; i < 3; ++i)
-    if (port_.IsOpen()) port_.Close();
+  port_.Close();
   return port_.IsOpen();
 }
 

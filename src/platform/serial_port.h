@@ -41,9 +41,11 @@ class SerialPort {
   virtual bool SetParameters(int baud) = 0;
   // Fails when the port is missing or in use.
   virtual bool Open() = 0;
+  // Nothing happens on a closed port.
   virtual void Close() = 0;
   virtual bool IsOpen() const = 0;
-  // Discard everything received and not yet read.
+  // Discard everything received and not yet read; false on a closed port, where ReadAll gives
+  // nothing.
   virtual bool ClearInput() = 0;
   // Discard everything queued by the station and not yet handed to the line.
   virtual bool ClearOutput() = 0;

@@ -141,6 +141,12 @@ TEST_F(ConnectionTest, StandardExchangeRetriesUpToItsCount) {
   EXPECT_EQ(vp.port.Written().size(), 4U);
   EXPECT_EQ(link.TakeReply(), 7);
   EXPECT_EQ(link.ReplyBuffer[4], 0x13);
+
+  // A stop ends it: no further attempt goes out.
+  writer.Config().fault = sim::Fault::Silent;
+  vp.clock.ScheduleAfter(100'000, [this] { link.StopRequested = true; });
+  EXPECT_FALSE(link.StandardExchange(0x0C, 0, 3));
+  EXPECT_EQ(vp.port.Written().size(), 5U);
 }
 
 }  // namespace

@@ -45,6 +45,27 @@ TEST_F(ReceiveTest, ReplySplitWithinTheGapIsJoined) {
   Deliver(2 + 19, {0x06, 0x80, 0xEE, 0x16});
   EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
   EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 21.0);
+
+  // Split after its start byte, and after a frame too short to be one: its length is not taken
+  // for the next frame's while that has less than its three first bytes.
+  const std::vector<Bytes> pieces[] = {
+      {{0x68}, {0x00, 0x06, 0x80, 0xEE, 0x16}},
+      {{0x68, 0x00, 0x03}, {0x68, 0x00, 0x06}, {0x80, 0xEE, 0x16}},
+      {{0x68, 0x00, 0x02}, {0x68, 0x00}, {0x06, 0x80, 0xEE, 0x16}}};
+  for (const auto& chunks : pieces) {
+    link.SendCommand(0x80, 700, 0xF0);
+    const double start = vp.clock.NowMs();
+    for (std::size_t i = 0; i < chunks.size(); ++i) Deliver(2.0 + 5.0 * i, chunks[i]);
+    EXPECT_EQ(link.WaitForReply(), Outcome::Complete) << chunks.size();
+    EXPECT_DOUBLE_EQ(vp.clock.NowMs() - start, 2.0 + 5.0 * (chunks.size() - 1));
+  }
+}
+
+TEST_F(ReceiveTest, APortThatHandsOutPartOfWhatWaitsIsReadToTheEnd) {
+  vp.port.readLimit = 4;
+  Deliver(2, kAck);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 2.0);
 }
 
 TEST_F(ReceiveTest, ReplySplitByALongerGapIsCorruptWhenTheGapRunsOut) {
@@ -66,6 +87,21 @@ TEST_F(ReceiveTest, ChunkWithoutStartByteIsCorruptAfterTheGap) {
   EXPECT_EQ(link.WaitForReply(), Outcome::Corrupt);
   EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 23.0);
   EXPECT_EQ(link.RxCount, 0);
+}
+
+TEST_F(ReceiveTest, ALengthTooShortForAFrameIsDroppedAndTheLinkListensOn) {
+  Deliver(2, {0x68, 0x00, 0x00});
+  Deliver(10, kAck);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 10.0);
+
+  // The shortest frame there can be, start, length and end, fails its check at once.
+  for (const bool crc : {false, true}) {
+    link.UseCrc16 = crc;
+    link.SendCommand(0x80, 700, 0xF0);
+    Deliver(2, {0x68, 0x00, 0x04, 0x16});
+    EXPECT_EQ(link.WaitForReply(), Outcome::Corrupt) << crc;
+  }
 }
 
 TEST_F(ReceiveTest, BadEndByteDiscardsTheFrameAndListensOn) {
@@ -175,6 +211,17 @@ TEST_F(ReceiveTest, DecidedExchangeKeepsItsFrameWhateverFollowsBeforeTheNextSend
   vp.clock.RunNext();
   EXPECT_FALSE(link.ReplyComplete);
   EXPECT_EQ(vp.port.BytesWaiting(), 0U) << "the late bytes are read and dropped";
+  EXPECT_EQ(link.RxCount, 0) << "and not kept";
+
+  // Nor does a reply that follows a failed one take anything from it: not the frame that came
+  // in the same piece behind a frame whose sum is wrong.
+  link.SendCommand(0x80, 700, 0xF0);
+  Bytes both{0x68, 0x00, 0x06, 0x80, 0xEF, 0x16};
+  both.insert(both.end(), kAck.begin(), kAck.end());
+  Deliver(1, both);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Corrupt);
+  link.ExpectFollowingReply(700, AnyReply());
+  EXPECT_EQ(link.WaitForReply(), Outcome::TimedOut);
 }
 
 // The reply to a read of `count` bytes from `address`: the address as asked, the count, the data.
@@ -198,6 +245,19 @@ class ExchangeTest : public LinkTest {
 TEST_F(ExchangeTest, EndlessBytesEndTheExchangeAtItsDeadline) {
   EXPECT_EQ(link.DeadlineMs(700, ReadReply(0, 128)), 713);
   EXPECT_EQ(link.DeadlineMs(6000, BlankCheckResult()), 6047);  // the 531-byte receive buffer
+  // 288 bytes take 25 ms exactly at 115200 baud, a byte more starts the 26th millisecond; 265
+  // bytes take 23.0035 ms. A read reply is 12 bytes and its count, a byte more with a CRC-16.
+  const struct {
+    bool crc16;
+    std::uint16_t count;
+    int deadline;
+  } edges[] = {
+      {false, 276, 725}, {false, 277, 726}, {true, 275, 725}, {true, 276, 726}, {false, 253, 724}};
+  for (const auto& e : edges) {
+    link.UseCrc16 = e.crc16;
+    EXPECT_EQ(link.DeadlineMs(700, ReadReply(0, e.count)), e.deadline) << e.count;
+  }
+  link.UseCrc16 = false;
   const Bytes bogusRead = ReadReplyFrame(0x4080, 128, 0x00);
   const Bytes streams[] = {
       Bytes(16, 0x55),                       // no start byte: the gap timer is re-armed each time
@@ -305,6 +365,26 @@ TEST_F(LinkTest, SendCommandArmsTheTimersAndWritesOneFrame) {
   ASSERT_EQ(vp.port.Written().size(), 1U);
   EXPECT_EQ(vp.port.Written()[0],
             (Bytes{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x0A, 0x02, 0x00, 0x7E, 0x16}));
+}
+
+TEST_F(LinkTest, EachExchangeReportsTheCommandItSent) {
+  std::vector<std::pair<std::uint8_t, std::size_t>> reports;
+  link.OnExchange = [&](std::uint8_t code, std::size_t length, Outcome, int) {
+    reports.emplace_back(code, length);
+  };
+  // The code follows the preamble where a frame has one, else the length; a frame too short to
+  // hold one reports none.
+  const Bytes frames[] = {{0x46, 0xB9, 0x6A, 0x00, 0x08, 0x0C, 0x02, 0x00, 0x80, 0x16},
+                          {0x6A, 0x00, 0x06, 0x01, 0x71, 0x16},
+                          {0x6A, 0x00, 0x03}};
+  for (const Bytes& frame : frames) {
+    link.SendBlockFrame(frame, AnyReply(), 10);
+    link.WaitForReply();
+  }
+  link.SendCommand(0x0A, 10, 0);
+  link.WaitForReply();
+  EXPECT_EQ(reports, (std::vector<std::pair<std::uint8_t, std::size_t>>{
+                         {0x0C, 10}, {0x01, 6}, {0x00, 3}, {0x0A, 10}}));
 }
 
 TEST_F(LinkTest, BlockFrameExchangeClearsAfterTheWrite) {

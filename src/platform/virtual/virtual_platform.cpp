@@ -87,7 +87,13 @@ bool VirtualSerialPort::ClearOutput() {
 
 Bytes VirtualSerialPort::ReadAll() {
   Bytes bytes;
-  bytes.swap(inbox_);
+  if (readLimit > 0 && inbox_.size() > readLimit) {
+    const auto end = inbox_.begin() + static_cast<std::ptrdiff_t>(readLimit);
+    bytes.assign(inbox_.begin(), end);
+    inbox_.erase(inbox_.begin(), end);
+  } else {
+    bytes.swap(inbox_);
+  }
   return bytes;
 }
 

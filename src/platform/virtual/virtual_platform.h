@@ -91,6 +91,8 @@ class VirtualSerialPort : public SerialPort {
 
   // Test side.
   std::function<void(const Bytes&)> onWrite;
+  // A driver that hands out at most this many bytes a read, 0 for all that are waiting.
+  std::size_t readLimit = 0;
   // Bytes arrive from the far end after `delay`; bytes arriving at a closed port are lost.
   void DeliverAfter(VirtualClock::Micros delay, Bytes bytes);
   // Ports that cannot be opened (missing or held by another program), for no known reason.
