@@ -262,7 +262,7 @@ std::optional<std::int16_t> Station::RunOperation(const std::string& name) {
     platform_.beeper.Beep();
     return result;
   }
-  if (name == "Program Option") return ProgramOptions(true);
+  if (name == "Program Option") return ProgramOptions();
   if (name == "Read Option") return ReadOptions(true);
   if (name == "Read EEPROM") return ReadEeprom();
   if (name == "Auto Program") return RunAutoSequence();

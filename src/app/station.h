@@ -314,7 +314,8 @@ class Station : public OptionPanelControls {
   // are reported, and the read-back labels refreshed when asked), -1 when they could not be read.
   std::int16_t OptionBytesDefault(bool refreshReadOut);
   std::int16_t ReadOptions(bool showMessages);
-  std::int16_t ProgramOptions(bool showMessages);
+  // With its messages, as every caller wants it.
+  std::int16_t ProgramOptions();
   // The chip's memory 0x0000-0xFFFF into the buffer: 0 read, -1 failed.
   std::int16_t ReadEeprom();
 

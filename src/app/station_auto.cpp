@@ -226,7 +226,7 @@ std::int16_t Station::RunAutoStep(const std::string& name) {
   } else if (name == "Verify Program") {
     result = VerifyProgramStep();
   } else if (name == "Program Option") {
-    result = IspDemoMode ? 0 : ProgramOptions(true);
+    result = IspDemoMode ? 0 : ProgramOptions();
   } else if (name == "Read Option") {
     result = ReadOptions(false);
   }

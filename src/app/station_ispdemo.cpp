@@ -257,7 +257,7 @@ void Station::OnRewriteIspDemoClick() {
 std::int16_t Station::ProgramIspDemoStep() {
   // The chip leaves locked, with LOCK, SB and MOVCL at 0.
   for (std::size_t row = 0; row < 3; ++row) Option[row].selected = 0;
-  const std::int16_t options = ProgramOptions(true);
+  const std::int16_t options = ProgramOptions();
   if (options < 0) return options;
   const std::int32_t end = SelectedDevice.IspEnd;
   ProgressBar1.visible = labKbyte.visible = true;

@@ -156,11 +156,11 @@ std::int16_t Station::ReadOptions(bool showMessages) {
   return result;
 }
 
-std::int16_t Station::ProgramOptions(bool showMessages) {
+std::int16_t Station::ProgramOptions() {
   // The serial number moved on when programming reserved it: the options have no part in it.
   // A failure shows the chip's last answer on the read-back labels, kept for a change of
   // language like a read.
-  return kvr::ProgramOptions(operations_, *this, showMessages, readOut_);
+  return kvr::ProgramOptions(operations_, *this, readOut_);
 }
 
 std::int16_t Station::ReadEeprom() {

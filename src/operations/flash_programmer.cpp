@@ -1,6 +1,7 @@
 #include "operations/flash_programmer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "link/check_values.h"
@@ -99,19 +100,19 @@ std::int16_t FlashProgrammer::WriteRange(std::int32_t start, std::int32_t end, b
 
 std::int16_t FlashProgrammer::WriteChunk(std::int32_t address, std::int32_t length, bool first) {
   WriterLink& link = context_.link;
-  std::uint8_t data[kChunk];
+  std::array<std::uint8_t, kChunk> data{};
   const auto count = static_cast<std::uint16_t>(std::clamp(length, 0, kChunk));
   for (std::uint16_t i = 0; i < count; ++i) data[i] = image_.Get(std::int64_t{address} + i);
-  const std::uint8_t sum = Sum8(data, count);
+  const std::uint8_t sum = Sum8(data.data(), count);
   // Pages beyond the table cannot occur for buffer addresses; the last row guards the rest.
   const std::size_t row =
       std::min(static_cast<std::size_t>(std::max<int>(CurrentPage, 0)), PageSums.size() - 1);
   PageSums[row][0] = sum;
 
   const std::uint8_t code = first ? command::kWriteFirst : command::kWriteNext;
-  link.SendBlockFrame(BuildWriteFrame(code, static_cast<std::uint32_t>(address), data, count),
-                      WriteAcknowledge(static_cast<std::uint16_t>(CurrentPage), sum),
-                      link.ReplyTimeoutMs);
+  link.SendBlockFrame(
+      BuildWriteFrame(code, static_cast<std::uint32_t>(address), data.data(), count),
+      WriteAcknowledge(static_cast<std::uint16_t>(CurrentPage), sum), link.ReplyTimeoutMs);
   if (link.WaitForReply() != WriterLink::Outcome::Complete) {
     if (onBlockFailed) onBlockFailed();
     return -1;
@@ -137,7 +138,7 @@ std::int16_t FlashProgrammer::VerifyReadBack(const ProgramRange& range, bool sho
     std::int16_t chunk = -1;
     for (int call = 0; call < kVerifyChunkCalls && !Stopped(); ++call) {
       chunk = VerifyChunk(static_cast<std::int32_t>(address),
-                          static_cast<std::int32_t>(chunkEnd - address + 1), true);
+                          static_cast<std::int32_t>(chunkEnd - address + 1));
       if (chunk == 0 || chunk == -2) break;
     }
     if (Stopped()) {
@@ -159,8 +160,7 @@ std::int16_t FlashProgrammer::VerifyReadBack(const ProgramRange& range, bool sho
   return result;
 }
 
-std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t length,
-                                          bool showReport) {
+std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t length) {
   bool read = false;
   for (int attempt = 0; attempt < kChunkReadAttempts && !read && !Stopped(); ++attempt)
     read = ReadRange(address, length, false);
@@ -173,14 +173,12 @@ std::int16_t FlashProgrammer::VerifyChunk(std::int32_t address, std::int32_t len
     const std::uint8_t buffer = image_.Get(std::int64_t{address} + j);
     if (device == buffer) continue;
     LastDifference = Difference{address + j, address + j, buffer, device};
-    if (showReport) {
-      context_.log.Append(
-          kLineBreak +
-          (context_.Pick(kAddressLabel) + HexDigits(static_cast<std::uint32_t>(address + j), 6)) +
-          kLineBreak + context_.Pick(kBufferLabel) + HexDigits(buffer, 2) + kLineBreak +
-          kDeviceLabel + HexDigits(device, 2) + kLineBreak + kLineBreak +
-          context_.Pick(kFirstDifference));
-    }
+    context_.log.Append(
+        kLineBreak +
+        (context_.Pick(kAddressLabel) + HexDigits(static_cast<std::uint32_t>(address + j), 6)) +
+        kLineBreak + context_.Pick(kBufferLabel) + HexDigits(buffer, 2) + kLineBreak +
+        kDeviceLabel + HexDigits(device, 2) + kLineBreak + kLineBreak +
+        context_.Pick(kFirstDifference));
     return -2;
   }
   return 0;
@@ -222,9 +220,10 @@ std::int16_t FlashProgrammer::VerifyBySums(std::int32_t first, std::int32_t last
 
 std::int16_t FlashProgrammer::CheckRangeSums(std::int32_t start, std::int32_t end) {
   WriterLink& link = context_.link;
+  // A range that ends before it starts holds nothing to compare: no evidence of anything.
+  if (end < start) return -1;
   // One sum per 256-byte page segment the range touches.
-  const std::size_t segments =
-      end < start ? 0 : static_cast<std::size_t>(end / kSumPage - start / kSumPage + 1);
+  const auto segments = static_cast<std::size_t>(end / kSumPage - start / kSumPage + 1);
   link.SendBlockFrame(
       BuildPageSumsFrame(static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end)),
       PageSumsReply(segments), kPageSumsTimeoutMs);

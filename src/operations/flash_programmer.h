@@ -59,8 +59,8 @@ class FlashProgrammer {
   // Read-back verification of the range: 0 equal, -1 failed, different or stopped.
   std::int16_t VerifyReadBack(const ProgramRange& range, bool showMessages);
   // Up to 6 reads of one chunk, compared with the buffer: 0 equal, -1 no usable reply or
-  // stopped, -2 different (reported when showReport).
-  std::int16_t VerifyChunk(std::int32_t address, std::int32_t length, bool showReport);
+  // stopped, -2 different (the first differing byte reported in the log).
+  std::int16_t VerifyChunk(std::int32_t address, std::int32_t length);
   // One read frame and its reply; with `store` the data goes into the buffer. True when the
   // reply for this address and count arrived.
   bool ReadRange(std::int32_t address, std::int32_t length, bool store);

@@ -1,6 +1,7 @@
 #include "operations/option_bytes.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 
 #include "ispdemo/isp_demo_builder.h"
@@ -34,7 +35,7 @@ struct LayoutABit {
 };
 
 // In report order: LOCK, SB, MOVCL, EN6T, HWBS, OSCDN, AUX_RAM, CL_WDT.
-constexpr LayoutABit kLayoutA[8] = {
+constexpr std::array<LayoutABit, 8> kLayoutA{{
     {0,
      0,
      "Unlock MCU           (LOCK=1)",
@@ -83,8 +84,8 @@ constexpr LayoutABit kLayoutA[8] = {
      "Stop WDT power-down(CL_WDT=0)",
      {"Stop WDT with reset", "复位关看门狗"},
      {"Stop WDT with power off", "停电才关看门狗"}},
-};
-constexpr int kOscdnIndex = 5;
+}};
+constexpr std::size_t kOscdnIndex = 5;
 // The Chinese report words the full oscillator gain more briefly than the read-out.
 constexpr const char* kReportOscdnFullChinese = "振荡器 Full gain";
 
@@ -95,11 +96,11 @@ struct LayoutBBit {
   const char* name;  // padded to the width of the report
   const char* label;
 };
-constexpr LayoutBBit kLayoutB[5] = {{0, 0, "LOCK     ", "LOCK"},
-                                    {0, 1, "ENCRYPT  ", "SB"},
-                                    {0, 2, "MOVCL    ", "MOVCL"},
-                                    {1, 2, "EN6T     ", "EN6T"},
-                                    {0, 3, "HWEN_ISP ", "HWEN_ISP"}};
+constexpr std::array<LayoutBBit, 5> kLayoutB{{{0, 0, "LOCK     ", "LOCK"},
+                                              {0, 1, "ENCRYPT  ", "SB"},
+                                              {0, 2, "MOVCL    ", "MOVCL"},
+                                              {1, 2, "EN6T     ", "EN6T"},
+                                              {0, 3, "HWEN_ISP ", "HWEN_ISP"}}};
 constexpr std::size_t kIspLabel = 6;
 
 bool Bit(const OptionBytes& bytes, int reg, int bit) {
@@ -134,9 +135,8 @@ OptionPayload OptionBytesFromPanel(const OptionPanelControls& panel, std::int16_
   OptionPayload payload{};
   const double size = IspSizeValue(panel.Combo2);
   if (UsesLayoutB(classCode)) {
-    int n = static_cast<int>(16 - 2 * size);
-    if (n == 16) n = 15;
-    n = std::clamp(n, 0, 15);
+    // 15 stands for no ISP area as well as for half a kilobyte.
+    const int n = std::clamp(static_cast<int>(16 - 2 * size), 0, 15);
     payload[0] = static_cast<std::uint8_t>((one(0) ? 1 : 0) + (one(1) ? 2 : 0) + (one(2) ? 4 : 0) +
                                            (one(4) ? 8 : 0) + 16 * n);
     payload[1] = one(3) ? 0xFF : 0xFB;
@@ -147,7 +147,7 @@ OptionPayload OptionBytesFromPanel(const OptionPanelControls& panel, std::int16_
   payload[0] = static_cast<std::uint8_t>(
       ((one(0) ? 1 : 0) + (one(1) ? 2 : 0) + (one(2) ? 4 : 0) + 16 * ((255 - k) & 3)) | 0xC0);
   std::uint8_t or1 = 0xFF;
-  constexpr std::uint8_t kClearedBy[5] = {0xFE, 0xFD, 0xEF, 0xBF, 0x7F};
+  constexpr std::uint8_t kClearedBy[] = {0xFE, 0xFD, 0xEF, 0xBF, 0x7F};
   for (std::size_t row = 3; row < 8; ++row)
     if (!one(row)) or1 &= kClearedBy[row - 3];
   if ((classCode == 12 || classCode == 13) && !one(8)) or1 &= 0xDF;
@@ -163,7 +163,7 @@ std::string OptionIspSizeText(const OptionBytes& bytes, std::int16_t classCode) 
     const int halves = 16 - n;
     return std::to_string(halves / 2) + (halves % 2 != 0 ? ".5 K" : ".0 K");
   }
-  static constexpr const char* kSizes[4] = {"4.0 K", "2.0 K", "1.0 K", "0.0 K"};
+  static constexpr std::array kSizes{"4.0 K", "2.0 K", "1.0 K", "0.0 K"};
   return kSizes[(bytes[0] >> 4) & 3];
 }
 
@@ -206,7 +206,7 @@ void OptionReport(const OperationContext& context, const OptionBytes& bytes, Sel
   }
   if (!english) {
     log.Append(Pick(kReportIspSize, english) + size);
-    for (int i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < kLayoutA.size(); ++i) {
       const LayoutABit& flag = kLayoutA[i];
       const bool one = Bit(bytes, flag.reg, flag.bit);
       line(i == kOscdnIndex && one ? kReportOscdnFullChinese
@@ -235,7 +235,7 @@ void ShowReadOutLabels(OptionPanelControls& panel, const OptionBytes& bytes, std
   if (UsesLayoutB(classCode)) {
     panel.read_Option[kIspLabel].caption = "ISP Space: " + size;
     // The labels follow the panel's rows: LOCK, SB, MOVCL, EN6T, HWEN_ISP.
-    for (std::size_t i = 0; i < 5; ++i) {
+    for (std::size_t i = 0; i < kLayoutB.size(); ++i) {
       const LayoutBBit& flag = kLayoutB[i];
       panel.read_Option[i].caption =
           std::string(flag.label) + (Bit(bytes, flag.reg, flag.bit) ? ": No" : ": Yes");
@@ -285,11 +285,11 @@ std::int16_t ReadOptions(const OperationContext& context, bool showMessages, Opt
 }
 
 std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls& panel,
-                            bool showMessages, std::optional<OptionBytes>& chipAnswer) {
+                            std::optional<OptionBytes>& chipAnswer) {
   WriterLink& link = context.link;
   chipAnswer.reset();
   const std::int16_t classCode = context.device.DeviceClassCode;
-  if (showMessages) context.log.Append(context.Pick(kProgramming));
+  context.log.Append(context.Pick(kProgramming));
   bool anyReply = false;
   for (int attempt = 0; attempt < kProgramAttempts; ++attempt) {
     link.SendBlockFrame(BuildOptionFrame(OptionBytesFromPanel(panel, classCode)), OptionEcho(),
@@ -302,13 +302,12 @@ std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls
     // The echo is compared with the panel as it stands now.
     const OptionPayload expected = OptionBytesFromPanel(panel, classCode);
     if (link.ReplyBuffer[4] == expected[0] && link.ReplyBuffer[5] == expected[1]) {
-      if (showMessages) context.log.Append(kLineBreak + std::string(context.Pick(kProgramOk)));
+      context.log.Append(kLineBreak + std::string(context.Pick(kProgramOk)));
       return 0;
     }
   }
   if (link.StopRequested) return -1;
-  if (showMessages)
-    context.log.Append(kLineBreak + std::string(context.Pick(kProgramFailed)) + kLineBreak);
+  context.log.Append(kLineBreak + std::string(context.Pick(kProgramFailed)) + kLineBreak);
   // Only what the chip said in this operation: an older frame would pass for its answer.
   if (anyReply) {
     chipAnswer = OptionBytes{link.ReplyBuffer[4], link.ReplyBuffer[5]};

@@ -48,11 +48,11 @@ void ShowReadOptions(const OperationContext& context, OptionPanelControls& panel
 std::int16_t ReadOptions(const OperationContext& context, bool showMessages, OptionBytes& bytes,
                          SelectableText& view);
 
-// Programs the option registers from the panel (command 0x05, up to 4 attempts); an attempt
-// succeeds when the reply echoes the two option bytes. 0 on success, -1 on failure; after a
-// failure `chipAnswer` holds what the chip last answered in this operation, shown on the
-// read-back labels, or nothing.
+// Programs the option registers from the panel (command 0x05, up to 4 attempts), with its
+// messages; an attempt succeeds when the reply echoes the two option bytes. 0 on success, -1 on
+// failure; after a failure `chipAnswer` holds what the chip last answered in this operation,
+// shown on the read-back labels, or nothing.
 std::int16_t ProgramOptions(const OperationContext& context, OptionPanelControls& panel,
-                            bool showMessages, std::optional<OptionBytes>& chipAnswer);
+                            std::optional<OptionBytes>& chipAnswer);
 
 }  // namespace kvr

@@ -519,6 +519,15 @@ TEST_F(OperationsTest, PageSumsInOneAndTwoSegments) {
   Run(kAuto);
   EXPECT_EQ(station.LastRun.result, -1);
   EXPECT_EQ(Log(), std::string(kConnected) + "\r\nWe are checking ...\r\n操作被中止!");
+
+  // A range that ends before it starts is no evidence: a failure, and nothing asked.
+  writer.Config() = {};
+  writer.ClearReceivedFrames();
+  station.ProgramStart = 0x20;
+  station.ProgramEnd = station.DataEnd = 0x1F;
+  Run(kAuto);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_TRUE(FramesWithCode(0x0D).empty());
 }
 
 TEST_F(OperationsTest, StoppedVerificationIsAFailure) {
@@ -544,11 +553,15 @@ TEST_F(OperationsTest, ReadOptionsReportsThem) {
   EXPECT_EQ(OperationFrames(), std::vector<Bytes>{ShortFrame(0x01)});
   EXPECT_EQ(station.LastRun.result, 0);
 
+  // Six reads before it gives up.
+  writer.ClearReceivedFrames();
   writer.Config().fault = sim::Fault::Silent;
   writer.Config().faultCommand = 0x01;
   Run(kReadOption);
   EXPECT_EQ(Log(),
             std::string(kConnected) + "We are reading MCU Option ...\r\nRead MCU Option failed!");
+  EXPECT_EQ(OperationFrames(), std::vector<Bytes>(6, ShortFrame(0x01)));
+  EXPECT_EQ(station.LastRun.result, -1);
 }
 
 // The serial number is spent when programming reserves it, not when the options are written.
@@ -606,6 +619,41 @@ TEST_F(OperationsTest, ProgramOptionsShowsWhatTheChipLastSaidOnlyWhenItSaidSomet
   EXPECT_EQ(Log(), std::string(kConnected) +
                        "We are program MCU option ...\r\nProgram MCU option failed!\r\n");
   EXPECT_EQ(station.read_Option[0].caption, "LOCK: Unknown");
+}
+
+TEST_F(OperationsTest, ProgramOptionsTakesOnlyAWholeEchoAndStopsAtAStop) {
+  // An echo with either of its two bytes wrong is no echo: four attempts, then the failure.
+  for (const std::size_t wrong : {4U, 5U}) {
+    int attempts = 0;
+    vp.port.onWrite = [&](const Bytes& bytes) {
+      if (bytes[0] == 0x6A && bytes[3] == 0x05) {
+        ++attempts;
+        Bytes echo{0x68, 0x00, 0x08, 0x80, bytes[4], bytes[5]};
+        echo[wrong] ^= 0x01;
+        vp.port.DeliverAfter(1000, WithSum(echo));
+        return;
+      }
+      for (auto& t : writer.Receive(bytes, vp.clock.Now()))
+        vp.port.DeliverAfter(t.delayUs, std::move(t.bytes));
+    };
+    Run(kProgramOption);
+    EXPECT_EQ(attempts, 4) << wrong;
+    EXPECT_EQ(station.LastRun.result, -1) << wrong;
+  }
+
+  // Stopped while the writer is silent: the exchange the stop ended is the last one.
+  ConnectSimulatedWriter(vp.port, vp.clock, writer);
+  writer.Config().fault = sim::Fault::Silent;
+  writer.Config().faultCommand = 0x05;
+  int afterStop = 0;
+  station.link.OnExchange = [&](std::uint8_t, std::size_t, WriterLink::Outcome, int) {
+    if (station.link.StopRequested) ++afterStop;
+  };
+  At(100, [&] { station.OnStopClick(); });
+  Run(kProgramOption);
+  EXPECT_EQ(afterStop, 1);
+  EXPECT_EQ(station.LastRun.result, -1);
+  EXPECT_EQ(Log().find("failed"), std::string::npos) << "no failure after the stop message";
 }
 
 TEST_F(OperationsTest, ReadEepromFillsTheBufferFromTheChip) {
@@ -668,6 +716,26 @@ TEST_F(OperationsTest, ReadBackTakesOnlyTheReplyToItsOwnRead) {
     EXPECT_EQ(station.LastRun.result, -1) << c.what;
     while (vp.clock.HasPending()) vp.clock.RunNext();
   }
+}
+
+// The first byte that differs inside a chunk is named, in the log and for the verdict.
+TEST_F(OperationsTest, ReadBackNamesTheFirstDifferingByteInsideAChunk) {
+  LoadImage(0, 0x1FF);
+  std::vector<std::uint8_t> chip(station.ImageBuffer.Bytes().begin(),
+                                 station.ImageBuffer.Bytes().begin() + 0x200);
+  chip[0x101] = 0x05;  // the buffer holds 0A there
+  chip[0x102] = 0x00;
+  writer.Chip().Load(0, chip);
+  Run(kVerify);
+  EXPECT_EQ(Log(), std::string(kConnected) +
+                       "We are checking ...\r\nAddress: 000101\r\nBuffer:  0A\r\nEEPROM:  05"
+                       "\r\n\r\nFine the first disaffinity.");
+  const auto& difference = station.Programmer.LastDifference;
+  ASSERT_TRUE(difference.has_value());
+  EXPECT_EQ(difference->first, 0x101);
+  EXPECT_EQ(difference->last, 0x101);
+  EXPECT_EQ(difference->buffer, 0x0A);
+  EXPECT_EQ(difference->chip, 0x05);
 }
 
 TEST_F(OperationsTest, ReadEepromStoresOnlyWhatWasReadFromTheAddressAsked) {

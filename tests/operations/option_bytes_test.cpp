@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "catalogue/option_panel.h"
 #include "operations/option_bytes.h"
 #include "operations/progress.h"
@@ -44,12 +46,16 @@ TEST(OptionPayload, NewerFamiliesFromThePanel) {
   EXPECT_EQ(payload[1], 0xFF);
   EXPECT_TRUE(std::all_of(payload.begin() + 2, payload.end(), [](auto b) { return b == 0; }));
 
-  // Each of rows 3 to 7 clears its own bit of OR1 when "item 0" is chosen; sizes map to ISPADR.
-  const std::pair<std::size_t, std::uint8_t> clears[] = {
-      {3, 0xFE}, {4, 0xFD}, {5, 0xEF}, {6, 0xBF}, {7, 0x7F}};
-  for (const auto& [row, expected] : clears) {
+  // Rows 0 to 2 clear their own bit of OR0 when "item 0" is chosen, rows 3 to 7 theirs of OR1;
+  // sizes map to ISPADR.
+  const std::tuple<std::size_t, std::uint8_t, std::uint8_t> clears[] = {
+      {0, 0xC6, 0xFF}, {1, 0xC5, 0xFF}, {2, 0xC3, 0xFF}, {3, 0xC7, 0xFE},
+      {4, 0xC7, 0xFD}, {5, 0xC7, 0xEF}, {6, 0xC7, 0xBF}, {7, 0xC7, 0x7F}};
+  for (const auto& [row, or0, or1] : clears) {
     f.panel.Option[row].selected = 0;
-    EXPECT_EQ(OptionBytesFromPanel(f.panel, 11)[1], expected) << "row " << row;
+    payload = OptionBytesFromPanel(f.panel, 11);
+    EXPECT_EQ(payload[0], or0) << "row " << row;
+    EXPECT_EQ(payload[1], or1) << "row " << row;
     f.panel.Option[row].selected = 1;
   }
   const std::pair<const char*, std::uint8_t> sizes[] = {
@@ -81,6 +87,25 @@ TEST(OptionPayload, LayoutBFromThePanel) {
   EXPECT_EQ(OptionIspSizeText({0xF0, 0xFF}, 1), "0.0 K");
   EXPECT_EQ(OptionIspSizeText({0xDF, 0xFF}, 1), "1.5 K");
   EXPECT_EQ(OptionIspSizeText({0x0F, 0xFF}, 1), "8.0 K");
+
+  // Each row alone at "item 0": rows 0, 1, 2 and 4 clear bits 0 to 3, row 3 (EN6T) bit 2 of the
+  // mode byte.
+  for (std::size_t row = 0; row < 5; ++row) f.panel.Option[row].selected = 1;
+  const std::tuple<std::size_t, std::uint8_t, std::uint8_t> clears[] = {
+      {0, 0xDE, 0xFF}, {1, 0xDD, 0xFF}, {2, 0xDB, 0xFF}, {3, 0xDF, 0xFB}, {4, 0xD7, 0xFF}};
+  for (const auto& [row, option, mode] : clears) {
+    f.panel.Option[row].selected = 0;
+    payload = OptionBytesFromPanel(f.panel, 1);
+    EXPECT_EQ(payload[0], option) << "row " << row;
+    EXPECT_EQ(payload[1], mode) << "row " << row;
+    f.panel.Option[row].selected = 1;
+  }
+  // Every size of the list is read back as chosen.
+  for (const std::string& size : f.panel.Combo2.entries) {
+    SelectSize(f.panel, size);
+    payload = OptionBytesFromPanel(f.panel, 1);
+    EXPECT_EQ(OptionIspSizeText({payload[0], payload[1]}, 1), size.substr(0, 3) + " K") << size;
+  }
 }
 
 TEST(OptionPayload, IspSizeReadAndShownWithAPointInEveryLocale) {
@@ -95,7 +120,11 @@ TEST(OptionPayload, IspSizeReadAndShownWithAPointInEveryLocale) {
 TEST(OptionReport, LayoutAEnglishWithTheRegisterTable) {
   ReportFixture f(2);
   f.log.Append("X");
+  f.view.selStart = 5;
+  f.view.selLength = 3;
   OptionReport(f.context, {0xFD, 0xFF}, f.view);
+  EXPECT_EQ(f.view.selStart, 0U);
+  EXPECT_EQ(f.view.selLength, 0U);
   const std::string expected =
       "X\r\nOR0 = FDH, OR1 = FFH\r\n\r\nISP size = 0.0 K"
       "\r\nUnlock MCU           (LOCK=1)"
@@ -122,6 +151,68 @@ TEST(OptionReport, LayoutAEnglishWithTheRegisterTable) {
   for (const char* line : zeros) {
     EXPECT_NE(text.find(std::string("\r\n") + line), std::string::npos) << line;
     EXPECT_EQ(std::string(line).size(), 29U) << line;
+  }
+}
+
+// Each flag is read from its own bit: with that bit alone cleared, only its line and its label
+// turn.
+TEST(OptionReport, EachFlagIsReadFromItsOwnBit) {
+  const struct {
+    int reg, bit;
+    const char* one;
+    const char* zero;
+  } layoutA[] = {{0, 0, "Unlock MCU           (LOCK=1)", "Lock MCU, read FF    (LOCK=0)"},
+                 {0, 1, "Read is transparent    (SB=1)", "Read is scrambled      (SB=0)"},
+                 {0, 2, "MOVC is enable      (MOVCL=1)", "MOVC is disable     (MOVCL=0)"},
+                 {1, 0, "12T mode             (EN6T=1)", "6T mode              (EN6T=0)"},
+                 {1, 1, "Boot from AP         (HWBS=1)", "Boot from ISP        (HWBS=0)"},
+                 {1, 4, "OSC gain is full    (OSCDN=1)", "OSC gain is low     (OSCDN=0)"},
+                 {1, 6, "Enable expand RAM (AUX_RAM=1)", "Disable expand RAM(AUX_RAM=0)"},
+                 {1, 7, "Stop WDT with reset(CL_WDT=1)", "Stop WDT power-down(CL_WDT=0)"}};
+  const char* labelsOne[] = {"Unlock MCU       ", "Read is transparent", "Enable MOVC instructio",
+                             "12T mode",          "Boot from AP",        "OSC gain is full"};
+  const char* labelsZero[] = {"Lock MCU, read FF", "Read is scrambled", "Disable MOVC instructio",
+                              "6T mode",           "Boot from ISP",     "OSC gain is 1/2"};
+  for (std::size_t i = 0; i < std::size(layoutA); ++i) {
+    OptionBytes bytes{0xFF, 0xFF};
+    bytes[static_cast<std::size_t>(layoutA[i].reg)] &=
+        static_cast<std::uint8_t>(~(1 << layoutA[i].bit));
+    ReportFixture f(2);
+    OptionReport(f.context, bytes, f.view);
+    ShowReadOutLabels(f.panel, bytes, 2, true);
+    for (std::size_t j = 0; j < std::size(layoutA); ++j) {
+      const std::string line = std::string("\r\n") + (i == j ? layoutA[j].zero : layoutA[j].one);
+      EXPECT_NE(f.log.Text().find(line), std::string::npos) << i << line;
+      if (j < std::size(labelsOne)) {
+        EXPECT_EQ(f.panel.read_Option[j].caption, i == j ? labelsZero[j] : labelsOne[j]) << i;
+      }
+    }
+  }
+
+  const struct {
+    int reg, bit;
+    const char* name;
+    const char* label;
+  } layoutB[] = {{0, 0, "LOCK     ", "LOCK"},
+                 {0, 1, "ENCRYPT  ", "SB"},
+                 {0, 2, "MOVCL    ", "MOVCL"},
+                 {1, 2, "EN6T     ", "EN6T"},
+                 {0, 3, "HWEN_ISP ", "HWEN_ISP"}};
+  for (std::size_t i = 0; i < std::size(layoutB); ++i) {
+    OptionBytes bytes{0xFF, 0xFF};
+    bytes[static_cast<std::size_t>(layoutB[i].reg)] &=
+        static_cast<std::uint8_t>(~(1 << layoutB[i].bit));
+    ReportFixture f(1);
+    OptionReport(f.context, bytes, f.view);
+    ShowReadOutLabels(f.panel, bytes, 1, true);
+    for (std::size_t j = 0; j < std::size(layoutB); ++j) {
+      const std::string line =
+          std::string("\r\n") + layoutB[j].name + (i == j ? "is Yes" : "is No");
+      EXPECT_NE(f.log.Text().find(line), std::string::npos) << i << line;
+      EXPECT_EQ(f.panel.read_Option[j].caption,
+                std::string(layoutB[j].label) + (i == j ? ": Yes" : ": No"))
+          << i;
+    }
   }
 }
 
@@ -197,6 +288,8 @@ TEST(SizeText, KilobytesInTheFourHashThreeZeroForm) {
   EXPECT_EQ(SizeText(1023, 1024), ".999K");
   EXPECT_EQ(SizeText(1048575, 1024), "1023.999K");
   EXPECT_EQ(SizeText(19999, 10000), "2.000K");  // rounds up into the next whole
+  EXPECT_EQ(SizeText(7, 1), "7.000K");
+  EXPECT_EQ(SizeText(7, 0), "K");  // no unit to count in
 }
 
 }  // namespace
