@@ -52,11 +52,6 @@ std::int64_t Magnitude(std::string_view digits) {
   return value;
 }
 
-std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
-  const std::int64_t q = a / b;
-  return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
-}
-
 }  // namespace
 
 std::int64_t ReadNumber(std::string_view text) {
@@ -76,7 +71,7 @@ int SerialDigitCount(SerialMode mode, std::int64_t bytes) {
   switch (mode) {
     case SerialMode::Binary:
       // Int(bytes * 2.41 + 1.5): enough decimal digits for the largest value of the bytes.
-      digits = FloorDiv(bytes * 241 + 150, 100);
+      digits = (bytes * 241 + 150) / 100;
       break;
     case SerialMode::PackedBcd:
       digits = bytes * 2;
@@ -125,7 +120,8 @@ std::string AddToNumber(std::string_view text, std::int64_t step) {
     *it = static_cast<char>('0' + digit);
     carry = (sum - digit) / 10;
   }
-  if (carry > 0) magnitude.insert(0, std::to_string(carry));
+  // The magnitude is above any step: no borrow outlasts its digits, and a carry is 0 or more.
+  magnitude.insert(0, std::to_string(carry));
   magnitude.erase(0, std::min(magnitude.find_first_not_of('0'), magnitude.size() - 1));
   return (number.negative ? "-" : "") + magnitude;
 }

@@ -22,6 +22,67 @@ TEST(HexFieldTest, FixedWidthKeepsTheLastDigitsAndRefusesOthers) {
   EXPECT_LT(ParseHexField("\xE5\x9C\xB0", 4), 0);
 }
 
+// Digits for each encoding, the binary one Int(bytes * 2.41 + 1.5) exactly: 50 bytes give 122
+// where 121.99 would round down, 89 bytes 215.99.
+TEST(SerialRulesTest, DigitsForEachEncodingAndByteCount) {
+  const struct {
+    SerialMode mode;
+    std::int64_t bytes;
+    int digits;
+  } counts[] = {{SerialMode::Binary, 0, 0},          {SerialMode::Binary, 1, 3},
+                {SerialMode::Binary, 50, 122},       {SerialMode::Binary, 89, 215},
+                {SerialMode::Binary, 0x7FFE, 78967}, {SerialMode::Binary, 0x7FFF, 78969},
+                {SerialMode::Binary, 0x8000, 78969}, {SerialMode::PackedBcd, 3, 6},
+                {SerialMode::Ascii, 5, 5},           {SerialMode::Ascii, 100'000, 0x7FFF}};
+  for (const auto& c : counts) EXPECT_EQ(SerialDigitCount(c.mode, c.bytes), c.digits) << c.bytes;
+}
+
+// A number as the station reads the Next Number field: sign, leading digits, a first decimal
+// of 5 to 9 rounding away from zero, 19 digits and more saturating.
+TEST(SerialRulesTest, NumbersAreReadFromTheirLeadingDigits) {
+  const std::pair<const char*, std::int64_t> numbers[] = {
+      {"12.5", 13},
+      {"12.4", 12},
+      {"12.9", 13},
+      {"12.5x", 13},
+      {"12.a", 12},
+      {"12.", 12},
+      {"12x5", 12},
+      {".5", 1},
+      {"-12.5", -13},
+      {"+12", 12},
+      {" 7 ", 7},
+      {"123456789012345678", 123'456'789'012'345'678},
+      {"1234567890123456789", kMaxSerialMagnitude},
+      {"999999999999999999.5", kMaxSerialMagnitude}};
+  for (const auto& [text, value] : numbers) EXPECT_EQ(ReadNumber(text), value) << text;
+}
+
+TEST(SerialRulesTest, FieldsOfNoDigitsAndStepsAcrossZero) {
+  EXPECT_EQ(FitDigits("7", 0), "");
+  EXPECT_EQ(FitDigits("7", -1), "");
+  EXPECT_EQ(FitDigits("7", 1), "7");
+  EXPECT_EQ(AddToNumber("5", -10), "-5");
+  EXPECT_EQ(AddToNumber("100000000000000000", -200'000'000'000'000'000), "-100000000000000000");
+  // Beyond 18 digits the digits move one by one: carries above 9, borrows down to a single digit.
+  EXPECT_EQ(AddToNumber("10000000000000000000", 100), "10000000000000000100");
+  EXPECT_EQ(AddToNumber("1000000000000000000", -999'999'999'999'999'999), "1");
+}
+
+TEST(SerialRulesTest, EncodingsAtTheirEdges) {
+  const SerialEncoding largest = EncodeSerial("2147483647", SerialMode::Binary, 4);
+  EXPECT_EQ(largest.error, StampError::None);
+  EXPECT_EQ(largest.bytes, (std::vector<std::uint8_t>{0xFF, 0xFF, 0xFF, 0x7F}));
+  EXPECT_EQ(EncodeSerial("2147483648", SerialMode::Binary, 4).error, StampError::BinaryTooBig);
+  // An even count of digits fills whole bytes, the rest stays zero.
+  EXPECT_EQ(EncodeSerial("12", SerialMode::PackedBcd, 2).bytes,
+            (std::vector<std::uint8_t>{0x12, 0x00}));
+  // No bytes: nothing to stamp and nothing that could not fit.
+  const SerialEncoding none = EncodeSerial("5", SerialMode::Ascii, 0);
+  EXPECT_EQ(none.error, StampError::None);
+  EXPECT_TRUE(none.bytes.empty());
+}
+
 TEST(SerialRulesTest, CountsAndSumsStayExact) {
   EXPECT_EQ(SerialDigitCount(SerialMode::Binary, 4), 11);
   EXPECT_EQ(SerialDigitCount(SerialMode::Binary, 136), 329);  // beyond a 16-bit product
