@@ -8,10 +8,14 @@
 #   scripts/mutation.sh [FILE...]       (default: src/link, src/operations, serial_number.cpp)
 #
 # KVR_MUTATION_BUILD: the build directory (default build-mutation, unoptimised and without debug
-# information or sanitizers: a mutant builds fastest there); KVR_MUTATION_FILTER: a gtest filter
+# information or sanitizers: a mutant builds fastest there; the standard library checks its
+# bounds); KVR_MUTATION_FILTER: a gtest filter
 # of the tests run (default all of core_tests, the fault soak with 300 runs); KVR_MUTATION_LIST=1 only lists the
 # mutants; KVR_MUTATION_RERUN=REPORT runs only the survivors of an earlier report;
-# KVR_MUTATION_SKIP=N starts after the first N mutants (to go on with a run cut short). The report, a
+# KVR_MUTATION_SKIP=N starts after the first N mutants (to go on with a run cut short);
+# KVR_MUTATION_SINCE=REPORT... takes the mutants earlier reports found killed as killed (matched by
+# file, operator and both line texts, wherever the line now stands) and runs the others: after
+# tests were added or lines moved, only what was not yet caught runs again. The report, a
 # line per mutant, goes to BUILD/mutation-report.txt. Needs bash, awk, cmake and ninja; it does
 # not run in CI (it takes hours).
 set -euo pipefail
@@ -163,12 +167,15 @@ fi
 if [ ! -f "$build/build.ninja" ]; then
   linker=()
   if command -v ld.lld >/dev/null; then linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld); fi
-  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+  # The library's own bounds checks turn a mutant that reads or writes past an array into a
+  # failure, where memory past it would otherwise go unnoticed.
+  cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_CXX_FLAGS_DEBUG="-O0 -D_GLIBCXX_ASSERTIONS" \
     "${linker[@]}" >/dev/null
 fi
 run_tests() {
   nice cmake --build "$build" --target core_tests >"$work/build.log" 2>&1 || return 2
-  KVR_FAULT_SOAK_RUNS="${KVR_FAULT_SOAK_RUNS:-300}" timeout 600 nice "$build/tests/core_tests" \
+  KVR_FAULT_SOAK_RUNS="${KVR_FAULT_SOAK_RUNS:-300}" timeout 120 nice "$build/tests/core_tests" \
     --gtest_filter="$filter" --gtest_brief=1 --gtest_fail_fast >"$work/test.log" 2>&1
 }
 echo "mutation: $total mutants in ${#files[@]} files; building and testing the code as it is"
@@ -183,6 +190,12 @@ if [ -n "$rerun" ]; then
   sed -n 's/^SURVIVED    //p' "$rerun" >"$work/survivors"
   total=$(wc -l <"$work/survivors")
 fi
+# Killed earlier: "FILE OPERATOR: original => mutated", the line number left out.
+: >"$work/caught"
+for earlier in ${KVR_MUTATION_SINCE:-}; do
+  sed -n -e 's/  (in an earlier run)$//' -e 's/^killed      \([^:]*\):[0-9]* /\1 /p' "$earlier" \
+    >>"$work/caught"
+done
 report="$build/mutation-report.txt"
 : >"$report"
 killed=0 survived=0 equivalents=0 stillborn=0 n=0 skip="${KVR_MUTATION_SKIP:-0}"
@@ -191,6 +204,11 @@ while IFS=$'\t' read -r file line op original mutated; do
   where="$file:$line $op: $(trim "$original") => $(trim "$mutated")"
   if [ -n "$rerun" ] && ! grep -qxF -- "$where" "$work/survivors"; then continue; fi
   n=$((n + 1))
+  if grep -qxF -- "$file $op: $(trim "$original") => $(trim "$mutated")" "$work/caught"; then
+    killed=$((killed + 1))
+    printf 'killed      %s  (in an earlier run)\n' "$where" >>"$report"
+    continue
+  fi
   if reason="$(is_equivalent "$file" "$line" "$original" "$mutated")"; then
     equivalents=$((equivalents + 1))
     printf 'equivalent  %s  (%s)\n' "$where" "$reason" >>"$report"

@@ -66,8 +66,11 @@ TEST(Catalogue, TreeHoldsOneFamilyAndEighteenModelsUnlessExtraFamiliesAreShown) 
   EXPECT_EQ(extra[1].key, "FamilyVXC");
   EXPECT_EQ(extra[1].text, "VXC series");
   EXPECT_EQ(extra[2].key, "FamilyVXD");
-  for (const TreeNode& node : extra)
-    if (!node.parentKey.empty()) EXPECT_NE(FindModel(node.parentKey, node.key), nullptr);
+  for (const TreeNode& node : extra) {
+    if (!node.parentKey.empty()) {
+      EXPECT_NE(FindModel(node.parentKey, node.key), nullptr);
+    }
+  }
   EXPECT_EQ(extra[21].key, "VXC01H");
   EXPECT_EQ(extra[27].key, "VXC01L");
   EXPECT_EQ(extra[33].key, "VXD01H");
