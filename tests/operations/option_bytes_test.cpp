@@ -289,6 +289,7 @@ TEST(SizeText, KilobytesInTheFourHashThreeZeroForm) {
   EXPECT_EQ(SizeText(1048575, 1024), "1023.999K");
   EXPECT_EQ(SizeText(19999, 10000), "2.000K");  // rounds up into the next whole
   EXPECT_EQ(SizeText(7, 1), "7.000K");
+  EXPECT_EQ(SizeText(-1, 1024), "-.001K");
   EXPECT_EQ(SizeText(7, 0), "K");  // no unit to count in
 }
 
