@@ -14,8 +14,9 @@
 # mutants; KVR_MUTATION_RERUN=REPORT runs only the survivors of an earlier report;
 # KVR_MUTATION_SKIP=N starts after the first N mutants (to go on with a run cut short);
 # KVR_MUTATION_SINCE=REPORT... takes the mutants earlier reports found killed as killed (matched by
-# file, operator and both line texts, wherever the line now stands) and runs the others: after
-# tests were added or lines moved, only what was not yet caught runs again. The report, a
+# file, operator and both line texts, wherever the line now stands; by its number too where the
+# same text stands more than once) and runs the others: after tests were added or lines moved,
+# only what was not yet caught runs again. The report, a
 # line per mutant, goes to BUILD/mutation-report.txt. Needs bash, awk, cmake and ninja; it does
 # not run in CI (it takes hours).
 set -euo pipefail
@@ -190,12 +191,23 @@ if [ -n "$rerun" ]; then
   sed -n 's/^SURVIVED    //p' "$rerun" >"$work/survivors"
   total=$(wc -l <"$work/survivors")
 fi
-# Killed earlier: "FILE OPERATOR: original => mutated", the line number left out.
+# Killed earlier: "FILE:LINE OPERATOR: original => mutated", and the same without the line number
+# for lines whose text stands once in their file.
 : >"$work/caught"
 for earlier in ${KVR_MUTATION_SINCE:-}; do
-  sed -n -e 's/  (in an earlier run)$//' -e 's/^killed      \([^:]*\):[0-9]* /\1 /p' "$earlier" \
-    >>"$work/caught"
+  # Only the kills those runs saw happen, not the ones they took from runs before them.
+  sed -n -e '/  (in an earlier run)$/d' -e 's/^killed      //p' "$earlier" >>"$work/caught"
 done
+sed 's/^\([^:]*\):[0-9]* /\1 /' "$work/caught" >"$work/caught-anywhere"
+caught_before() {  # FILE LINE OPERATOR ORIGINAL MUTATED
+  [ -s "$work/caught" ] || return 1
+  local texts="$3: $(trim "$4") => $(trim "$5")"
+  if [ "$(grep -cxF -- "$4" "$1")" -gt 1 ]; then
+    grep -qxF -- "$1:$2 $texts" "$work/caught"
+  else
+    grep -qxF -- "$1 $texts" "$work/caught-anywhere"
+  fi
+}
 report="$build/mutation-report.txt"
 : >"$report"
 killed=0 survived=0 equivalents=0 stillborn=0 n=0 skip="${KVR_MUTATION_SKIP:-0}"
@@ -204,7 +216,7 @@ while IFS=$'\t' read -r file line op original mutated; do
   where="$file:$line $op: $(trim "$original") => $(trim "$mutated")"
   if [ -n "$rerun" ] && ! grep -qxF -- "$where" "$work/survivors"; then continue; fi
   n=$((n + 1))
-  if grep -qxF -- "$file $op: $(trim "$original") => $(trim "$mutated")" "$work/caught"; then
+  if caught_before "$file" "$line" "$op" "$original" "$mutated"; then
     killed=$((killed + 1))
     printf 'killed      %s  (in an earlier run)\n' "$where" >>"$report"
     continue

@@ -9,6 +9,7 @@ namespace {
 
 TEST(MessageLog, TheCaretStaysWithinTheText) {
   MessageLog log;
+  EXPECT_EQ(log.Caret(), 0U);
   log.Append("ab\r\ncd");
   log.SetCaret(3);
   EXPECT_EQ(log.Caret(), 3U);
