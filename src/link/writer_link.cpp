@@ -209,15 +209,10 @@ bool WriterLink::TakeChunk(const std::uint8_t* bytes, std::size_t count) {
   RestartTimers();
   Bytes rest;
   for (;;) {
-    bool stored = true;
-    if (RxCount > 0) {
-      stored = Store(bytes, count);
-    } else {
-      // Nothing before a start byte belongs to a frame.
-      const auto start = std::find(bytes, bytes + count, frame::kFromWriter);
-      stored = Store(start, static_cast<std::size_t>(bytes + count - start));
-    }
-    if (!stored) {
+    // Nothing before a start byte belongs to a frame.
+    const std::uint8_t* from =
+        RxCount > 0 ? bytes : std::find(bytes, bytes + count, frame::kFromWriter);
+    if (!Store(from, static_cast<std::size_t>(bytes + count - from))) {
       DiscardFrame();
       return true;
     }
@@ -263,8 +258,8 @@ void WriterLink::ReceiveHandler() {
 
 void WriterLink::ExpectFollowingReply(int replyTimeoutMs, const ExpectedReply& expected) {
   // A writer that answers twice in quick succession can have both frames read in one piece:
-  // what followed the first frame is then the start of the second.
-  // A complete frame lies within what was received; after any other outcome nothing is taken.
+  // what followed the first frame is then the start of the second. After any other outcome
+  // nothing is taken.
   Bytes surplus;
   if (ReplyComplete) {
     const auto from = RxBuffer.begin() + ExpectedLength;

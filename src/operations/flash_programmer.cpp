@@ -57,7 +57,6 @@ std::int16_t FlashProgrammer::WriteProgramRange(const ProgramRange& range) {
   const std::int32_t fullBlocks = std::max(lastBlock - firstBlock - 1, 0);
   std::int32_t reqStart = alignedStart;
   std::int32_t reqEnd = (firstBlock + 1) * blockSize - 1;
-  for (std::size_t row = 0; row < 256; ++row) PageSums[row][1] = 0;
 
   const bool firstFromStart = FirstFlagFromStart(context_.device.DeviceClassCode);
   for (std::int32_t k = 0; k <= fullBlocks; ++k) {
@@ -68,7 +67,6 @@ std::int16_t FlashProgrammer::WriteProgramRange(const ProgramRange& range) {
       if (Stopped()) return -1;
     }
     if (!written) return -1;
-    PageSums[static_cast<std::size_t>(CurrentPage)][1] = 0;
     progress_.Set(static_cast<std::int64_t>(reqEnd) + 1);
     progress_.size.caption = SizeText(reqEnd - alignedStart + 1, 1024);
     reqStart = reqEnd + 1;
@@ -86,9 +84,7 @@ std::int16_t FlashProgrammer::WriteProgramRange(const ProgramRange& range) {
 }
 
 std::int16_t FlashProgrammer::WriteRange(std::int32_t start, std::int32_t end, bool first) {
-  RunningSum = 0;
   for (std::int64_t address = start; address <= end; address += kChunk) {
-    CurrentPage = static_cast<std::int16_t>(address / kChunk);
     const std::int64_t length = address + kChunk - 1 >= end ? end - address + 1 : kChunk;
     const std::int16_t result =
         WriteChunk(static_cast<std::int32_t>(address), static_cast<std::int32_t>(length),
@@ -104,21 +100,18 @@ std::int16_t FlashProgrammer::WriteChunk(std::int32_t address, std::int32_t leng
   const auto count = static_cast<std::uint16_t>(std::clamp(length, 0, kChunk));
   for (std::uint16_t i = 0; i < count; ++i) data[i] = image_.Get(std::int64_t{address} + i);
   const std::uint8_t sum = Sum8(data.data(), count);
-  // Pages beyond the table cannot occur for buffer addresses; the last row guards the rest.
-  const std::size_t row =
-      std::min(static_cast<std::size_t>(std::max<int>(CurrentPage, 0)), PageSums.size() - 1);
-  PageSums[row][0] = sum;
+  // The writer acknowledges a chunk with its 128-byte page number and its sum.
+  const auto page = static_cast<std::uint16_t>(address / kChunk);
 
   const std::uint8_t code = first ? command::kWriteFirst : command::kWriteNext;
   link.SendBlockFrame(
       BuildWriteFrame(code, static_cast<std::uint32_t>(address), data.data(), count),
-      WriteAcknowledge(static_cast<std::uint16_t>(CurrentPage), sum), link.ReplyTimeoutMs);
+      WriteAcknowledge(page, sum), link.ReplyTimeoutMs);
   if (link.WaitForReply() != WriterLink::Outcome::Complete) {
     if (onBlockFailed) onBlockFailed();
     return -1;
   }
   link.TakeReply();
-  RunningSum = static_cast<std::uint16_t>((RunningSum + sum) & 0xFF);
   return 0;
 }
 

@@ -24,16 +24,9 @@ class FlashProgrammer {
  public:
   static constexpr std::int32_t kChunk = 128;
   static constexpr std::int32_t kSumPage = 256;
-  // One row per 128-byte page of the whole buffer.
-  static constexpr std::size_t kPages = ImageBufferArray::kSize / kChunk + 1;
 
   FlashProgrammer(const OperationContext& context, ImageBufferArray& image,
                   ProgressDisplay progress);
-
-  // Column 0: the 8-bit sum of the data last sent for the page; column 1 is only cleared.
-  std::array<std::array<std::uint8_t, 2>, kPages> PageSums{};
-  std::int16_t CurrentPage = 0;
-  std::uint16_t RunningSum = 0;
 
   // Where the last verification found the chip to differ from the buffer: the first byte that
   // differs (read-back, with both values) or the first page segment whose sum differs; empty
