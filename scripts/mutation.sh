@@ -2,7 +2,8 @@
 # Mutation run over the writer link, the device operations and the serial-number stamp: applies
 # small faults to the code one at a time (a comparison turned, a bound or an offset moved by one,
 # a check dropped or forced, && for ||, + for -, true for false), builds the core tests, runs the
-# fast ones and lists the mutants no test catches. A survivor is killed with a test, or entered in
+# fast ones and lists the mutants no test catches. A mutant of the link meets the link's own tests
+# first (link_tests, a small build); only what they miss is built into the core tests. A survivor is killed with a test, or entered in
 # scripts/mutation-equivalent.txt with the reason it cannot be caught.
 #
 #   scripts/mutation.sh [FILE...]       (default: src/link, src/operations, serial_number.cpp)
@@ -176,11 +177,15 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 run_tests() {
   nice cmake --build "$build" --target core_tests >"$work/build.log" 2>&1 || return 2
+  run_core_tests
+}
+run_core_tests() {
   KVR_FAULT_SOAK_RUNS="${KVR_FAULT_SOAK_RUNS:-300}" timeout 120 nice "$build/tests/core_tests" \
     --gtest_filter="$filter" --gtest_brief=1 --gtest_fail_fast >"$work/test.log" 2>&1
 }
 echo "mutation: $total mutants in ${#files[@]} files; building and testing the code as it is"
-if ! run_tests; then
+if ! run_tests || ! nice cmake --build "$build" --target link_tests >"$work/build.log" 2>&1 ||
+   ! "$build/tests/link_tests" --gtest_brief=1 >"$work/test.log" 2>&1; then
   echo "mutation: the tests fail without any mutant (see $work/test.log)" >&2
   cat "$work/build.log" "$work/test.log" >&2
   exit 1
@@ -232,7 +237,20 @@ while IFS=$'\t' read -r file line op original mutated; do
   awk -v n="$line" -v with="$work/line" 'NR == n { getline r < with; print r; next } { print }' \
     "$work/pristine" >"$file"
   status=0
-  run_tests || status=$?
+  if [ "${file#src/link/}" != "$file" ]; then
+    # The link's own tests first: they build from a tenth of what the core tests need, and catch
+    # most mutants of the link. What they miss goes on to the core tests.
+    if ! nice cmake --build "$build" --target link_tests >"$work/build.log" 2>&1; then
+      status=2
+    elif ! timeout 120 nice "$build/tests/link_tests" --gtest_brief=1 --gtest_fail_fast \
+        >"$work/test.log" 2>&1; then
+      status=1
+    else
+      run_tests || status=$?
+    fi
+  else
+    run_tests || status=$?
+  fi
   cp "$work/pristine" "$file"
   current=""
   case $status in
