@@ -147,18 +147,30 @@ TEST_F(ReceiveTest, OverflowAcrossChunksStopsAtTheBufferEnd) {
   EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 15.0);
 }
 
-TEST_F(ReceiveTest, LargestFrameFitsExactly) {
-  Bytes frame{0x68, 0x02, 0x13, 0x00};
-  frame.resize(529, 0x5A);
+// A sound frame of `size` bytes, filled with 5A.
+Bytes FrameOfSize(std::size_t size) {
+  Bytes frame{0x68, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size), 0x00};
+  frame.resize(size - 2, 0x5A);
   unsigned sum = 0;
   for (auto b : frame) sum += b;
   frame.push_back(static_cast<std::uint8_t>(sum));
   frame.push_back(0x16);
-  ASSERT_EQ(frame.size(), 531U);
-  Deliver(5, frame);
+  return frame;
+}
+
+TEST_F(ReceiveTest, LargestFrameFitsExactly) {
+  Deliver(5, FrameOfSize(531));
   EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
   EXPECT_EQ(link.TakeReply(), 531);
   EXPECT_EQ(link.ReplyBuffer[530], 0x16);
+}
+
+TEST_F(ReceiveTest, AFrameOneByteLongerThanTheBufferIsDroppedAndTheLinkListensOn) {
+  Deliver(5, FrameOfSize(532));
+  Deliver(10, kAck);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 10.0);
+  EXPECT_EQ(link.TakeReply(), 6);
 }
 
 TEST_F(ReceiveTest, BytesBeyondTheLengthAreIgnored) {
