@@ -40,6 +40,17 @@ TEST_F(ReceiveTest, GarbageBeforeTheStartByteIsDropped) {
   EXPECT_EQ(link.RxBuffer[4], 0xEE);
 }
 
+TEST_F(LinkTest, BytesBeforeTheFirstRequestAreDroppedByIt) {
+  // A writer powering up as the port opens may send before anything was asked.
+  Deliver(1, {0x16, 0x68, 0x00, 0x06, 0x55});
+  vp.clock.RunNext();
+  link.SendCommand(0x80, 700, 0xF0);
+  Deliver(2, kAck);
+  EXPECT_EQ(link.WaitForReply(), Outcome::Complete);
+  EXPECT_EQ(link.TakeReply(), 6);
+  EXPECT_EQ(link.ReplyBuffer[4], 0xEE);
+}
+
 TEST_F(ReceiveTest, ReplySplitWithinTheGapIsJoined) {
   Deliver(2, {0x68, 0x00});
   Deliver(2 + 19, {0x06, 0x80, 0xEE, 0x16});
