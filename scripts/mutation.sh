@@ -3,8 +3,9 @@
 # small faults to the code one at a time (a comparison turned, a bound or an offset moved by one,
 # a check dropped or forced, && for ||, + for -, true for false), builds the core tests, runs the
 # fast ones and lists the mutants no test catches. A mutant of the link meets the link's own tests
-# first (link_tests, a small build); only what they miss is built into the core tests. A survivor is killed with a test, or entered in
-# scripts/mutation-equivalent.txt with the reason it cannot be caught.
+# first (link_tests, a small build); only what they miss is built into the core tests. A survivor
+# is killed with a test, or entered in scripts/mutation-equivalent.txt with the reason it cannot
+# be caught.
 #
 #   scripts/mutation.sh [FILE...]       (default: src/link, src/operations, serial_number.cpp)
 #
@@ -177,9 +178,6 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 run_tests() {
   nice cmake --build "$build" --target core_tests >"$work/build.log" 2>&1 || return 2
-  run_core_tests
-}
-run_core_tests() {
   KVR_FAULT_SOAK_RUNS="${KVR_FAULT_SOAK_RUNS:-300}" timeout 120 nice "$build/tests/core_tests" \
     --gtest_filter="$filter" --gtest_brief=1 --gtest_fail_fast >"$work/test.log" 2>&1
 }
