@@ -158,15 +158,9 @@ TEST_F(ReceiveTest, OverflowAcrossChunksStopsAtTheBufferEnd) {
   EXPECT_DOUBLE_EQ(vp.clock.NowMs(), 15.0);
 }
 
-// A sound frame of `size` bytes, filled with 5A.
+// A sound frame of `size` bytes: six of them are the frame's own, the rest 5A.
 Bytes FrameOfSize(std::size_t size) {
-  Bytes frame{0x68, static_cast<std::uint8_t>(size >> 8), static_cast<std::uint8_t>(size), 0x00};
-  frame.resize(size - 2, 0x5A);
-  unsigned sum = 0;
-  for (auto b : frame) sum += b;
-  frame.push_back(static_cast<std::uint8_t>(sum));
-  frame.push_back(0x16);
-  return frame;
+  return ReplyFrame(0x00, Bytes(size - 6, 0x5A));
 }
 
 TEST_F(ReceiveTest, LargestFrameFitsExactly) {

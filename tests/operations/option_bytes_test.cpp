@@ -154,6 +154,13 @@ TEST(OptionReport, LayoutAEnglishWithTheRegisterTable) {
   }
 }
 
+// Both option registers at FF but for one bit.
+OptionBytes WithBitCleared(int reg, int bit) {
+  OptionBytes bytes{0xFF, 0xFF};
+  bytes[static_cast<std::size_t>(reg)] &= static_cast<std::uint8_t>(~(1 << bit));
+  return bytes;
+}
+
 // Each flag is read from its own bit: with that bit alone cleared, only its line and its label
 // turn.
 TEST(OptionReport, EachFlagIsReadFromItsOwnBit) {
@@ -174,9 +181,7 @@ TEST(OptionReport, EachFlagIsReadFromItsOwnBit) {
   const char* labelsZero[] = {"Lock MCU, read FF", "Read is scrambled", "Disable MOVC instructio",
                               "6T mode",           "Boot from ISP",     "OSC gain is 1/2"};
   for (std::size_t i = 0; i < std::size(layoutA); ++i) {
-    OptionBytes bytes{0xFF, 0xFF};
-    bytes[static_cast<std::size_t>(layoutA[i].reg)] &=
-        static_cast<std::uint8_t>(~(1 << layoutA[i].bit));
+    const OptionBytes bytes = WithBitCleared(layoutA[i].reg, layoutA[i].bit);
     ReportFixture f(2);
     OptionReport(f.context, bytes, f.view);
     ShowReadOutLabels(f.panel, bytes, 2, true);
@@ -199,9 +204,7 @@ TEST(OptionReport, EachFlagIsReadFromItsOwnBit) {
                  {1, 2, "EN6T     ", "EN6T"},
                  {0, 3, "HWEN_ISP ", "HWEN_ISP"}};
   for (std::size_t i = 0; i < std::size(layoutB); ++i) {
-    OptionBytes bytes{0xFF, 0xFF};
-    bytes[static_cast<std::size_t>(layoutB[i].reg)] &=
-        static_cast<std::uint8_t>(~(1 << layoutB[i].bit));
+    const OptionBytes bytes = WithBitCleared(layoutB[i].reg, layoutB[i].bit);
     ReportFixture f(1);
     OptionReport(f.context, bytes, f.view);
     ShowReadOutLabels(f.panel, bytes, 1, true);
